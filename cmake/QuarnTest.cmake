@@ -1,0 +1,33 @@
+# quarn_add_test(NAME <name> SOURCES <files...> LIBS <targets...> LABEL <subsystem>
+#                [DISPLAY] [TIMEOUT <seconds>])
+#
+# Adds one Qt Test executable and registers it with CTest under the subsystem's label.
+# Every test gets its own empty configuration home, so no test sees the user's or another
+# test's settings. DISPLAY runs the test on a private Xvfb server with Mesa's software
+# renderer (llvmpipe) and the xcb platform; all other tests use the offscreen platform.
+set(QUARN_TEST_DEFAULT_TIMEOUT 120)
+set(QUARN_DISPLAY_RUNNER ${CMAKE_CURRENT_LIST_DIR}/../scripts/with-display.sh)
+
+function(quarn_add_test)
+    cmake_parse_arguments(T "DISPLAY" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT ${QUARN_TEST_DEFAULT_TIMEOUT})
+    endif()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt5::Test)
+    target_compile_definitions(${T_NAME} PRIVATE QUARN_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+
+    set(home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home)
+    if(T_DISPLAY)
+        add_test(NAME ${T_NAME} COMMAND ${QUARN_DISPLAY_RUNNER} $<TARGET_FILE:${T_NAME}>)
+        set(env QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe)
+    else()
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+        set(env QT_QPA_PLATFORM=offscreen)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES
+        LABELS ${T_LABEL}
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "${env};XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;QUARN_TEST_HOME=${home}")
+    file(MAKE_DIRECTORY ${home}/config ${home}/cache)
+endfunction()

@@ -1,0 +1,37 @@
+# Sourced by run.sh and test.sh: the one list of Debian packages the project needs,
+# and the installer that fetches only what is missing.
+
+QUARN_PACKAGES=(
+    # toolchain
+    g++ cmake ninja-build pkg-config python3
+    # libraries
+    qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
+    libssl-dev openssl zlib1g-dev libgl-dev libglu1-mesa-dev
+    # display tests: virtual X server with Mesa's software renderer
+    xvfb xauth libgl1-mesa-dri
+    # peers that the tests compare our files with
+    admesh gzip
+)
+
+quarn_install_missing() {
+    local missing=() pkg
+    for pkg in "${QUARN_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR [cmake args...]: configure once, then build incrementally in parallel.
+quarn_build() {
+    local dir=$1
+    shift
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S "$QUARN_ROOT" -B "$dir" -G Ninja "$@"
+    fi
+    cmake --build "$dir" --parallel "$(nproc)"
+}
