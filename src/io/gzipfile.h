@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QFile>
+
+// A file whose content is a gzip stream, read or written through zlib; positions and sizes
+// count uncompressed bytes. Read-only or write-only (also append), never both. Reading passes
+// plain (non-gzip) content through unchanged. One thread uses the device; pos() may also be
+// read from another thread while that one reads or writes.
+class GZipFile : public QFile
+{
+    Q_OBJECT
+
+public:
+    explicit GZipFile(QObject *parent = nullptr);
+    explicit GZipFile(const QString &name, QObject *parent = nullptr);
+    // Closes the device when it is open, which ends the gzip data.
+    ~GZipFile() override;
+
+    // ReadOnly measures the uncompressed size by reading the content once; WriteOnly empties
+    // the file; Append measures the old content, then writes a new gzip member behind it.
+    // ReadWrite is refused ("GZipFile.open does not support ReadWrite."), as are sequential
+    // files ("GZipFile.open does not support streams.").
+    bool open(OpenMode mode) override;
+    // Open the plain file from a handle as QFile does; no gzip stream is attached, so reads and
+    // writes through such a device fail.
+    bool open(FILE *file, OpenMode mode, FileHandleFlags handleFlags = DontCloseHandle);
+    bool open(int fd, OpenMode mode, FileHandleFlags handleFlags = DontCloseHandle);
+    // Ends the gzip data (a write is complete on disk only after this) and closes the file.
+    // A failure to finish the data is left in errorString().
+    void close() override;
+
+    // Uncompressed bytes read or written so far (with Append, counted from the old size).
+    // Safe to call from another thread while the device is in use.
+    qint64 pos() const override;
+    // Writing: pos(). Reading: the larger of the size on disk and the uncompressed size.
+    qint64 size() const override;
+    // Moves to an uncompressed position; backwards and forwards seeks of a read restart or skip
+    // through the stream. Returns false when zlib cannot get there.
+    bool seek(qint64 pos) override;
+    // Rewinds a read to the first byte; false without a gzip stream or while writing.
+    bool reset() override;
+    // Reading: whether every uncompressed byte has been read (the size on disk does not count).
+    bool atEnd() const override;
+    // Always false; readLine() works all the same.
+    bool canReadLine() const override;
+
+    // Pushes the rest of the compressed data through with a synchronous flush; true on success.
+    bool flush();
+
+    int bufferSize() const;
+    // Stores the zlib buffer size for the next open, at least 4096 bytes; returns what it stored.
+    int setBufferSize(int size);
+    // Reading: -1 for gzip content, 0 for plain content. Otherwise the stored level.
+    int compressionLevel() const;
+    int compressionStrategy() const;
+    // Stores the level (clamped to -1..9) and the zlib strategy; when writing, applies both at
+    // once and returns zlib's result, otherwise returns 0.
+    int setCompression(int level, int strategy);
+    // Pushes one byte back so that the next read returns it first.
+    void ungetChar(char c);
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 readLineData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 len) override;
+
+private:
+    struct Private;
+
+    bool attachStream();
+    void updatePosition();
+    qint64 streamPosition() const;
+
+    Private *d;
+};
