@@ -10,7 +10,7 @@ QUARN_PACKAGES=(
     # display tests: virtual X server with Mesa's software renderer
     xvfb xauth libgl1-mesa-dri
     # peers that the tests compare our files with
-    admesh gzip
+    admesh assimp-utils gzip
 )
 
 quarn_install_missing() {
