@@ -1,0 +1,389 @@
+#include "geom/util3d.h"
+
+#include <cmath>
+
+namespace util2D {
+
+using geom::Vector3f;
+
+namespace {
+
+constexpr float kTolF = 1e-5f;
+constexpr double kTolD = 1e-12;
+
+bool isOrigin(const Vector3f &a)
+{
+    return a.x == 0 && a.y == 0 && a.z == 0;
+}
+
+Vector3f cross(const Vector3f &u, const Vector3f &v)
+{
+    return Vector3f(u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x);
+}
+
+float dot(const Vector3f &u, const Vector3f &v)
+{
+    return (u.x * v.x + u.y * v.y) + u.z * v.z;
+}
+
+double sqLength(const Vector3f &v)
+{
+    return (double(v.x) * double(v.x) + double(v.y) * double(v.y)) + double(v.z) * double(v.z);
+}
+
+// p moved into the frame whose origin is base.
+Vector3f relative(const Vector3f &p, const Vector3f &base)
+{
+    return isOrigin(base) ? p : p - base;
+}
+
+Intersection3f single(const Vector3f &p)
+{
+    return Intersection3f(p, p, 1);
+}
+
+Intersection3f translated(Intersection3f r, const Vector3f &base)
+{
+    if (!isOrigin(base)) {
+        r.first += base;
+        r.second += base;
+    }
+    return r;
+}
+
+bool isNullNormal(const Vector3f &n)
+{
+    return std::fabs(n.x) <= kTolF && std::fabs(n.y) <= kTolF && std::fabs(n.z) <= kTolF;
+}
+
+// a + t (b - a) with each coordinate formed as (b - a) t + a.
+Vector3f along(const Vector3f &a, const Vector3f &b, float t)
+{
+    return Vector3f((b.x - a.x) * t + a.x, (b.y - a.y) * t + a.y, (b.z - a.z) * t + a.z);
+}
+
+float component(const Vector3f &v, int axis)
+{
+    return axis == 0 ? v.x : (axis == 1 ? v.y : v.z);
+}
+
+Intersection3f rayAxisPlane(const Vector3f &a, const Vector3f &b, float value, int axis)
+{
+    const float d = component(b, axis) - component(a, axis);
+    if (std::fabs(d) <= kTolF)
+        return {};
+    const float t = (value - component(a, axis)) / d;
+    if (!(t >= 0.0f))
+        return {};
+    return single(along(a, b, t));
+}
+
+// The foot of p (base at the origin) on the line along b, with its parameter; degenerate when
+// |b|^2, rounded to float, is within the float tolerance.
+struct Foot
+{
+    Vector3f point;
+    float t = 0.0f;
+    bool degenerate = false;
+};
+
+Foot footOnLine(const Vector3f &p, const Vector3f &b, const Vector3f &a)
+{
+    const Vector3f pp = relative(p, a);
+    const Vector3f bb = relative(b, a);
+    Foot f;
+    const float l = float(sqLength(bb));
+    if (l <= kTolF) {
+        f.point = p;
+        f.degenerate = true;
+        return f;
+    }
+    f.t = dot(pp, bb) / l;
+    f.point = bb * f.t;
+    if (!isOrigin(a))
+        f.point += a;
+    return f;
+}
+
+// The points of a line result for which keep holds, added by the adding rule.
+template <typename Keep>
+Intersection3f filtered(const Intersection3f &line, Keep keep)
+{
+    if (line.count == 0)
+        return line;
+    Intersection3f r;
+    const Vector3f points[2] = {line.first, line.second};
+    for (int i = 0; i < line.count; ++i) {
+        if (keep(points[i]))
+            r.add(points[i]);
+    }
+    return r;
+}
+
+} // namespace
+
+bool isOnLine(const Vector3f &p, const Vector3f &q, const Vector3f &a)
+{
+    return sqLength(cross(relative(p, a), relative(q, a))) <= kTolD;
+}
+
+bool isSameDirection(const Vector3f &p, const Vector3f &q, const Vector3f &a, int flags)
+{
+    if (!(flags & 1) && !isOnLine(p, q, a))
+        return false;
+    const Vector3f pp = relative(p, a);
+    const Vector3f qq = relative(q, a);
+    return pp.x * qq.x >= 0.0f && pp.y * qq.y >= 0.0f && pp.z * qq.z >= 0.0f;
+}
+
+bool isFartherOnRay(const Vector3f &p, const Vector3f &q, const Vector3f &a, int flags)
+{
+    if (!(flags & 2) && !isSameDirection(p, q, a, flags))
+        return false;
+    return sqLength(relative(q, a)) > sqLength(relative(p, a));
+}
+
+float normalParameter(const Vector3f &p, const Vector3f &n, const Vector3f &a)
+{
+    if (isNullNormal(n))
+        return 0.0f;
+    return float(double(dot(relative(p, a), n)) / sqLength(n));
+}
+
+Vector3f projectOnPlane(const Vector3f &p, const Vector3f &n, const Vector3f &a)
+{
+    const Vector3f q = relative(p, a);
+    const float t = normalParameter(q, n);
+    Vector3f r = q - n * t;
+    if (!isOrigin(a))
+        r += a;
+    return r;
+}
+
+Intersection3f projectOnSegment(const Vector3f &p, const Vector3f &b, const Vector3f &a)
+{
+    const Foot f = footOnLine(p, b, a);
+    return Intersection3f(f.point, f.point, !f.degenerate && f.t >= 0.0f && f.t <= 1.0f ? 1 : 0);
+}
+
+Vector3f projectOnLine(const Vector3f &p, const Vector3f &b, const Vector3f &a)
+{
+    return footOnLine(p, b, a).point;
+}
+
+Intersection3f projectOnRay(const Vector3f &p, const Vector3f &b, const Vector3f &a)
+{
+    const Foot f = footOnLine(p, b, a);
+    Intersection3f r(f.point, f.point, 0);
+    // A degenerate ray projects to p itself and counts as no projection, as for segments.
+    if (!f.degenerate && ((f.t >= 0.0f && f.t <= 1.0f) || isSameDirection(f.point, b, a, 1)))
+        r.count = 1;
+    return r;
+}
+
+bool isOnSphere(const Vector3f &p, double radius, const Vector3f &centre)
+{
+    const float s = float(sqLength(relative(p, centre)) - radius * radius);
+    return std::fabs(s) <= kTolF;
+}
+
+Vector3f closestPointOnSphere(const Vector3f &p, double radius, const Vector3f &centre)
+{
+    Vector3f v = p - centre;
+    v.setLength(radius);
+    return centre + v;
+}
+
+Intersection3f intersectLineSphere(const Vector3f &a, const Vector3f &b, double radius,
+                                   const Vector3f &centre)
+{
+    const Vector3f aa = relative(a, centre);
+    const Vector3f d = relative(b, centre) - aa;
+    const double qa = sqLength(d);
+    if (qa <= kTolD) {
+        // A line whose ends coincide has no direction: it is its start point.
+        return isOnSphere(a, radius, centre) ? single(a) : Intersection3f();
+    }
+    const float qb = dot(aa, d);
+    const double qc = sqLength(aa) - radius * radius;
+    const double disc = double(qb * qb) - qc * qa;
+    if (std::fabs(float(disc)) <= kTolF)
+        return translated(single(aa + d * float(-double(qb) / qa)), centre);
+    if (!(disc > 0.0))
+        return {};
+    const double s = std::sqrt(disc);
+    const float tMinus = float((-double(qb) - s) / qa);
+    const float tPlus = float((-double(qb) + s) / qa);
+    // The root of smaller magnitude first: the crossing nearer to a.
+    const float t1 = qb < 0.0f ? tMinus : tPlus;
+    const float t2 = qb < 0.0f ? tPlus : tMinus;
+    return translated(Intersection3f(aa + d * t1, aa + d * t2, 2), centre);
+}
+
+Intersection3f intersectLineSphere(const Vector3f &a, const Vector3f &b, const geom::Sphere &s)
+{
+    return intersectLineSphere(a, b, double(s.radius()), s.center());
+}
+
+Intersection3f intersectRaySphere(const Vector3f &a, const Vector3f &b, double radius, const Vector3f &centre)
+{
+    return filtered(intersectLineSphere(a, b, radius, centre),
+                    [&](const Vector3f &p) { return isSameDirection(p, b, a, 1); });
+}
+
+Intersection3f intersectRaySphere(const Vector3f &a, const Vector3f &b, const geom::Sphere &s)
+{
+    return intersectRaySphere(a, b, double(s.radius()), s.center());
+}
+
+Intersection3f intersectSegmentSphere(const Vector3f &a, const Vector3f &b, double radius,
+                                      const Vector3f &centre)
+{
+    return filtered(intersectLineSphere(a, b, radius, centre),
+                    [&](const Vector3f &p) { return isFartherOnRay(p, b, a, 1); });
+}
+
+Intersection3f intersectSegmentSphere(const Vector3f &a, const Vector3f &b, const geom::Sphere &s)
+{
+    return intersectSegmentSphere(a, b, double(s.radius()), s.center());
+}
+
+Intersection3f intersectRayPlane(const Vector3f &a, const Vector3f &b, const Vector3f &n, const Vector3f &o)
+{
+    if (isNullNormal(n))
+        return {};
+    const Vector3f aa = relative(a, o);
+    const Vector3f d = relative(b, o) - aa;
+    const float den = dot(d, n);
+    const float num = -dot(aa, n);
+    if (std::fabs(den) > kTolF) {
+        const float t = num / den;
+        if (t > kTolF)
+            return translated(single(aa + d * t), o);
+        if (t >= -kTolF)
+            return single(a);
+        return {};
+    }
+    if (num == 0.0f)
+        return Intersection3f(a, b, 2);
+    return {};
+}
+
+Intersection3f intersectSegmentPlane(const Vector3f &a, const Vector3f &b, const Vector3f &n,
+                                     const Vector3f &o)
+{
+    // A zero normal defines no plane; without this test every segment would lie "in" it.
+    if (isNullNormal(n))
+        return {};
+    const Vector3f aa = relative(a, o);
+    const Vector3f d = relative(b, o) - aa;
+    const float den = dot(d, n);
+    const float num = -dot(aa, n);
+    if (std::fabs(den) > kTolF) {
+        const float t = num / den;
+        if (!(t >= -kTolF && t <= 1.0f + kTolF))
+            return {};
+        if (t <= 0.0f)
+            return single(a);
+        if (t >= 1.0f)
+            return single(b);
+        return translated(single(aa + d * t), o);
+    }
+    if (num == 0.0f)
+        return Intersection3f(a, b, 2);
+    return {};
+}
+
+Intersection3f intersectRayXPlane(const Vector3f &a, const Vector3f &b, float value)
+{
+    return rayAxisPlane(a, b, value, 0);
+}
+
+Intersection3f intersectRayYPlane(const Vector3f &a, const Vector3f &b, float value)
+{
+    return rayAxisPlane(a, b, value, 1);
+}
+
+Intersection3f intersectRayZPlane(const Vector3f &a, const Vector3f &b, float value)
+{
+    return rayAxisPlane(a, b, value, 2);
+}
+
+Intersection3f intersectSegmentZPlane(const Vector3f &a, const Vector3f &b, float z)
+{
+    const float dz = b.z - a.z;
+    if (std::fabs(dz) <= kTolF) {
+        if (fuzzyEqual(a.z, z))
+            return single(a);
+        if (fuzzyEqual(b.z, z))
+            return single(b);
+        return {};
+    }
+    const float t = (z - a.z) / dz;
+    if (!(t >= -kTolF && t <= 1.0f + kTolF))
+        return {};
+    if (t <= 0.0f)
+        return single(a);
+    if (t >= 1.0f)
+        return single(b);
+    return single(along(a, b, t));
+}
+
+Intersection3f intersectRayTriangle(const Vector3f &origin, const Vector3f &direction, const Vector3f &a,
+                                    const Vector3f &b, const Vector3f &c)
+{
+    const Vector3f e1 = b - a;
+    const Vector3f e2 = c - a;
+    const Vector3f p = cross(direction, e2);
+    const float det = dot(e1, p);
+    // note: det is the determinant of (direction, e1, e2); its limit scales with the three lengths,
+    // so small facets and long picking rays are judged by their angle, not by their size.
+    const double scale = std::sqrt(sqLength(direction) * sqLength(e1) * sqLength(e2));
+    if (!(double(det) > double(kTolF) * scale))
+        return {};
+    const Vector3f s = origin - a;
+    const float u = dot(s, p);
+    if (u < 0.0f || u > det)
+        return {};
+    const Vector3f q = cross(s, e1);
+    const float w = dot(direction, q);
+    if (w < 0.0f || u + w > det)
+        return {};
+    // t is the ray parameter scaled by det; the limit behind the origin is scaled alike.
+    const float t = dot(e2, q);
+    if (t < -kTolF * det)
+        return {};
+    return single(Vector3f((direction.x * t) / det + origin.x, (direction.y * t) / det + origin.y,
+                           (direction.z * t) / det + origin.z));
+}
+
+float triangleArea(const float *abc)
+{
+    const Vector3f a(abc[0], abc[1], abc[2]);
+    const Vector3f m = cross(Vector3f(abc[3], abc[4], abc[5]) - a, Vector3f(abc[6], abc[7], abc[8]) - a);
+    return 0.5f * std::sqrt((m.z * m.z + m.y * m.y) + m.x * m.x);
+}
+
+Vector3f triangleNormal(const Vector3f &a, const Vector3f &b, const Vector3f &c)
+{
+    const Vector3f m = cross(b - a, c - a);
+    return m / std::sqrt(dot(m, m));
+}
+
+void triangleAreaVolume(float &area, float &volume, const float *abc, const Vector3f &origin)
+{
+    const Vector3f a(abc[0], abc[1], abc[2]);
+    const Vector3f m = cross(Vector3f(abc[3], abc[4], abc[5]) - a, Vector3f(abc[6], abc[7], abc[8]) - a);
+    area = 0.5f * std::sqrt((m.z * m.z + m.y * m.y) + m.x * m.x);
+    const float length = std::sqrt(dot(m, m));
+    // A degenerate triangle has no direction; it adds no volume rather than a NaN.
+    if (length == 0.0f) {
+        volume = 0.0f;
+        return;
+    }
+    const Vector3f u = m / length;
+    const Vector3f w = a - origin;
+    volume = (((u.z * w.z + u.y * w.y) + u.x * w.x) * area) / 3.0f;
+}
+
+} // namespace util2D
