@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QApplication>
+
+// The program's application object.
+class Application : public QApplication
+{
+    Q_OBJECT
+
+public:
+    // argc by reference, as the toolkit requires.
+    Application(int &argc, char **argv);
+    ~Application() override;
+
+    // Chooses Qt's offscreen platform when the command line runs without any window ("--help",
+    // "-h", "--headless") and no platform was forced by QT_QPA_PLATFORM or "-platform", so such
+    // runs need no display. Call before the application object exists.
+    static void selectWindowlessPlatform(int argc, char **argv);
+    // The decision above as a pure function of the arguments and the value of QT_QPA_PLATFORM.
+    static bool needsWindowlessPlatform(const QStringList &arguments, const QByteArray &platformVariable);
+};

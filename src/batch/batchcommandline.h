@@ -1,0 +1,43 @@
+#pragma once
+
+#include "batch/batchjob.h"
+
+#include <QLatin1String>
+#include <QString>
+#include <QStringList>
+
+// The options of the program's command line, compared as whole, case-sensitive arguments.
+namespace BatchOption {
+constexpr QLatin1String Compress("-compress");
+constexpr QLatin1String Decompress("-decompress");
+constexpr QLatin1String Headless("--headless");
+constexpr QLatin1String Help("--help");
+constexpr QLatin1String ShortHelp("-h");
+} // namespace BatchOption
+
+// What a command line asks for: the usage, a run without windows, and the files of a batch in the
+// order they are worked off (every compress job before every decompress job).
+struct BatchCommandLine
+{
+    bool helpShown = false;
+    bool headless = false;
+    BatchJobList jobs;
+
+    // -1: nothing is left to do (the usage, or headless without a file); 0: the main window;
+    // 1: a batch of the jobs.
+    qint8 startDecision() const;
+};
+
+// Parses an argument list whose first entry is the program path. "--help" or "-h" anywhere
+// wins over everything else. Behind the first "-compress" every argument ending in ".stl", and
+// behind the first "-decompress" every one ending in ".qrn", becomes a job (endings compared
+// without regard to case; arguments holding "*" are skipped). Prints nothing.
+BatchCommandLine parseBatchCommandLine(const QStringList &arguments);
+
+// The usage text for `program`, one line per line ending, with the application name, version,
+// organisation and domain of QCoreApplication.
+QString batchUsage(const QString &program);
+
+// True when the command line makes the program run without any window (the usage or
+// "--headless"), so that it must not need a display.
+bool runsWithoutWindow(const QStringList &arguments);

@@ -1,0 +1,93 @@
+#include "batch/batchprocessor.h"
+
+#include "batch/batchcommandline.h"
+#include "batch/batchprogressdialog.h"
+#include "batch/processworkqueue.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QtConcurrent>
+
+#include <memory>
+
+BatchProcessor::BatchProcessor() = default;
+
+BatchProcessor::~BatchProcessor()
+{
+    if (m_processWorkQueue) {
+        // The event loop may have ended before the worker's last signal; the queue must not go
+        // while the worker still uses it, and a worker waiting for an answer must be released.
+        if (!m_future.isFinished()) {
+            m_processWorkQueue->on_progressDialog_cancelProcess();
+            m_processWorkQueue->on_progressDialog_fileExistResult(QMessageBox::Cancel);
+        }
+        m_future.waitForFinished();
+    }
+    delete m_progressDialog;
+    delete m_processWorkQueue;
+}
+
+qint8 BatchProcessor::start()
+{
+    return start(QCoreApplication::arguments());
+}
+
+qint8 BatchProcessor::start(const QStringList &arguments)
+{
+    std::unique_ptr<BatchJobList> jobs(parseArguments(arguments));
+    if (m_helpShown)
+        return -1;
+    if (jobs->isEmpty())
+        return m_headless ? -1 : 0;
+
+    if (!m_headless)
+        m_progressDialog = new BatchProgressDialog;
+    m_processWorkQueue = new ProcessWorkQueue(jobs.release(), m_progressDialog);
+    m_processWorkQueue->setObjectName(QStringLiteral("processWorkQueue"));
+    connect(m_processWorkQueue, &ProcessWorkQueue::processingComplete, this,
+            &BatchProcessor::on_processWorkQueue_processingComplete);
+    connect(m_processWorkQueue, &ProcessWorkQueue::processingCancelled, this,
+            &BatchProcessor::on_processWorkQueue_processingCancelled);
+    m_future = QtConcurrent::run(m_processWorkQueue, &ProcessWorkQueue::run);
+    if (m_progressDialog)
+        m_progressDialog->show();
+    return 1;
+}
+
+BatchJobList *BatchProcessor::parseArguments()
+{
+    return parseArguments(QCoreApplication::arguments());
+}
+
+BatchJobList *BatchProcessor::parseArguments(const QStringList &arguments)
+{
+    BatchCommandLine line = parseBatchCommandLine(arguments);
+    m_helpShown = line.helpShown;
+    m_headless = line.headless;
+    if (m_helpShown) {
+        QTextStream out(stdout);
+        out << batchUsage(arguments.value(0));
+        out.flush();
+    }
+    return new BatchJobList(std::move(line.jobs));
+}
+
+void BatchProcessor::on_processWorkQueue_processingComplete()
+{
+    finish(tr("Finished - %1"), tr("Batch processing complete."));
+}
+
+void BatchProcessor::on_processWorkQueue_processingCancelled()
+{
+    finish(tr("Cancelled - %1"), tr("Batch processing cancelled."));
+}
+
+void BatchProcessor::finish(const QString &title, const QString &text)
+{
+    if (!m_headless) {
+        const QString fullName = qApp->property("FullApplicationName").toString();
+        QMessageBox::information(nullptr, title.arg(fullName), text, QMessageBox::Ok, QMessageBox::NoButton);
+    }
+    QCoreApplication::exit(m_processWorkQueue->failedCount() > 0 ? 1 : 0);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "batch/batchjob.h"
+
+#include <QFuture>
+#include <QObject>
+#include <QStringList>
+
+class BatchProgressDialog;
+class ProcessWorkQueue;
+
+// The command-line road of the program: reads the arguments, prints the usage on request, and
+// either leaves the road to the main window or starts a batch on the global thread pool, with a
+// progress dialog or, with "--headless", without any window. When the batch ends it tells the
+// user (unless headless) and ends the event loop with 1 when a file failed, else 0.
+// Lives in the GUI thread.
+class BatchProcessor : public QObject
+{
+    Q_OBJECT
+
+public:
+    BatchProcessor();
+    // A batch still running is cancelled (a question still open answered Cancel) and waited
+    // for; then the dialog and the work queue are deleted.
+    ~BatchProcessor() override;
+
+    // Decides on QCoreApplication::arguments(): -1 nothing is left to do (the usage was printed,
+    // or "--headless" without a file), 0 the main window, 1 the batch has started and the event
+    // loop is to run. Call once.
+    qint8 start();
+    // As above on the given argument list (program path first).
+    qint8 start(const QStringList &arguments);
+
+    // Parses QCoreApplication::arguments() and returns the job list, which the caller owns
+    // (never null); prints the usage on "--help" or "-h"; sets the help and headless flags.
+    BatchJobList *parseArguments();
+    BatchJobList *parseArguments(const QStringList &arguments);
+
+private slots:
+    void on_processWorkQueue_processingComplete();
+    void on_processWorkQueue_processingCancelled();
+
+private:
+    // Shows the end of the batch (unless headless) and ends the event loop.
+    void finish(const QString &title, const QString &text);
+
+    bool m_helpShown = false;
+    bool m_headless = false;
+    ProcessWorkQueue *m_processWorkQueue = nullptr;
+    BatchProgressDialog *m_progressDialog = nullptr;
+    QFuture<void> m_future;
+};

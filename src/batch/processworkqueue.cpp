@@ -1,0 +1,409 @@
+#include "batch/processworkqueue.h"
+
+#include "batch/batchprogressdialog.h"
+#include "batch/failuretext.h"
+#include "batch/stagedoutput.h"
+#include "geom/qrn.h"
+#include "geom/qrnreader.h"
+#include "geom/qrnwriter.h"
+#include "geom/stlmesh.h"
+#include "geom/stlreader.h"
+#include "geom/stlwriter.h"
+#include "io/gzipfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Every button of the replace-file question; an answer without one of them is not an answer.
+constexpr int CompleteAnswer =
+    QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::Cancel;
+
+constexpr int Unchanged = -1;
+constexpr qint8 ConvertingPercent = 50;
+constexpr qint8 FinishedPercent = 100;
+
+QFileInfo outputFor(const QFileInfo &source, const QString &extension)
+{
+    return QFileInfo(
+        QStringLiteral("%1/%2.%3").arg(source.absolutePath(), source.completeBaseName(), extension));
+}
+
+QString readFailure(const QFileInfo &source, const QString &reason)
+{
+    return ProcessWorkQueue::tr("Unable to open \"%1\" (%2).")
+        .arg(QDir::toNativeSeparators(source.filePath()), reason);
+}
+
+QString writeFailure(const QFileInfo &output, const QString &reason)
+{
+    return ProcessWorkQueue::tr("Unable to write \"%1\" (%2).")
+        .arg(QDir::toNativeSeparators(output.absoluteFilePath()), reason);
+}
+
+// The device's own account of what went wrong since it was opened (when it gave one), else
+// `fallback`. `noError` is the device's error text right after it was opened.
+QString deviceFailure(const QFileDevice &device, const QString &noError, const QString &fallback)
+{
+    const QString text = device.errorString();
+    return device.error() != QFileDevice::NoError || text != noError ? text : fallback;
+}
+
+} // namespace
+
+ProcessWorkQueue::ProcessWorkQueue(BatchJobList *jobs, BatchProgressDialog *progressDialog)
+    : m_jobs(jobs)
+    , m_progressDialog(progressDialog)
+{
+    // The worker's signals reach the dialog queued, so their argument types must be known by name.
+    qRegisterMetaType<qint8>("qint8");
+    qRegisterMetaType<QMessageBox::StandardButton>("QMessageBox::StandardButton");
+    if (!progressDialog)
+        return;
+    connect(progressDialog, &BatchProgressDialog::requestUpdate, this,
+            &ProcessWorkQueue::on_progressDialog_requestUpdate);
+    connect(progressDialog, &BatchProgressDialog::cancelProcess, this,
+            &ProcessWorkQueue::on_progressDialog_cancelProcess);
+    connect(progressDialog, &BatchProgressDialog::fileExistResult, this,
+            &ProcessWorkQueue::on_progressDialog_fileExistResult);
+    connect(this, &ProcessWorkQueue::fileExistPrompt, progressDialog,
+            &BatchProgressDialog::batch_fileExistPrompt);
+    connect(this, &ProcessWorkQueue::updateActivity, progressDialog,
+            &BatchProgressDialog::batch_updateActivity);
+    connect(this, &ProcessWorkQueue::updateCommit, progressDialog, &BatchProgressDialog::batch_updateCommit);
+    connect(this, &ProcessWorkQueue::updateCompressionState, progressDialog,
+            &BatchProgressDialog::batch_updateCompressionState);
+    connect(this, &ProcessWorkQueue::updateFileName, progressDialog,
+            &BatchProgressDialog::batch_updateFileName);
+    connect(this, &ProcessWorkQueue::updateProgresses, progressDialog,
+            &BatchProgressDialog::batch_updateProgresses);
+    connect(this, &ProcessWorkQueue::workProcessRunning, progressDialog,
+            &BatchProgressDialog::batch_workProcessRunning);
+    connect(this, &ProcessWorkQueue::workProcessStopped, progressDialog,
+            &BatchProgressDialog::batch_workProcessStopped);
+}
+
+ProcessWorkQueue::~ProcessWorkQueue()
+{
+    delete m_jobs;
+}
+
+void ProcessWorkQueue::run()
+{
+    emit workProcessRunning();
+    // Taken once: the list is never shared or resized while the batch runs, so the records
+    // keep their addresses.
+    BatchJob *const jobs = m_jobs->data();
+    const int count = m_jobs->size();
+    for (int i = 0; i < count; ++i) {
+        {
+            QMutexLocker locker(&m_statusMutex);
+            ++m_current;
+            m_dirty |= ActivityChanged;
+            if (m_cancelled)
+                break;
+        }
+        if (jobs[i].kind == BatchJob::Compress)
+            compressFile(&jobs[i]);
+        else if (jobs[i].kind == BatchJob::Decompress)
+            decompressFile(&jobs[i]);
+    }
+    publishStatus();
+    emit workProcessStopped();
+    bool cancelled;
+    {
+        QMutexLocker locker(&m_statusMutex);
+        cancelled = m_cancelled;
+    }
+    if (cancelled)
+        emit processingCancelled();
+    else
+        emit processingComplete();
+}
+
+void ProcessWorkQueue::decompressFile(BatchJob *job)
+{
+    const QFileInfo source(sourcePath(job));
+    const QFileInfo output = outputFor(source, QStringLiteral("stl"));
+    if (!beginJob(job, output))
+        return;
+
+    GZipFile file(source.absoluteFilePath());
+    geom::QrnReader reader(&file);
+    const std::unique_ptr<geom::StlMesh> mesh(new geom::StlMesh);
+    const geom::QrnReader::Status status = reader.read(mesh.get());
+    if (status != geom::QrnReader::Done) {
+        failed(job, readFailure(source, readFailureText(status)));
+        return;
+    }
+    if (!beginConversion(job, QStringLiteral("Decompressing")) || replacement(job, output) != Write)
+        return;
+
+    StagedOutput staged(output.absoluteFilePath());
+    QFile target;
+    if (!staged.open(target)) {
+        failed(job, writeFailure(output, staged.errorString()));
+        return;
+    }
+    const QString noError = target.errorString();
+    bool written;
+    {
+        geom::StlWriter writer(&target);
+        writer.setHeader(reader.comment());
+        written = writer.write(mesh.get()) == mesh->indices().size();
+        // A count patch or close that fails leaves a damaged file: the job fails.
+        written = writer.finish() && written;
+    }
+    if (!written) {
+        failed(job, writeFailure(output, deviceFailure(target, noError, QStringLiteral("Write failed"))));
+        return;
+    }
+    if (!staged.commit()) {
+        failed(job, writeFailure(output, staged.errorString()));
+        return;
+    }
+    completed(job, source.size(), QFileInfo(output.absoluteFilePath()).size());
+}
+
+void ProcessWorkQueue::compressFile(BatchJob *job)
+{
+    const QFileInfo source(sourcePath(job));
+    const QFileInfo output = outputFor(source, QLatin1String(geom::Qrn::Extension));
+    if (!beginJob(job, output))
+        return;
+
+    QFile file(source.absoluteFilePath());
+    geom::StlReader reader(&file);
+    const std::unique_ptr<geom::StlMesh> mesh(reader.read());
+    if (!mesh) {
+        failed(job, readFailure(source, readFailureText(reader.status())));
+        return;
+    }
+    if (!beginConversion(job, QStringLiteral("Compressing")) || replacement(job, output) != Write)
+        return;
+
+    StagedOutput staged(output.absoluteFilePath());
+    GZipFile target;
+    if (!staged.open(target)) {
+        failed(job, writeFailure(output, staged.errorString()));
+        return;
+    }
+    const QString noError = target.errorString();
+    geom::QrnWriter::Status status;
+    {
+        geom::QrnWriter writer(&target);
+        writer.setComment(reader.header());
+        status = writer.write(mesh.get());
+    }
+    // The gzip data is complete only when the file was closed; GZipFile reports a failure to
+    // end it through its error text alone.
+    const QString beforeClose = target.errorString();
+    target.close();
+    const bool closed = target.error() == QFileDevice::NoError && target.errorString() == beforeClose;
+    if (status != geom::QrnWriter::Done || !closed) {
+        const QString fallback =
+            status != geom::QrnWriter::Done ? writeFailureText(status) : QStringLiteral("Write failed");
+        failed(job, writeFailure(output, deviceFailure(target, noError, fallback)));
+        return;
+    }
+    if (!staged.commit()) {
+        failed(job, writeFailure(output, staged.errorString()));
+        return;
+    }
+    completed(job, QFileInfo(output.absoluteFilePath()).size(), source.size());
+}
+
+QString ProcessWorkQueue::sourcePath(const BatchJob *job) const
+{
+    // The GUI thread reads the same QFileInfo while it publishes, and QFileInfo fills caches
+    // even in its const functions; so it is read under the mutex and the worker uses its own.
+    QMutexLocker locker(&m_statusMutex);
+    return job->source.filePath();
+}
+
+bool ProcessWorkQueue::beginJob(BatchJob *job, const QFileInfo &output)
+{
+    if (m_progressDialog && storedAnswer() == QMessageBox::NoToAll &&
+        QFileInfo::exists(output.absoluteFilePath())) {
+        setStage(job, Unchanged, QStringLiteral("Skipped"), 0);
+        return false;
+    }
+    setStage(job, 0, QStringLiteral("Reading"), FileNameChanged | ActivityChanged);
+    return true;
+}
+
+bool ProcessWorkQueue::beginConversion(BatchJob *job, const QString &activity)
+{
+    QMutexLocker locker(&m_statusMutex);
+    m_dirty |= ActivityChanged;
+    if (m_cancelled)
+        return false;
+    job->percent = ConvertingPercent;
+    job->activity = activity;
+    return true;
+}
+
+ProcessWorkQueue::Replacement ProcessWorkQueue::replacement(BatchJob *job, const QFileInfo &output)
+{
+    if (!m_progressDialog || !QFileInfo::exists(output.absoluteFilePath()))
+        return Write;
+    if (storedAnswer() == QMessageBox::YesToAll)
+        return Write;
+    const int answer = askFileExist(output);
+    if (answer & QMessageBox::Cancel)
+        return Abandon;
+    if (answer & (QMessageBox::No | QMessageBox::NoToAll)) {
+        setStage(job, Unchanged, QStringLiteral("Skipped"), 0);
+        return Skip;
+    }
+    return Write;
+}
+
+int ProcessWorkQueue::askFileExist(const QFileInfo &output)
+{
+    // The answer is stored under this mutex, which the worker holds from before the question
+    // until the wait releases it: an answer cannot slip in between and be missed. An answer
+    // that is already complete (Cancel, No to All) needs no question.
+    QMutexLocker locker(&m_promptMutex);
+    while (!(m_fileExistAnswer & CompleteAnswer)) {
+        emit fileExistPrompt(output.fileName(), output.absolutePath());
+        m_promptCondition.wait(&m_promptMutex);
+    }
+    const int answer = m_fileExistAnswer;
+    if (answer == QMessageBox::Yes || answer == QMessageBox::No)
+        m_fileExistAnswer = 0;
+    return answer;
+}
+
+int ProcessWorkQueue::storedAnswer()
+{
+    QMutexLocker locker(&m_promptMutex);
+    return m_fileExistAnswer;
+}
+
+void ProcessWorkQueue::setStage(BatchJob *job, int percent, const QString &activity, quint8 flags)
+{
+    QMutexLocker locker(&m_statusMutex);
+    if (percent != Unchanged)
+        job->percent = qint8(percent);
+    if (!activity.isNull())
+        job->activity = activity;
+    m_dirty |= flags;
+}
+
+void ProcessWorkQueue::failed(BatchJob *job, const QString &message)
+{
+    {
+        QMutexLocker locker(&m_statusMutex);
+        job->percent = FinishedPercent;
+        job->activity = QStringLiteral("Failed");
+        job->message = message;
+        m_dirty |= ActivityChanged;
+        ++m_failed;
+    }
+    // Without a window the standard error is the only place where a failure can be told.
+    if (!m_progressDialog) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
+}
+
+void ProcessWorkQueue::completed(BatchJob *job, qint64 compressed, qint64 decompressed)
+{
+    QMutexLocker locker(&m_statusMutex);
+    job->percent = FinishedPercent;
+    job->activity = QStringLiteral("Complete");
+    m_compressedBytes += compressed;
+    m_decompressedBytes += decompressed;
+    m_dirty |= ActivityChanged | CompressionStateChanged;
+}
+
+void ProcessWorkQueue::publishStatus()
+{
+    // The commit runs in the same hold of the mutex, so a change the worker makes after the
+    // figures went out is not cleared unpublished.
+    QMutexLocker locker(&m_statusMutex);
+    publishLocked();
+    commitLocked();
+}
+
+void ProcessWorkQueue::commitUpdate()
+{
+    QMutexLocker locker(&m_statusMutex);
+    commitLocked();
+}
+
+void ProcessWorkQueue::publishLocked()
+{
+    if (!m_progressDialog)
+        return;
+    const int total = m_jobs->size();
+    if (m_dirty & CompressionStateChanged)
+        emit updateCompressionState(m_compressedBytes, m_decompressedBytes);
+    if (m_current == 0) {
+        if (m_dirty & ActivityChanged) {
+            if (!m_cancelled)
+                emit updateActivity(QStringLiteral("Ready"));
+            emit updateProgresses(0, 0, total);
+        }
+        if (m_dirty & FileNameChanged)
+            emit updateFileName(QString());
+        return;
+    }
+    const BatchJob &job = m_jobs->at(m_current - 1);
+    if (m_dirty & ActivityChanged) {
+        if (!m_cancelled)
+            emit updateActivity(job.activity);
+        emit updateProgresses(job.percent, m_current, total);
+    }
+    if (m_dirty & FileNameChanged)
+        emit updateFileName(job.source.fileName());
+}
+
+void ProcessWorkQueue::commitLocked()
+{
+    if (!m_progressDialog)
+        return;
+    emit updateCommit();
+    m_dirty = 0;
+}
+
+BatchJobList ProcessWorkQueue::jobs() const
+{
+    QMutexLocker locker(&m_statusMutex);
+    // Element by element, so that the queue's own list is never shared and never detaches.
+    BatchJobList copy;
+    copy.reserve(m_jobs->size());
+    for (const BatchJob &job : *m_jobs)
+        copy.append(job);
+    return copy;
+}
+
+int ProcessWorkQueue::failedCount() const
+{
+    QMutexLocker locker(&m_statusMutex);
+    return m_failed;
+}
+
+void ProcessWorkQueue::on_progressDialog_requestUpdate()
+{
+    publishStatus();
+}
+
+void ProcessWorkQueue::on_progressDialog_cancelProcess()
+{
+    QMutexLocker locker(&m_statusMutex);
+    m_cancelled = true;
+}
+
+void ProcessWorkQueue::on_progressDialog_fileExistResult(QMessageBox::StandardButton response)
+{
+    QMutexLocker locker(&m_promptMutex);
+    m_fileExistAnswer = response;
+    m_promptCondition.wakeOne();
+}

@@ -1,0 +1,293 @@
+// Runs the built program end to end in a temporary folder, without a display.
+
+#include "batchfixtures.h"
+#include "meshcheck.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace batchtest;
+
+namespace {
+
+struct Result
+{
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs `command` (the program, or a wrapper and its options followed by the program when
+// `wrapper` is given) in `folder` with no display and no forced platform.
+Result run(const QString &folder, const QStringList &arguments, const QStringList &wrapper = QStringList())
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QLatin1String(name));
+    // The runtime folder is named so that Qt does not warn about a missing one.
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/.runtime"));
+    QDir(folder).mkpath(QStringLiteral(".runtime"));
+    QFile::setPermissions(folder + QStringLiteral("/.runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessEnvironment(environment);
+    QStringList all = wrapper.mid(1);
+    all << QStringLiteral(QUARN_EXECUTABLE) << arguments;
+    process.start(wrapper.isEmpty() ? QStringLiteral(QUARN_EXECUTABLE) : wrapper.first(),
+                  wrapper.isEmpty() ? arguments : all);
+    Result result;
+    result.finished = process.waitForFinished(120000);
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+QStringList lines(const QByteArray &text)
+{
+    QStringList out = QString::fromLocal8Bit(text).split(QLatin1Char('\n'));
+    if (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
+}
+
+QStringList folderFiles(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+class TestQuarn : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void headlessWithoutFile_data();
+    void headlessWithoutFile();
+    void compressTwo();
+    void decompressRestoresMesh();
+    void truncatedFileFailsAlone();
+    void readOnlyFolderKeepsOutput();
+    void sampleModel();
+    void exportsOnlyDriverHints();
+};
+
+void TestQuarn::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("-h") << QStringList{"-h"};
+    QTest::newRow("--help") << QStringList{"--help"};
+    QTest::newRow("help among batch arguments") << QStringList{"--headless", "-compress", "a.stl", "-h"};
+}
+
+void TestQuarn::usage()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("a.stl")), meshtest::unitCube()));
+    const QStringList before = folderFiles(dir.path());
+
+    const Result result = run(dir.path(), arguments);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err, QByteArray());
+    const QString program = QStringLiteral(QUARN_EXECUTABLE);
+    const QStringList expected{
+        "Usage: " + program + " --headless [-compress/-decompress] [FILE]...",
+        "Quarn version 1.0.9",
+        "Orvan website orvan.example",
+        "",
+        "Compress from or decompress to your STL 3D Model data.",
+        "File outputs in the same directory with the same name.",
+        "",
+        "Compression (STL to QRN):",
+        program + " -compress model_0.stl model_1.stl",
+        "",
+        "Decompression (QRN to STL):",
+        program + " -decompress compressed_0.qrn compressed_1.qrn",
+        "",
+    };
+    QCOMPARE(lines(result.out), expected);
+    QCOMPARE(folderFiles(dir.path()), before);
+}
+
+void TestQuarn::headlessWithoutFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("nothing else") << QStringList{"--headless"};
+    QTest::newRow("file without option") << QStringList{"--headless", "a.stl"};
+    QTest::newRow("only an unexpanded pattern") << QStringList{"--headless", "-compress", "*.stl"};
+}
+
+void TestQuarn::headlessWithoutFile()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("a.stl")), meshtest::unitCube()));
+    const QStringList before = folderFiles(dir.path());
+
+    const Result result = run(dir.path(), arguments);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(result.err, QByteArray());
+    QCOMPARE(folderFiles(dir.path()), before);
+}
+
+void TestQuarn::compressTwo()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("a.stl")), meshtest::unitCube()));
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("B.STL")), meshtest::tetrahedron()));
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "a.stl", "B.STL"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(result.err, QByteArray());
+    const auto a = readQrn(dir.filePath(QStringLiteral("a.qrn")));
+    const auto b = readQrn(dir.filePath(QStringLiteral("B.qrn")));
+    const auto aSource = readStl(dir.filePath(QStringLiteral("a.stl")));
+    const auto bSource = readStl(dir.filePath(QStringLiteral("B.STL")));
+    QCOMPARE(compareMeshes(a.get(), aSource.get()), QString());
+    QCOMPARE(compareMeshes(b.get(), bSource.get()), QString());
+}
+
+void TestQuarn::decompressRestoresMesh()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("a.stl")), meshtest::Torus(2000).facets()));
+    Result result = run(dir.path(), {"--headless", "-compress", "a.stl"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(
+        QFile::rename(dir.filePath(QStringLiteral("a.stl")), dir.filePath(QStringLiteral("original.stl"))));
+
+    result = run(dir.path(), {"--headless", "-decompress", "a.qrn"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err, QByteArray());
+    const auto restored = readStl(dir.filePath(QStringLiteral("a.stl")));
+    const auto original = readStl(dir.filePath(QStringLiteral("original.stl")));
+    QVERIFY(restored);
+    QCOMPARE(compareMeshes(restored.get(), original.get()), QString());
+}
+
+void TestQuarn::truncatedFileFailsAlone()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeQrn(dir.filePath(QStringLiteral("first.qrn")), meshtest::unitCube()));
+    QVERIFY(writeQrn(dir.filePath(QStringLiteral("bad.qrn")), meshtest::sheet(10, 10)));
+    QVERIFY(writeQrn(dir.filePath(QStringLiteral("last.qrn")), meshtest::tetrahedron()));
+    const QByteArray whole = readAll(dir.filePath(QStringLiteral("bad.qrn")));
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("bad.qrn")), whole.left(whole.size() / 2)));
+
+    const Result result = run(dir.path(), {"--headless", "-decompress", "first.qrn", "bad.qrn", "last.qrn"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(lines(result.err),
+             QStringList{QStringLiteral("Unable to open \"bad.qrn\" (Incorrect format).")});
+    QVERIFY(readStl(dir.filePath(QStringLiteral("first.stl"))));
+    QVERIFY(readStl(dir.filePath(QStringLiteral("last.stl"))));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("bad.stl"))));
+    QVERIFY(temporaryFiles(dir.path()).isEmpty());
+}
+
+void TestQuarn::readOnlyFolderKeepsOutput()
+{
+    QTemporaryDir dir;
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+    QVERIFY(writeStl(locked + QStringLiteral("/a.stl"), meshtest::unitCube()));
+    QVERIFY(writeAll(locked + QStringLiteral("/a.qrn"), "old"));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                              QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    struct Unlock
+    {
+        QString path;
+        ~Unlock() { QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }
+    } unlock{locked};
+
+    // The superuser writes through permission bits; without its capability to override them
+    // it is held to them like everyone else.
+    QStringList wrapper;
+    if (::geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("running as root without setpriv: a read-only folder cannot be made");
+        wrapper = QStringList{setpriv, QStringLiteral("--bounding-set=-dac_override,-dac_read_search")};
+        QProcess probe;
+        probe.start(setpriv, {wrapper[1], QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                              QStringLiteral("touch \"$0\"/probe"), locked});
+        if (!probe.waitForFinished(30000) || probe.exitCode() == 0)
+            QSKIP("running as root and the override of permission bits cannot be dropped here");
+    }
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "locked/a.stl"}, wrapper);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    const QStringList errors = lines(result.err);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(
+        errors.first().startsWith(QStringLiteral("Unable to write \"") + locked + QStringLiteral("/a.qrn\"")),
+        qPrintable(errors.first()));
+    QCOMPARE(readAll(locked + QStringLiteral("/a.qrn")), QByteArray("old"));
+    QCOMPARE(folderFiles(locked), (QStringList{QStringLiteral("a.qrn"), QStringLiteral("a.stl")}));
+}
+
+void TestQuarn::sampleModel()
+{
+    QTemporaryDir dir;
+    QProcess generator;
+    generator.setWorkingDirectory(dir.path());
+    generator.start(QStringLiteral(QUARN_PYTHON3),
+                    {QStringLiteral(QUARN_SAMPLE_SCRIPT), "sample.stl", "2000"});
+    QVERIFY(generator.waitForFinished(60000));
+    QCOMPARE(generator.exitCode(), 0);
+    const auto sample = readStl(dir.filePath(QStringLiteral("sample.stl")));
+    QVERIFY(sample);
+    QUARN_CHECK_MESH(*sample);
+    QVERIFY(sample->indices().size() >= 1900);
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "sample.stl"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    const auto compressed = readQrn(dir.filePath(QStringLiteral("sample.qrn")));
+    QCOMPARE(compareMeshes(compressed.get(), sample.get()), QString());
+}
+
+void TestQuarn::exportsOnlyDriverHints()
+{
+    const QString nm = QStandardPaths::findExecutable(QStringLiteral("nm"));
+    if (nm.isEmpty())
+        QSKIP("nm is not installed");
+    QProcess process;
+    process.start(nm,
+                  {QStringLiteral("-D"), QStringLiteral("--defined-only"), QStringLiteral(QUARN_EXECUTABLE)});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    // The linker's own section markers are in every executable's table.
+    const QStringList linkerMarkers{"__bss_start", "_edata", "_end"};
+    QStringList exported;
+    for (const QString &line : lines(process.readAllStandardOutput())) {
+        const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (fields.size() == 3 && !linkerMarkers.contains(fields[2]))
+            exported << fields[1] + QLatin1Char(' ') + fields[2];
+    }
+    exported.sort();
+    QCOMPARE(exported, (QStringList{"D AmdPowerXpressRequestHighPerformance", "D NvOptimusEnablement"}));
+}
+
+QTEST_GUILESS_MAIN(TestQuarn)
+#include "tst_quarn.moc"

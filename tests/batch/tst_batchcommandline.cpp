@@ -1,0 +1,148 @@
+#include "batch/batchcommandline.h"
+
+#include <QCoreApplication>
+#include <QtTest>
+
+// Jobs as "C:name" (compress) and "D:name" (decompress), in order.
+static QStringList describe(const BatchJobList &jobs)
+{
+    QStringList out;
+    for (const BatchJob &job : jobs)
+        out << (job.kind == BatchJob::Compress ? QStringLiteral("C:") : QStringLiteral("D:")) +
+                   job.source.filePath();
+    return out;
+}
+
+class TestBatchCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void jobsStartFresh();
+    void usage();
+    void windowless_data();
+    void windowless();
+};
+
+void TestBatchCommandLine::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<bool>("help");
+    QTest::addColumn<bool>("headless");
+    QTest::addColumn<int>("decision");
+
+    const QStringList none;
+    QTest::newRow("no arguments") << none << none << false << false << 0;
+    QTest::newRow("file without option opens the window")
+        << QStringList{"model.stl"} << none << false << false << 0;
+    QTest::newRow("headless alone ends") << QStringList{"--headless"} << none << false << true << -1;
+    QTest::newRow("headless with files but no option ends")
+        << QStringList{"--headless", "a.stl", "b.qrn"} << none << false << true << -1;
+    QTest::newRow("short help") << QStringList{"-h"} << none << true << false << -1;
+    QTest::newRow("help wins over everything")
+        << QStringList{"--headless", "-compress", "a.stl", "--help"} << none << true << false << -1;
+    QTest::newRow("help options are case-sensitive")
+        << QStringList{"-H", "-compress", "a.stl"} << QStringList{"C:a.stl"} << false << false << 1;
+    QTest::newRow("upper-case extension")
+        << QStringList{"-compress", "MODEL.STL"} << QStringList{"C:MODEL.STL"} << false << false << 1;
+    QTest::newRow("unexpanded pattern is skipped")
+        << QStringList{"-compress", "*.stl", "a.stl"} << QStringList{"C:a.stl"} << false << false << 1;
+    QTest::newRow("only a pattern opens the window")
+        << QStringList{"-compress", "*.stl"} << none << false << false << 0;
+    QTest::newRow("compress jobs before decompress jobs")
+        << QStringList{"-compress", "a.stl", "-decompress", "b.qrn", "c.stl"}
+        << QStringList{"C:a.stl", "C:c.stl", "D:b.qrn"} << false << false << 1;
+    QTest::newRow("decompress given first") << QStringList{"-decompress", "a.qrn", "-compress", "b.stl"}
+                                            << QStringList{"C:b.stl", "D:a.qrn"} << false << false << 1;
+    QTest::newRow("files before the option are ignored")
+        << QStringList{"x.qrn", "-decompress", "y.QRN"} << QStringList{"D:y.QRN"} << false << false << 1;
+    QTest::newRow("same file twice") << QStringList{"-compress", "a.stl", "a.stl"}
+                                     << QStringList{"C:a.stl", "C:a.stl"} << false << false << 1;
+    QTest::newRow("second option adds nothing")
+        << QStringList{"-compress", "a.stl", "-compress"} << QStringList{"C:a.stl"} << false << false << 1;
+    QTest::newRow("other endings are ignored") << QStringList{"-compress", "a.ply", "a.stl.bak", "dir/a.stl"}
+                                               << QStringList{"C:dir/a.stl"} << false << false << 1;
+    QTest::newRow("options are whole arguments")
+        << QStringList{"--compress", "a.stl"} << none << false << false << 0;
+    QTest::newRow("headless batch") << QStringList{"-compress", "a.stl", "--headless"}
+                                    << QStringList{"C:a.stl"} << false << true << 1;
+}
+
+void TestBatchCommandLine::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, jobs);
+    QFETCH(bool, help);
+    QFETCH(bool, headless);
+    QFETCH(int, decision);
+
+    arguments.prepend(QStringLiteral("/usr/bin/quarn"));
+    const BatchCommandLine line = parseBatchCommandLine(arguments);
+    QCOMPARE(describe(line.jobs), jobs);
+    QCOMPARE(line.helpShown, help);
+    QCOMPARE(line.headless, headless);
+    QCOMPARE(int(line.startDecision()), decision);
+}
+
+void TestBatchCommandLine::jobsStartFresh()
+{
+    const BatchCommandLine line = parseBatchCommandLine({"quarn", "-decompress", "../data/Scan.Final.QRN"});
+    QCOMPARE(line.jobs.size(), 1);
+    const BatchJob &job = line.jobs.first();
+    QCOMPARE(job.kind, int(BatchJob::Decompress));
+    QCOMPARE(job.source.filePath(), QStringLiteral("../data/Scan.Final.QRN"));
+    QCOMPARE(int(job.percent), 0);
+    QVERIFY(job.activity.isEmpty());
+    QVERIFY(job.message.isEmpty());
+}
+
+void TestBatchCommandLine::usage()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.9"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("orvan.example"));
+
+    const QStringList expected = {
+        "Usage: ./quarn --headless [-compress/-decompress] [FILE]...",
+        "Quarn version 1.0.9",
+        "Orvan website orvan.example",
+        "",
+        "Compress from or decompress to your STL 3D Model data.",
+        "File outputs in the same directory with the same name.",
+        "",
+        "Compression (STL to QRN):",
+        "./quarn -compress model_0.stl model_1.stl",
+        "",
+        "Decompression (QRN to STL):",
+        "./quarn -decompress compressed_0.qrn compressed_1.qrn",
+        "",
+        "",
+    };
+    QCOMPARE(batchUsage(QStringLiteral("./quarn")).split(QLatin1Char('\n')), expected);
+}
+
+void TestBatchCommandLine::windowless_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("windowless");
+
+    QTest::newRow("nothing") << QStringList{"quarn"} << false;
+    QTest::newRow("batch with dialog") << QStringList{"quarn", "-compress", "a.stl"} << false;
+    QTest::newRow("headless") << QStringList{"quarn", "-compress", "a.stl", "--headless"} << true;
+    QTest::newRow("help") << QStringList{"quarn", "--help"} << true;
+    QTest::newRow("short help") << QStringList{"quarn", "-h"} << true;
+}
+
+void TestBatchCommandLine::windowless()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, windowless);
+    QCOMPARE(runsWithoutWindow(arguments), windowless);
+}
+
+QTEST_GUILESS_MAIN(TestBatchCommandLine)
+#include "tst_batchcommandline.moc"
