@@ -4,6 +4,8 @@
 QUARN_PACKAGES=(
     # toolchain
     g++ cmake ninja-build pkg-config python3
+    # sanitizer and fuzz build (clang with libFuzzer's runtime)
+    clang libclang-rt-14-dev
     # libraries
     qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
     libssl-dev openssl zlib1g-dev libgl-dev libglu1-mesa-dev
@@ -26,12 +28,13 @@ quarn_install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build DIR [cmake args...]: configure once, then build incrementally in parallel.
+# quarn_build DIR [cmake args...]: configure once, then build incrementally in parallel; builds
+# only the targets named in QUARN_TARGETS when that is set.
 quarn_build() {
     local dir=$1
     shift
     if [ ! -f "$dir/build.ninja" ]; then
         cmake -S "$QUARN_ROOT" -B "$dir" -G Ninja "$@"
     fi
-    cmake --build "$dir" --parallel "$(nproc)"
+    cmake --build "$dir" --parallel "$(nproc)" ${QUARN_TARGETS:+--target $QUARN_TARGETS}
 }

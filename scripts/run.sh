@@ -5,11 +5,11 @@ QUARN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$QUARN_ROOT/scripts/deps.sh"
 
 quarn_install_missing
-quarn_build "$QUARN_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+QUARN_TARGETS=quarn quarn_build "$QUARN_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 exe="$QUARN_ROOT/build/src/app/quarn"
 if [ ! -x "$exe" ]; then
-    echo "quarn is not built yet: the program itself does not exist in this version." >&2
+    echo "quarn was not built: see the build output above." >&2
     exit 1
 fi
 exec "$exe" "$@"
