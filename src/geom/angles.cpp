@@ -35,22 +35,40 @@ T wrapByTurns(T a, T half, T full)
     return a;
 }
 
-template <typename V>
-V bisectorAtOrigin(const V &a, const V &b)
+// The zero-centre tests of the two precisions.
+constexpr float centreTolerance(const Vector2f &)
 {
-    V ub = b;
-    ub.setLength(1.0);
-    V ua = a;
-    ua.setLength(1.0);
-    V r = ub + ua;
-    r.setLength(1.0);
-    return r;
+    return 1e-5f;
+}
+constexpr double centreTolerance(const Vector2d &)
+{
+    return 1e-12;
 }
 
-template <typename V, typename T>
-bool nearZero(const V &c, T tolerance)
+// v about centre: v itself when the centre is within the tolerance of zero on both axes, else
+// v - centre.
+template <typename V>
+V aboutCentre(const V &v, const V &centre)
 {
-    return std::fabs(c.x) <= tolerance && std::fabs(c.y) <= tolerance;
+    const auto tolerance = centreTolerance(centre);
+    if (std::fabs(centre.x) <= tolerance && std::fabs(centre.y) <= tolerance)
+        return v;
+    return v - centre;
+}
+
+template <typename V>
+V unit(V v)
+{
+    v.setLength(1.0);
+    return v;
+}
+
+template <typename V>
+V bisectorAbout(const V &a, const V &b, const V &centre)
+{
+    const V ub = unit(aboutCentre(b, centre));
+    const V ua = unit(aboutCentre(a, centre));
+    return unit(ub + ua);
 }
 
 } // namespace
@@ -72,9 +90,7 @@ double wrapAngle(double radians)
 
 Vector2f bisector(const Vector2f &a, const Vector2f &b, const Vector2f &centre)
 {
-    if (nearZero(centre, 1e-5f))
-        return bisectorAtOrigin(a, b);
-    return bisectorAtOrigin(a - centre, b - centre);
+    return bisectorAbout(a, b, centre);
 }
 
 Vector2f bisector(const Vector2f &a, const Vector2f &b, float cx, float cy)
@@ -84,9 +100,7 @@ Vector2f bisector(const Vector2f &a, const Vector2f &b, float cx, float cy)
 
 Vector2d bisector(const Vector2d &a, const Vector2d &b, const Vector2d &centre)
 {
-    if (nearZero(centre, 1e-12))
-        return bisectorAtOrigin(a, b);
-    return bisectorAtOrigin(a - centre, b - centre);
+    return bisectorAbout(a, b, centre);
 }
 
 Vector2d bisector(const Vector2d &a, const Vector2d &b, double cx, double cy)
@@ -96,12 +110,8 @@ Vector2d bisector(const Vector2d &a, const Vector2d &b, double cx, double cy)
 
 float signedAngle(const Vector2f &a, const Vector2f &b, const Vector2f &centre)
 {
-    if (!nearZero(centre, 1e-5f))
-        return signedAngle(a - centre, b - centre, Vector2f::Zero);
-    Vector2f ua = a;
-    ua.setLength(1.0);
-    Vector2f ub = b;
-    ub.setLength(1.0);
+    const Vector2f ua = unit(aboutCentre(a, centre));
+    const Vector2f ub = unit(aboutCentre(b, centre));
     return wrapAngle(std::atan2(ua.y, ua.x) - std::atan2(ub.y, ub.x));
 }
 
@@ -112,12 +122,8 @@ float signedAngle(const Vector2f &a, const Vector2f &b, float cx, float cy)
 
 double signedAngle(const Vector2d &a, const Vector2d &b, const Vector2d &centre)
 {
-    if (!nearZero(centre, 1e-12))
-        return signedAngle(a - centre, b - centre, Vector2d::Zero);
-    Vector2d ua = a;
-    ua.setLength(1.0);
-    Vector2d ub = b;
-    ub.setLength(1.0);
+    const Vector2d ua = unit(aboutCentre(a, centre));
+    const Vector2d ub = unit(aboutCentre(b, centre));
     // note: the difference is wrapped in single precision, so this form carries float accuracy.
     const float difference = float(std::atan2(ua.y, ua.x) - std::atan2(ub.y, ub.x));
     return double(wrapAngle(difference));

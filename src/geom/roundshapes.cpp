@@ -2,6 +2,7 @@
 #include "geom/sphere.h"
 
 #include <QVector4D>
+#include <cmath>
 
 namespace geom {
 
@@ -22,14 +23,18 @@ float Sphere::volume() const
 
 Sphere Sphere::mapped(const QMatrix4x4 &m) const
 {
-    const QVector4D shift = m.column(3);
-    float largest = m.column(0).lengthSquared();
-    for (int c = 1; c < 3; ++c) {
-        const float s = m.column(c).lengthSquared();
-        if (s > largest)
+    // note: Qt 5's QVector4D::lengthSquared sums in float; the squared column lengths are summed
+    // in double here, so the scale is the double root rounded once.
+    double largest = 0.0;
+    for (int c = 0; c < 3; ++c) {
+        const QVector4D column = m.column(c);
+        const double s = double(column.x()) * column.x() + double(column.y()) * column.y() +
+                         double(column.z()) * column.z() + double(column.w()) * column.w();
+        if (c == 0 || s > largest)
             largest = s;
     }
-    const float scale = float(std::sqrt(double(largest)));
+    const float scale = float(std::sqrt(largest));
+    const QVector4D shift = m.column(3);
     return Sphere(m_center + Vector3f(shift.x(), shift.y(), shift.z()), m_radius * scale);
 }
 

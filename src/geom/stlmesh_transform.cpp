@@ -12,23 +12,6 @@ namespace geom {
 
 namespace {
 
-// note: the determinant is judged against the matrix's own size, so that a uniform scale of 0.01
-// (determinant 1e-6) is applied while a matrix that flattens an axis is still refused.
-constexpr double DegenerateFactor = 1e-5;
-
-bool isDegenerate(const QMatrix4x4 &m)
-{
-    double largest = 0;
-    for (int column = 0; column < 3; ++column) {
-        const double x = m(0, column);
-        const double y = m(1, column);
-        const double z = m(2, column);
-        largest = std::max(largest, std::sqrt(x * x + y * y + z * z));
-    }
-    const double det = float(m.determinant());
-    return std::fabs(det) <= DegenerateFactor * largest * largest * largest;
-}
-
 Facet facetAt(const Vector3f *v, const IndexedFacet &f)
 {
     return Facet(v[f.a], v[f.b], v[f.c]);
@@ -40,7 +23,7 @@ StlMesh *StlMesh::transformed(const QMatrix4x4 &m, bool statisticsOnly) const
 {
     QReadLocker locker(d->lock);
     StlMesh *copy = new StlMesh(*this);
-    if (m.isIdentity() || isDegenerate(m))
+    if (m.isIdentity() || utilTX::isDegenerate(m))
         return copy;
 
     StlMeshPrivate *c = copy->d;

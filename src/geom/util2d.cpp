@@ -1,5 +1,7 @@
 #include "geom/util2d.h"
 
+#include "geom/util2d_p.h"
+
 #include "geom/angles.h"
 
 #include <QDebug>
@@ -14,6 +16,12 @@ using geom::Vector2f;
 
 namespace {
 
+using detail::filtered;
+using detail::relative;
+using detail::single;
+using detail::sqLength;
+using detail::translated;
+
 constexpr float kTolF = 1e-5f;
 constexpr double kTolD = 1e-12;
 // note: the squared on-line distance limit is the double product, one unit in the last place
@@ -21,72 +29,56 @@ constexpr double kTolD = 1e-12;
 constexpr double kOnLineLimit = 1e-5 * 1e-5;
 constexpr float kTwoPiF = 6.2831855f;
 
+// The tolerance of a precision: 1e-5 for float, 1e-12 for double.
+constexpr float toleranceOf(float)
+{
+    return kTolF;
+}
+constexpr double toleranceOf(double)
+{
+    return kTolD;
+}
+
+detail::Foot<Vector2d, double> footOnLine(const Vector2d &p, const Vector2d &b, const Vector2d &a)
+{
+    return detail::footOnLine(p, b, a, kTolD);
+}
+
+// The squared distance from p to the segment from a to b, in the precision S of the points.
+template <typename P, typename S>
+double squaredDistanceToSegment(const P &p, const P &b, const P &a)
+{
+    const P pp = relative(p, a);
+    const P bb = relative(b, a);
+    const S l = S(sqLength(bb));
+    if (l <= toleranceOf(S()))
+        return sqLength(pp);
+    const S s = detail::dot(bb, pp);
+    if (s < S(0))
+        return sqLength(pp);
+    if (s > l)
+        return sqLength(pp - bb);
+    const S r = s / l;
+    return sqLength(P(pp.x - r * bb.x, pp.y - r * bb.y));
+}
+
+// p - a and q - a have the same sign on each axis, zero counting as either sign.
 template <typename P>
-bool isOrigin(const P &a)
+bool sameSigns(const P &p, const P &q, const P &a)
 {
-    return a.x == 0 && a.y == 0;
+    const P pp = relative(p, a);
+    const P qq = relative(q, a);
+    return pp.x * qq.x >= 0 && pp.y * qq.y >= 0;
 }
 
-// Squared length with the components widened to double.
-double sqLength(const Vector2f &v)
+// 0 for a squared distance of at most 1e-12, else its root.
+double rootOfSquared(double s)
 {
-    return double(v.x) * double(v.x) + double(v.y) * double(v.y);
-}
-double sqLength(const Vector2d &v)
-{
-    return v.x * v.x + v.y * v.y;
-}
-
-template <typename P>
-Intersection<P> translated(Intersection<P> r, const P &base)
-{
-    if (!isOrigin(base)) {
-        r.first += base;
-        r.second += base;
-    }
-    return r;
-}
-
-template <typename P>
-Intersection<P> single(const P &p)
-{
-    return Intersection<P>(p, p, 1);
-}
-
-// The foot of p (base point at the origin) on the line along b: t and the foot; degenerate when
-// |b|^2 is within the double tolerance.
-struct Foot
-{
-    Vector2d point;
-    double t = 0.0;
-    bool degenerate = false;
-};
-
-Foot footOnLine(const Vector2d &p, const Vector2d &b)
-{
-    Foot f;
-    const double l = sqLength(b);
-    if (l <= kTolD) {
-        f.point = p;
-        f.degenerate = true;
-        return f;
-    }
-    f.t = (p.x * b.x + p.y * b.y) / l;
-    f.point = Vector2d(f.t * b.x, f.t * b.y);
-    return f;
-}
-
-Foot footOnLine(const Vector2d &p, const Vector2d &b, const Vector2d &a)
-{
-    if (isOrigin(a))
-        return footOnLine(p, b);
-    Foot f = footOnLine(p - a, b - a);
-    f.point += a;
-    return f;
+    return s <= kTolD ? 0.0 : std::sqrt(s);
 }
 
 template <typename P, typename S>
-Intersection<P> crossSegments(const P &a, const P &b, const P &c, const P &d, S tolerance)
+Intersection<P> crossSegments(const P &a, const P &b, const P &c, const P &d)
 {
     // Each segment runs from its end with the smaller x (the second end when both x are equal).
     const P l1 = a.x < b.x ? a : b;
@@ -102,7 +94,7 @@ Intersection<P> crossSegments(const P &a, const P &b, const P &c, const P &d, S 
     const S k = v.y * u.x - v.x * u.y;
     // note: the parallel limit is relative to the two lengths (a bound on the sine of the angle),
     // so short segments that cross at a clear angle are not taken for parallel ones.
-    if (double(std::fabs(k)) <= double(tolerance) * std::sqrt(sqLength(u) * sqLength(v)))
+    if (double(std::fabs(k)) <= double(toleranceOf(S())) * std::sqrt(sqLength(u) * sqLength(v)))
         return {};
     const S t = (v.x * (l1.y - l2.y) - v.y * (l1.x - l2.x)) / k;
     const S s = (u.x * (l1.y - l2.y) - (l1.x - l2.x) * u.y) / k;
@@ -135,46 +127,22 @@ double distanceToLine(const Vector2f &p, const Vector2f &a, const Vector2f &b)
 
 double distanceToSegmentSquared(const Vector2f &p, const Vector2f &b, const Vector2f &a)
 {
-    const Vector2f pp = isOrigin(a) ? p : p - a;
-    const Vector2f bb = isOrigin(a) ? b : b - a;
-    const float l = float(sqLength(bb));
-    if (l <= kTolF)
-        return sqLength(pp);
-    const float s = bb.x * pp.x + bb.y * pp.y;
-    if (s < 0.0f)
-        return sqLength(pp);
-    if (s > l)
-        return sqLength(pp - bb);
-    const float r = s / l;
-    return sqLength(Vector2f(pp.x - r * bb.x, pp.y - r * bb.y));
+    return squaredDistanceToSegment<Vector2f, float>(p, b, a);
 }
 
 double distanceToSegmentSquared(const Vector2d &p, const Vector2d &b, const Vector2d &a)
 {
-    const Vector2d pp = p - a;
-    const Vector2d bb = b - a;
-    const double l = sqLength(bb);
-    if (l <= kTolD)
-        return sqLength(pp);
-    const double s = bb.x * pp.x + bb.y * pp.y;
-    if (s < 0.0)
-        return sqLength(pp);
-    if (s > l)
-        return sqLength(pp - bb);
-    const double r = s / l;
-    return sqLength(Vector2d(pp.x - r * bb.x, pp.y - r * bb.y));
+    return squaredDistanceToSegment<Vector2d, double>(p, b, a);
 }
 
 double distanceToSegment(const Vector2f &p, const Vector2f &b, const Vector2f &a)
 {
-    const double s = distanceToSegmentSquared(p, b, a);
-    return s <= kTolD ? 0.0 : std::sqrt(s);
+    return rootOfSquared(distanceToSegmentSquared(p, b, a));
 }
 
 double distanceToSegment(const Vector2d &p, const Vector2d &b, const Vector2d &a)
 {
-    const double s = distanceToSegmentSquared(p, b, a);
-    return s <= kTolD ? 0.0 : std::sqrt(s);
+    return rootOfSquared(distanceToSegmentSquared(p, b, a));
 }
 
 double segmentDistanceSquared(const Vector2d &p0, const Vector2d &p1, const Vector2d &q0, const Vector2d &q1)
@@ -249,10 +217,14 @@ double segmentDistance(const Vector2d &p0, const Vector2d &p1, const Vector2d &q
 
 bool isOnLine(const Vector2f &p, const Vector2f &b, const Vector2f &a)
 {
-    const double dx = double(b.x) - double(a.x);
-    const double dy = double(b.y) - double(a.y);
-    const double qx = double(p.x) - double(a.x);
-    const double qy = double(p.y) - double(a.y);
+    // The differences are taken in float, as every translation into the base point's frame, and
+    // widened afterwards.
+    const Vector2f d = relative(b, a);
+    const Vector2f q = relative(p, a);
+    const double dx = d.x;
+    const double dy = d.y;
+    const double qx = q.x;
+    const double qy = q.y;
     const double l = dx * dx + dy * dy;
     if (l > kTolD) {
         const double c = dx * qy - dy * qx;
@@ -265,27 +237,21 @@ bool isSameDirection(const Vector2f &p, const Vector2f &q, const Vector2f &a, in
 {
     if (!(flags & 1) && !isOnLine(p, q, a))
         return false;
-    const Vector2f pp = isOrigin(a) ? p : p - a;
-    const Vector2f qq = isOrigin(a) ? q : q - a;
-    return pp.x * qq.x >= 0.0f && pp.y * qq.y >= 0.0f;
+    return sameSigns(p, q, a);
 }
 
 bool isSameDirection(const Vector2d &p, const Vector2d &q, const Vector2d &a, int flags)
 {
     if (!(flags & 1) && !isOnLine(Vector2f(p), Vector2f(q), Vector2f(a)))
         return false;
-    const Vector2d pp = p - a;
-    const Vector2d qq = q - a;
-    return pp.x * qq.x >= 0.0 && pp.y * qq.y >= 0.0;
+    return sameSigns(p, q, a);
 }
 
 bool isFartherOnRay(const Vector2f &p, const Vector2f &q, const Vector2f &a, int flags)
 {
     if (!(flags & 2) && !isSameDirection(p, q, a, flags))
         return false;
-    const Vector2f pp = isOrigin(a) ? p : p - a;
-    const Vector2f qq = isOrigin(a) ? q : q - a;
-    return sqLength(qq) > sqLength(pp);
+    return sqLength(relative(q, a)) > sqLength(relative(p, a));
 }
 
 double segmentParameter(const Vector2d &point, const Vector2d &a, const Vector2d &b)
@@ -322,8 +288,7 @@ Vector2d closestPointOnSegment(const Vector2d &p, const Vector2d &a, const Vecto
 
 Intersection2d projectOnSegment(const Vector2d &p, const Vector2d &b, const Vector2d &a)
 {
-    const Foot f = footOnLine(p, b, a);
-    return Intersection2d(f.point, f.point, !f.degenerate && f.t >= 0.0 && f.t <= 1.0 ? 1 : 0);
+    return detail::segmentProjection(footOnLine(p, b, a));
 }
 
 Vector2d projectOnLine(const Vector2d &p, const Vector2d &b, const Vector2d &a)
@@ -333,12 +298,7 @@ Vector2d projectOnLine(const Vector2d &p, const Vector2d &b, const Vector2d &a)
 
 Intersection2d projectOnRay(const Vector2d &p, const Vector2d &b, const Vector2d &a)
 {
-    const Foot f = footOnLine(p, b, a);
-    Intersection2d r(f.point, f.point, 0);
-    // A degenerate ray projects to p itself and counts as no projection, as for segments.
-    if (!f.degenerate && ((f.t >= 0.0 && f.t <= 1.0) || isSameDirection(f.point, b, a, 1)))
-        r.count = 1;
-    return r;
+    return detail::rayProjection(footOnLine(p, b, a), b, a);
 }
 
 Intersection2f intersectLines(const Vector2f &a, const Vector2f &b, const Vector2f &c, const Vector2f &d)
@@ -402,12 +362,12 @@ Intersection2d intersectSegmentLine(const Vector2d &a, const Vector2d &b, const 
 
 Intersection2f intersectSegments(const Vector2f &a, const Vector2f &b, const Vector2f &c, const Vector2f &d)
 {
-    return crossSegments(a, b, c, d, kTolF);
+    return crossSegments<Vector2f, float>(a, b, c, d);
 }
 
 Intersection2d intersectSegments(const Vector2d &a, const Vector2d &b, const Vector2d &c, const Vector2d &d)
 {
-    return crossSegments(a, b, c, d, kTolD);
+    return crossSegments<Vector2d, double>(a, b, c, d);
 }
 
 Intersection2f intersectSegmentRectangle(const Vector2f &a, const Vector2f &b, const geom::Rectangle &r)
@@ -491,16 +451,9 @@ Intersection2d circleIntersectCircle(double r1, const Vector2d &c1, double r2, c
 Intersection2d intersectArcs(double start1, double sweep1, double r1, const Vector2d &c1, double start2,
                              double sweep2, double r2, const Vector2d &c2)
 {
-    const Intersection2d circles = circleIntersectCircle(r1, c1, r2, c2);
-    if (circles.count == 0)
-        return circles;
-    Intersection2d r;
-    const Vector2d points[2] = {circles.first, circles.second};
-    for (int i = 0; i < circles.count; ++i) {
-        if (isOnArc(points[i], start1, sweep1, r1, c1, 4) && isOnArc(points[i], start2, sweep2, r2, c2, 4))
-            r.add(points[i]);
-    }
-    return r;
+    return filtered(circleIntersectCircle(r1, c1, r2, c2), [&](const Vector2d &p) {
+        return isOnArc(p, start1, sweep1, r1, c1, 4) && isOnArc(p, start2, sweep2, r2, c2, 4);
+    });
 }
 
 Intersection2d intersectLineCircle(const Vector2d &a, const Vector2d &b, double radius,
@@ -531,28 +484,16 @@ Intersection2d intersectLineCircle(const Vector2d &a, const Vector2d &b, double 
 Intersection2d intersectSegmentCircle(const Vector2d &a, const Vector2d &b, double radius,
                                       const Vector2d &centre)
 {
-    const Intersection2d line = intersectLineCircle(a, b, radius, centre);
-    if (line.count == 0)
-        return line;
-    Intersection2d r;
-    const Vector2d points[2] = {line.first, line.second};
-    for (int i = 0; i < line.count; ++i) {
-        if (isOnSegment(points[i], b, a))
-            r.add(points[i]);
-    }
-    return r;
+    return filtered(intersectLineCircle(a, b, radius, centre),
+                    [&](const Vector2d &p) { return isOnSegment(p, b, a); });
 }
 
 Intersection2d intersectSegmentArc(const Vector2d &a, const Vector2d &b, double start, double sweep,
                                    double radius, const Vector2d &centre)
 {
-    const Intersection2d circle = intersectSegmentCircle(a - centre, b - centre, radius);
-    Intersection2d r;
-    const Vector2d points[2] = {circle.first, circle.second};
-    for (int i = 0; i < circle.count; ++i) {
-        if (isOnArc(points[i], start, sweep, radius, Vector2d(), 4))
-            r.add(points[i]);
-    }
+    const Intersection2d r =
+        filtered(intersectSegmentCircle(a - centre, b - centre, radius),
+                 [&](const Vector2d &p) { return isOnArc(p, start, sweep, radius, Vector2d(), 4); });
     return r.count > 0 ? translated(r, centre) : r;
 }
 

@@ -77,8 +77,9 @@ double segmentDistanceSquared(const geom::Vector2d &p0, const geom::Vector2d &p1
 double segmentDistance(const geom::Vector2d &p0, const geom::Vector2d &p1, const geom::Vector2d &q0,
                        const geom::Vector2d &q1);
 
-// True when p lies on the line through a and b: squared distance at most 1e-10 (absolute), computed
-// in double; when a and b coincide (squared length at most 1e-12), when p is that close to a.
+// True when p lies on the line through a and b: squared distance at most 1e-10 (absolute), from
+// the float offsets b - a and p - a widened to double; when a and b coincide (squared length at
+// most 1e-12), when p is that close to a.
 bool isOnLine(const geom::Vector2f &p, const geom::Vector2f &b,
               const geom::Vector2f &a = geom::Vector2f::Zero);
 

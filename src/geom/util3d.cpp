@@ -1,5 +1,7 @@
 #include "geom/util3d.h"
 
+#include "geom/util2d_p.h"
+
 #include <cmath>
 
 namespace util2D {
@@ -8,47 +10,20 @@ using geom::Vector3f;
 
 namespace {
 
+using detail::dot;
+using detail::filtered;
+using detail::isOrigin;
+using detail::relative;
+using detail::single;
+using detail::sqLength;
+using detail::translated;
+
 constexpr float kTolF = 1e-5f;
 constexpr double kTolD = 1e-12;
-
-bool isOrigin(const Vector3f &a)
-{
-    return a.x == 0 && a.y == 0 && a.z == 0;
-}
 
 Vector3f cross(const Vector3f &u, const Vector3f &v)
 {
     return Vector3f(u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x);
-}
-
-float dot(const Vector3f &u, const Vector3f &v)
-{
-    return (u.x * v.x + u.y * v.y) + u.z * v.z;
-}
-
-double sqLength(const Vector3f &v)
-{
-    return (double(v.x) * double(v.x) + double(v.y) * double(v.y)) + double(v.z) * double(v.z);
-}
-
-// p moved into the frame whose origin is base.
-Vector3f relative(const Vector3f &p, const Vector3f &base)
-{
-    return isOrigin(base) ? p : p - base;
-}
-
-Intersection3f single(const Vector3f &p)
-{
-    return Intersection3f(p, p, 1);
-}
-
-Intersection3f translated(Intersection3f r, const Vector3f &base)
-{
-    if (!isOrigin(base)) {
-        r.first += base;
-        r.second += base;
-    }
-    return r;
 }
 
 bool isNullNormal(const Vector3f &n)
@@ -78,47 +53,36 @@ Intersection3f rayAxisPlane(const Vector3f &a, const Vector3f &b, float value, i
     return single(along(a, b, t));
 }
 
-// The foot of p (base at the origin) on the line along b, with its parameter; degenerate when
-// |b|^2, rounded to float, is within the float tolerance.
-struct Foot
+detail::Foot<Vector3f, float> footOnLine(const Vector3f &p, const Vector3f &b, const Vector3f &a)
 {
-    Vector3f point;
-    float t = 0.0f;
-    bool degenerate = false;
+    return detail::footOnLine(p, b, a, kTolF);
+}
+
+// A ray or segment from a through b against the plane through o with normal n, in o's frame:
+// the start aa, the direction d = b - a, den = d . n and num = -(aa . n), so that the crossing
+// lies at the parameter num / den.
+struct PlaneCut
+{
+    Vector3f aa;
+    Vector3f d;
+    float den;
+    float num;
+
+    PlaneCut(const Vector3f &a, const Vector3f &b, const Vector3f &n, const Vector3f &o)
+        : aa(relative(a, o))
+        , d(relative(b, o) - aa)
+        , den(dot(d, n))
+        , num(-dot(aa, n))
+    {}
+
+    // Parallel within the tolerance: no crossing at one parameter.
+    bool parallel() const { return !(std::fabs(den) > kTolF); }
+    // For a parallel cut: both ends when a-b lies in the plane exactly, else nothing.
+    Intersection3f lyingIn(const Vector3f &a, const Vector3f &b) const
+    {
+        return num == 0.0f ? Intersection3f(a, b, 2) : Intersection3f();
+    }
 };
-
-Foot footOnLine(const Vector3f &p, const Vector3f &b, const Vector3f &a)
-{
-    const Vector3f pp = relative(p, a);
-    const Vector3f bb = relative(b, a);
-    Foot f;
-    const float l = float(sqLength(bb));
-    if (l <= kTolF) {
-        f.point = p;
-        f.degenerate = true;
-        return f;
-    }
-    f.t = dot(pp, bb) / l;
-    f.point = bb * f.t;
-    if (!isOrigin(a))
-        f.point += a;
-    return f;
-}
-
-// The points of a line result for which keep holds, added by the adding rule.
-template <typename Keep>
-Intersection3f filtered(const Intersection3f &line, Keep keep)
-{
-    if (line.count == 0)
-        return line;
-    Intersection3f r;
-    const Vector3f points[2] = {line.first, line.second};
-    for (int i = 0; i < line.count; ++i) {
-        if (keep(points[i]))
-            r.add(points[i]);
-    }
-    return r;
-}
 
 } // namespace
 
@@ -162,8 +126,7 @@ Vector3f projectOnPlane(const Vector3f &p, const Vector3f &n, const Vector3f &a)
 
 Intersection3f projectOnSegment(const Vector3f &p, const Vector3f &b, const Vector3f &a)
 {
-    const Foot f = footOnLine(p, b, a);
-    return Intersection3f(f.point, f.point, !f.degenerate && f.t >= 0.0f && f.t <= 1.0f ? 1 : 0);
+    return detail::segmentProjection(footOnLine(p, b, a));
 }
 
 Vector3f projectOnLine(const Vector3f &p, const Vector3f &b, const Vector3f &a)
@@ -173,12 +136,7 @@ Vector3f projectOnLine(const Vector3f &p, const Vector3f &b, const Vector3f &a)
 
 Intersection3f projectOnRay(const Vector3f &p, const Vector3f &b, const Vector3f &a)
 {
-    const Foot f = footOnLine(p, b, a);
-    Intersection3f r(f.point, f.point, 0);
-    // A degenerate ray projects to p itself and counts as no projection, as for segments.
-    if (!f.degenerate && ((f.t >= 0.0f && f.t <= 1.0f) || isSameDirection(f.point, b, a, 1)))
-        r.count = 1;
-    return r;
+    return detail::rayProjection(footOnLine(p, b, a), b, a);
 }
 
 bool isOnSphere(const Vector3f &p, double radius, const Vector3f &centre)
@@ -252,20 +210,14 @@ Intersection3f intersectRayPlane(const Vector3f &a, const Vector3f &b, const Vec
 {
     if (isNullNormal(n))
         return {};
-    const Vector3f aa = relative(a, o);
-    const Vector3f d = relative(b, o) - aa;
-    const float den = dot(d, n);
-    const float num = -dot(aa, n);
-    if (std::fabs(den) > kTolF) {
-        const float t = num / den;
-        if (t > kTolF)
-            return translated(single(aa + d * t), o);
-        if (t >= -kTolF)
-            return single(a);
-        return {};
-    }
-    if (num == 0.0f)
-        return Intersection3f(a, b, 2);
+    const PlaneCut cut(a, b, n, o);
+    if (cut.parallel())
+        return cut.lyingIn(a, b);
+    const float t = cut.num / cut.den;
+    if (t > kTolF)
+        return translated(single(cut.aa + cut.d * t), o);
+    if (t >= -kTolF)
+        return single(a);
     return {};
 }
 
@@ -275,23 +227,17 @@ Intersection3f intersectSegmentPlane(const Vector3f &a, const Vector3f &b, const
     // A zero normal defines no plane; without this test every segment would lie "in" it.
     if (isNullNormal(n))
         return {};
-    const Vector3f aa = relative(a, o);
-    const Vector3f d = relative(b, o) - aa;
-    const float den = dot(d, n);
-    const float num = -dot(aa, n);
-    if (std::fabs(den) > kTolF) {
-        const float t = num / den;
-        if (!(t >= -kTolF && t <= 1.0f + kTolF))
-            return {};
-        if (t <= 0.0f)
-            return single(a);
-        if (t >= 1.0f)
-            return single(b);
-        return translated(single(aa + d * t), o);
-    }
-    if (num == 0.0f)
-        return Intersection3f(a, b, 2);
-    return {};
+    const PlaneCut cut(a, b, n, o);
+    if (cut.parallel())
+        return cut.lyingIn(a, b);
+    const float t = cut.num / cut.den;
+    if (!(t >= -kTolF && t <= 1.0f + kTolF))
+        return {};
+    if (t <= 0.0f)
+        return single(a);
+    if (t >= 1.0f)
+        return single(b);
+    return translated(single(cut.aa + cut.d * t), o);
 }
 
 Intersection3f intersectRayXPlane(const Vector3f &a, const Vector3f &b, float value)

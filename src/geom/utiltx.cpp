@@ -21,6 +21,9 @@ namespace utilTX {
 namespace {
 
 constexpr float kTolerance = 1e-5f;
+// note: the determinant is judged against the matrix's own size, so that a uniform scale of 0.01
+// (determinant 1e-6) counts as regular while a matrix that flattens an axis is degenerate.
+constexpr double DegenerateFactor = 1e-5;
 
 bool isZero(float x)
 {
@@ -380,22 +383,40 @@ int transformType(const float (&m)[16])
     return type;
 }
 
-int transformType(const QMatrix4x4 &m)
+namespace {
+
+// The float form of either matrix type, chosen by the size of out.
+float *toFloat(float (&out)[9], const QTransform &t)
+{
+    return toFloat3x3(out, t);
+}
+float *toFloat(float (&out)[16], const QMatrix4x4 &m)
+{
+    return toFloat4x4(out, m);
+}
+
+// Identity when Qt already knows the matrix is the identity, else the classification of its N
+// elements rounded to float.
+template <int N, typename Matrix>
+int classify(const Matrix &m)
 {
     if (m.isIdentity())
         return Identity;
-    float f[16];
-    toFloat4x4(f, m);
+    float f[N];
+    toFloat(f, m);
     return transformType(f);
+}
+
+} // namespace
+
+int transformType(const QMatrix4x4 &m)
+{
+    return classify<16>(m);
 }
 
 int transformType(const QTransform &t)
 {
-    if (t.isIdentity())
-        return Identity;
-    float f[9];
-    toFloat3x3(f, t);
-    return transformType(f);
+    return classify<9>(t);
 }
 
 bool isMirroring(const QMatrix4x4 &m)
@@ -405,6 +426,19 @@ bool isMirroring(const QMatrix4x4 &m)
     const QVector3D c1(a[4], a[5], a[6]);
     const QVector3D c2(a[8], a[9], a[10]);
     return QVector3D::dotProduct(QVector3D::crossProduct(c0, c1), c2) < 0.0f;
+}
+
+bool isDegenerate(const QMatrix4x4 &m)
+{
+    double largest = 0.0;
+    for (int column = 0; column < 3; ++column) {
+        const double x = m(0, column);
+        const double y = m(1, column);
+        const double z = m(2, column);
+        largest = std::max(largest, std::sqrt(x * x + y * y + z * z));
+    }
+    const double det = float(m.determinant());
+    return std::fabs(det) <= DegenerateFactor * largest * largest * largest;
 }
 
 float *toFloat3x3(float (&out)[9], const QTransform &t)

@@ -42,6 +42,11 @@ int transformType(const QTransform &t);
 // columns. A singular block (product exactly 0) does not mirror.
 bool isMirroring(const QMatrix4x4 &m);
 
+// True when m is degenerate relative to its own size: |det| <= 1e-5 s^3, det the determinant of m
+// taken as a float and s the largest column length of its upper-left 3x3 block. A degenerate
+// matrix flattens what it maps, so it is not applied; a uniform scale of any size is regular.
+bool isDegenerate(const QMatrix4x4 &m);
+
 // Fills out with the 3x3 float form of t and returns it.
 float *toFloat3x3(float (&out)[9], const QTransform &t);
 // Fills out with the 4x4 float form of m (column-major) and returns it.

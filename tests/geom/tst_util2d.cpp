@@ -241,6 +241,10 @@ void TestUtil2D::isOnLine_data()
     QTest::newRow("1e-5 off") << Vector2f(0.5f, 1e-5f) << Vector2f(1, 0) << Vector2f(0, 0) << true;
     QTest::newRow("1.1e-5 off") << Vector2f(0.5f, 1.1e-5f) << Vector2f(1, 0) << Vector2f(0, 0) << false;
     QTest::newRow("moved base") << Vector2f(10.5f, 20.00001f) << Vector2f(11, 20) << Vector2f(10, 20) << true;
+    // The offsets from the base point are float differences: 1.1e-5 - 1e-6 rounds to within 1e-5
+    // of the line, where the exact difference lies beyond.
+    QTest::newRow("offsets in float")
+        << Vector2f(0.5f, 1.1e-5f) << Vector2f(1, 1e-6f) << Vector2f(0, 1e-6f) << true;
     QTest::newRow("degenerate, near a") << Vector2f(3, 3.000005f) << Vector2f(3, 3) << Vector2f(3, 3) << true;
     QTest::newRow("degenerate, away") << Vector2f(3, 3.1f) << Vector2f(3, 3) << Vector2f(3, 3) << false;
 }

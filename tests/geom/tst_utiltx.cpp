@@ -189,6 +189,8 @@ private slots:
     void transformType4x4();
     void isMirroring_data();
     void isMirroring();
+    void isDegenerate_data();
+    void isDegenerate();
 
     void map3DfMatchesPerPoint_data();
     void map3DfMatchesPerPoint();
@@ -309,6 +311,37 @@ void TestUtilTX::isMirroring()
     QFETCH(QMatrix4x4, m);
     QFETCH(bool, expected);
     QCOMPARE(utilTX::isMirroring(m), expected);
+}
+
+void TestUtilTX::isDegenerate_data()
+{
+    QTest::addColumn<QMatrix4x4>("m");
+    QTest::addColumn<bool>("expected");
+    auto scaled = [](float x, float y, float z) {
+        QMatrix4x4 m;
+        m.scale(x, y, z);
+        return m;
+    };
+    QMatrix4x4 turnedSmall = generalMatrix();
+    turnedSmall.scale(0.01f);
+    QTest::newRow("identity") << QMatrix4x4() << false;
+    // The determinant 1e-6 is small in absolute terms, but the matrix keeps the shape.
+    QTest::newRow("uniform scale 0.01") << scaled(0.01f, 0.01f, 0.01f) << false;
+    QTest::newRow("general, scaled down") << turnedSmall << false;
+    QTest::newRow("mirror") << scaled(-1, 1, 1) << false;
+    QTest::newRow("flat on z") << scaled(1, 1, 0) << true;
+    // det 1e-6 against 1e-5 s^3 = 1e-5: this one flattens z by a factor of a million.
+    QTest::newRow("near-flat on z") << scaled(1, 1, 1e-6f) << true;
+    QTest::newRow("limit, det = 1e-5 s^3") << scaled(1, 1, 1e-5f) << true;
+    QTest::newRow("just above the limit") << scaled(1, 1, 2e-5f) << false;
+    QTest::newRow("zero") << QMatrix4x4(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0) << true;
+}
+
+void TestUtilTX::isDegenerate()
+{
+    QFETCH(QMatrix4x4, m);
+    QFETCH(bool, expected);
+    QCOMPARE(utilTX::isDegenerate(m), expected);
 }
 
 void TestUtilTX::map3DfMatchesPerPoint_data()
