@@ -499,8 +499,8 @@ qint64 QryptoCipher::runDevices(QIODevice *out, QIODevice *in, bool enc, bool *c
         if (!context.isIntact())
             break;
     }
-    if (context.isRunning() && context.isIntact())
-        total += context.finish();
+    // The final step is tried even after a failed update; the run then counts as incomplete.
+    total += context.finish();
     *complete = context.isRunning() && context.isIntact() && !readFailed;
     return total;
 }

@@ -43,10 +43,24 @@ void triangulate(const QVector<qint32> &c, quint32 attribute, QVector<IndexedFac
     }
 }
 
-bool samePosition(const PlyStream::Position &p, const PlyStream::Position &q)
+// The coordinate of a vertex that a vertex property of role 0, 1 or 2 carries.
+float &coordinate(Vector3f &v, int role)
 {
-    return p.element == q.element && p.item == q.item && p.property == q.property &&
-           p.listRemaining == q.listRemaining;
+    return role == 0 ? v.x : role == 1 ? v.y : v.z;
+}
+
+// A task must not end the program: a standard exception becomes a failed result, its text a
+// critical message and `failure` the stream's status.
+template <typename Task>
+bool runGuarded(PlyStream &stream, QDataStream::Status failure, Task task)
+{
+    try {
+        return task();
+    } catch (const std::exception &e) {
+        qCritical("PlyStream: %s", e.what());
+        stream.setStatus(failure);
+        return false;
+    }
 }
 
 } // namespace
@@ -83,29 +97,12 @@ void PlyStream::rewind(bool forWriting)
 
 bool PlyStream::saveMesh(const StlMesh *mesh)
 {
-    if (!mesh)
-        return false;
-    // A task must not end the program: a standard exception becomes a failed result.
-    try {
-        return saveMeshData(mesh);
-    } catch (const std::exception &e) {
-        qCritical("PlyStream: %s", e.what());
-        setStatus(QDataStream::WriteFailed);
-        return false;
-    }
+    return mesh && runGuarded(*this, QDataStream::WriteFailed, [&] { return saveMeshData(mesh); });
 }
 
 bool PlyStream::loadMesh(StlMesh *mesh)
 {
-    if (!mesh)
-        return false;
-    try {
-        return loadMeshData(mesh);
-    } catch (const std::exception &e) {
-        qCritical("PlyStream: %s", e.what());
-        setStatus(QDataStream::ReadCorruptData);
-        return false;
-    }
+    return mesh && runGuarded(*this, QDataStream::ReadCorruptData, [&] { return loadMeshData(mesh); });
 }
 
 bool PlyStream::saveMeshData(const StlMesh *mesh)
@@ -159,22 +156,12 @@ bool PlyStream::saveMeshData(const StlMesh *mesh)
             const QVector<int> roles = vertexPropertyMap(element.properties);
             for (int i = 0; i < element.count && status() == QDataStream::Ok; ++i) {
                 // A second element of this name keeps its own count: never index past the mesh.
-                const Vector3f v = i < vertices.size() ? vertices.at(i) : Vector3f();
+                Vector3f v = i < vertices.size() ? vertices.at(i) : Vector3f();
                 for (int p = 0; p < roles.size() && status() == QDataStream::Ok; ++p) {
-                    switch (roles.at(p)) {
-                    case 0:
-                        save(v.x);
-                        break;
-                    case 1:
-                        save(v.y);
-                        break;
-                    case 2:
-                        save(v.z);
-                        break;
-                    default:
+                    if (roles.at(p) >= 0)
+                        save(coordinate(v, roles.at(p)));
+                    else
                         save(uint(0));
-                        break;
-                    }
                 }
             }
         } else if (element.name == defaultFaceElement.name) {
@@ -220,6 +207,7 @@ bool PlyStream::loadMeshData(StlMesh *mesh)
 
     QVector<Vector3f> vertices;
     QVector<IndexedFacet> facets;
+    // One corner list serves all faces; each face element starts with an empty one.
     QVector<qint32> corners;
     QIODevice *dev = m_stream.device();
     // Reserve only what the bytes left could hold, so that a damaged count allocates nothing.
@@ -242,26 +230,17 @@ bool PlyStream::loadMeshData(StlMesh *mesh)
                 vertices.append(Vector3f());
                 Vector3f &v = vertices.last();
                 for (int p = 0; p < roles.size() && status() == QDataStream::Ok; ++p) {
-                    switch (roles.at(p)) {
-                    case 0:
-                        load(v.x);
-                        break;
-                    case 1:
-                        load(v.y);
-                        break;
-                    case 2:
-                        load(v.z);
-                        break;
-                    default:
+                    if (roles.at(p) >= 0)
+                        load(coordinate(v, roles.at(p)));
+                    else
                         skipProperty();
-                        break;
-                    }
                 }
             }
         } else if (element.name == defaultFaceElement.name) {
             const QVector<int> roles = facePropertyMap(element.properties);
             quint32 attribute = 0;
             bool warnConvex = true;
+            corners.clear();
             if (fits(element, 3))
                 facets.reserve(facets.size() + element.count);
             for (int i = 0; i < element.count && status() == QDataStream::Ok; ++i) {

@@ -311,6 +311,13 @@ bool PlyStream::loadHeader()
     m_elements.clear();
     updateItemCount();
     dev->read(magic.size());
+    // The elements appended so far stay, and progress counts them.
+    auto invalidLine = [this](const QByteArray &line) {
+        qCritical("PlyStream.loadHeader invalid line %d: %s", m_state, line.constData());
+        updateItemCount();
+        updateItemsDone();
+        return false;
+    };
 
     for (;;) {
         const QByteArray raw = dev->readLine(maxHeaderLine);
@@ -327,15 +334,13 @@ bool PlyStream::loadHeader()
             }
             const PlyProperty property = parseProperty(line);
             if (!property.isValid()) {
-                qCritical("PlyStream.loadHeader invalid line %d: %s", m_state, line.constData());
-                return false;
+                return invalidLine(line);
             }
             current.properties.append(property);
         } else if (line.startsWith(elementKeyword)) {
             const PlyElement element = parseElement(line);
             if (!element.isValid()) {
-                qCritical("PlyStream.loadHeader invalid line %d: %s", m_state, line.constData());
-                return false;
+                return invalidLine(line);
             }
             if (current.isValid() && !current.properties.isEmpty()) {
                 if (indexOfElement(m_elements, current.name) >= 0)
@@ -350,8 +355,7 @@ bool PlyStream::loadHeader()
         } else if (line.startsWith(formatKeyword)) {
             const FormatSpec formatSpec = parseFormat(line);
             if (formatSpec.type == InvalidFormat || formatSpec.version.isEmpty()) {
-                qCritical("PlyStream.loadHeader invalid line %d: %s", m_state, line.constData());
-                return false;
+                return invalidLine(line);
             }
             if (formatSpec.version != knownVersion)
                 qWarning("PlyStream.loadHeader unknown version line %d: %s", m_state, line.constData());

@@ -31,23 +31,51 @@ enum Category
     RealCategory
 };
 
-Category categoryOf(int type)
+// Calls f with a zero of the C++ type that codes `type` in binary files, width and signedness
+// included; false (f not called) for a type without a coding.
+template <typename F>
+bool withCoding(int type, F &&f)
 {
     switch (type) {
     case QMetaType::Char:
-    case QMetaType::Short:
-    case QMetaType::Int:
-        return SignedCategory;
+        f(qint8(0));
+        return true;
     case QMetaType::UChar:
+        f(quint8(0));
+        return true;
+    case QMetaType::Short:
+        f(qint16(0));
+        return true;
     case QMetaType::UShort:
+        f(quint16(0));
+        return true;
+    case QMetaType::Int:
+        f(qint32(0));
+        return true;
     case QMetaType::UInt:
-        return UnsignedCategory;
+        f(quint32(0));
+        return true;
     case QMetaType::Float:
+        f(float(0));
+        return true;
     case QMetaType::Double:
-        return RealCategory;
+        f(double(0));
+        return true;
     default:
-        return NoCategory;
+        return false;
     }
+}
+
+Category categoryOf(int type)
+{
+    Category category = NoCategory;
+    withCoding(type, [&category](auto coded) {
+        using Coded = decltype(coded);
+        category = std::is_floating_point_v<Coded> ? RealCategory
+                   : std::is_signed_v<Coded>       ? SignedCategory
+                                                   : UnsignedCategory;
+    });
+    return category;
 }
 
 // Plain value conversion: reals truncate toward zero, integers keep their low-order bits. Reals
@@ -139,10 +167,11 @@ QByteArray fixedText(double value, int decimals)
 }
 
 // Fixed notation with nine decimals, trailing zeros and a trailing point dropped. note: nine
-// decimals lose small values (0.0123456789f needs ten), so more decimals are written only when
-// the text would not read back as the same value of the property's type; every value that nine
-// decimals carry exactly keeps its usual text.
-QByteArray formatReal(double value, int type)
+// decimals lose small values (1.2345678e-5f needs twelve), so more decimals are written only
+// when the text would not read back as the same value; every value that nine decimals carry
+// exactly keeps its usual text. `single` compares in single precision, for a float value or a
+// float property, so that a float widened to double is not spelled out to its last binary digit.
+QByteArray formatReal(double value, bool single)
 {
     constexpr int usualDecimals = 9;
     // Enough for the smallest subnormal double.
@@ -150,11 +179,11 @@ QByteArray formatReal(double value, int type)
     QByteArray text = fixedText(value, usualDecimals);
     if (!std::isfinite(value))
         return text;
-    auto exact = [value, type](const QByteArray &candidate) {
+    auto exact = [value, single](const QByteArray &candidate) {
         double parsed = 0;
         if (!parseReal(candidate, parsed))
             return false;
-        return type == QMetaType::Float ? float(parsed) == float(value) : parsed == value;
+        return single ? float(parsed) == float(value) : parsed == value;
     };
     for (int decimals = usualDecimals + 1; decimals <= maxDecimals && !exact(text); ++decimals)
         text = fixedText(value, decimals);
@@ -441,58 +470,10 @@ int PlyStream::readValue(int type, T &out)
         }
         return status();
     }
-    switch (type) {
-    case QMetaType::Char: {
-        qint8 v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::UChar: {
-        quint8 v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::Short: {
-        qint16 v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::UShort: {
-        quint16 v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::Int: {
-        qint32 v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::UInt: {
-        quint32 v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::Float: {
-        float v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    case QMetaType::Double: {
-        double v = 0;
-        m_stream >> v;
-        out = convertValue<T>(v);
-        break;
-    }
-    default:
-        break;
-    }
+    withCoding(type, [this, &out](auto coded) {
+        m_stream >> coded;
+        out = convertValue<T>(coded);
+    });
     return status();
 }
 
@@ -509,7 +490,8 @@ int PlyStream::writeValue(int type, T value)
             text = QByteArray::number(convertValue<quint64>(value));
             break;
         case RealCategory:
-            text = formatReal(convertValue<double>(value), type);
+            text =
+                formatReal(convertValue<double>(value), std::is_same_v<T, float> || type == QMetaType::Float);
             break;
         case NoCategory:
             break;
@@ -519,34 +501,7 @@ int PlyStream::writeValue(int type, T value)
             setStatus(QDataStream::WriteFailed);
         return status();
     }
-    switch (type) {
-    case QMetaType::Char:
-        m_stream << convertValue<qint8>(value);
-        break;
-    case QMetaType::UChar:
-        m_stream << convertValue<quint8>(value);
-        break;
-    case QMetaType::Short:
-        m_stream << convertValue<qint16>(value);
-        break;
-    case QMetaType::UShort:
-        m_stream << convertValue<quint16>(value);
-        break;
-    case QMetaType::Int:
-        m_stream << convertValue<qint32>(value);
-        break;
-    case QMetaType::UInt:
-        m_stream << convertValue<quint32>(value);
-        break;
-    case QMetaType::Float:
-        m_stream << convertValue<float>(value);
-        break;
-    case QMetaType::Double:
-        m_stream << convertValue<double>(value);
-        break;
-    default:
-        break;
-    }
+    withCoding(type, [this, value](auto coded) { m_stream << convertValue<decltype(coded)>(value); });
     return status();
 }
 
@@ -700,56 +655,45 @@ void PlyStream::skipOneValue(const PlyProperty &property)
 
 qint64 PlyStream::skipProperty()
 {
-    if (!loadHeader() || m_cursor.element >= m_elements.size() || !m_stream.device())
-        return 0;
-    const qint64 start = m_stream.device()->pos();
-    if (const PlyProperty *property = currentProperty())
-        skipOneValue(*property);
-    return m_stream.device()->pos() - start;
+    return skipValues(SkipProperty);
 }
 
 qint64 PlyStream::skipItem()
 {
-    if (!loadHeader() || m_cursor.element >= m_elements.size() || !m_stream.device())
-        return 0;
-    const PlyElement &element = m_elements.at(m_cursor.element);
-    if (m_cursor.item >= element.count)
-        return 0;
-    const qint64 start = m_stream.device()->pos();
-    const Position first = m_cursor;
-    for (;;) {
-        const Position before = m_cursor;
-        const PlyProperty *property = currentProperty();
-        if (property)
-            skipOneValue(*property);
-        const bool moved = before.element != m_cursor.element || before.item != m_cursor.item ||
-                           before.property != m_cursor.property ||
-                           before.listRemaining != m_cursor.listRemaining;
-        if (!moved || status() != QDataStream::Ok || m_cursor.element != first.element ||
-            m_cursor.item != first.item)
-            break;
-    }
-    return m_stream.device()->pos() - start;
+    return skipValues(SkipItem);
 }
 
 qint64 PlyStream::skipElement()
 {
-    if (!loadHeader() || m_cursor.element >= m_elements.size() || !m_stream.device())
+    return skipValues(SkipElement);
+}
+
+qint64 PlyStream::skipValues(SkipScope scope)
+{
+    QIODevice *dev = m_stream.device();
+    if (!loadHeader() || m_cursor.element >= m_elements.size() || !dev)
         return 0;
-    const int index = m_cursor.element;
-    const PlyElement &element = m_elements.at(index);
-    if (m_cursor.item >= element.count)
+    const Position first = m_cursor;
+    // An element without items keeps the cursor (it never passes one by itself): nothing to skip.
+    if (scope != SkipProperty && first.item >= m_elements.at(first.element).count)
         return 0;
-    const qint64 start = m_stream.device()->pos();
-    while (status() == QDataStream::Ok && m_cursor.element == index && m_cursor.item < element.count) {
+    const qint64 start = dev->pos();
+    for (;;) {
         const Position before = m_cursor;
         if (const PlyProperty *property = currentProperty())
             skipOneValue(*property);
-        if (before.element == m_cursor.element && before.item == m_cursor.item &&
-            before.property == m_cursor.property && before.listRemaining == m_cursor.listRemaining)
+        // Stop at the scope's end, at the first failed read and where nothing moved.
+        if (scope == SkipProperty || status() != QDataStream::Ok || samePosition(before, m_cursor) ||
+            m_cursor.element != first.element || (scope == SkipItem && m_cursor.item != first.item))
             break;
     }
-    return m_stream.device()->pos() - start;
+    return dev->pos() - start;
+}
+
+bool PlyStream::samePosition(const Position &p, const Position &q)
+{
+    return p.element == q.element && p.item == q.item && p.property == q.property &&
+           p.listRemaining == q.listRemaining;
 }
 
 QByteArray PlyStream::readToken()

@@ -206,6 +206,15 @@ private:
     template <typename T>
     int writeValue(int type, T value);
 
+    enum SkipScope
+    {
+        SkipProperty,
+        SkipItem,
+        SkipElement
+    };
+    qint64 skipValues(SkipScope scope);
+    static bool samePosition(const Position &p, const Position &q);
+
     bool isAscii() const { return m_format == Ascii; }
     const PlyElement *currentElement() const;
     const PlyProperty *currentProperty() const;

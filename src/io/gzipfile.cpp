@@ -16,6 +16,15 @@ constexpr int DefaultBufferSize = 65536;
 // gzread and gzwrite take lengths that must fit an int; larger requests go in pieces.
 constexpr qint64 MaximumChunk = qint64(1) << 30;
 
+// Reading and writing at once is not possible through one gzip stream.
+bool refusesReadWrite(QIODevice::OpenMode mode)
+{
+    if ((mode & QIODevice::ReadWrite) != QIODevice::ReadWrite)
+        return false;
+    qCritical("GZipFile.open does not support ReadWrite.");
+    return true;
+}
+
 } // namespace
 
 struct GZipFile::Private
@@ -53,10 +62,8 @@ GZipFile::~GZipFile()
 
 bool GZipFile::open(OpenMode mode)
 {
-    if ((mode & ReadWrite) == ReadWrite) {
-        qCritical("GZipFile.open does not support ReadWrite.");
+    if (refusesReadWrite(mode))
         return false;
-    }
     if (!(mode & (ReadOnly | Append | WriteOnly)))
         return false;
 
@@ -90,32 +97,27 @@ bool GZipFile::open(OpenMode mode)
     return true;
 }
 
-bool GZipFile::open(FILE *file, OpenMode mode, FileHandleFlags handleFlags)
+template <typename OpenFile>
+bool GZipFile::openHandle(OpenMode mode, OpenFile openFile)
 {
-    if ((mode & ReadWrite) == ReadWrite) {
-        qCritical("GZipFile.open does not support ReadWrite.");
+    if (refusesReadWrite(mode))
         return false;
-    }
     d->opening = true;
-    const bool opened = QFile::open(file, mode, handleFlags);
+    const bool opened = openFile();
     d->opening = false;
     if (!opened)
         close();
     return opened;
 }
 
+bool GZipFile::open(FILE *file, OpenMode mode, FileHandleFlags handleFlags)
+{
+    return openHandle(mode, [&] { return QFile::open(file, mode, handleFlags); });
+}
+
 bool GZipFile::open(int fd, OpenMode mode, FileHandleFlags handleFlags)
 {
-    if ((mode & ReadWrite) == ReadWrite) {
-        qCritical("GZipFile.open does not support ReadWrite.");
-        return false;
-    }
-    d->opening = true;
-    const bool opened = QFile::open(fd, mode, handleFlags);
-    d->opening = false;
-    if (!opened)
-        close();
-    return opened;
+    return openHandle(mode, [&] { return QFile::open(fd, mode, handleFlags); });
 }
 
 bool GZipFile::attachStream()

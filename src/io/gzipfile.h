@@ -60,6 +60,8 @@ public:
     void ungetChar(char c);
 
 protected:
+    // Counts of uncompressed bytes; a short count leaves zlib's message in errorString(), and
+    // -1 stands for nothing read (the end included) or nothing written.
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 readLineData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 len) override;
@@ -67,6 +69,9 @@ protected:
 private:
     struct Private;
 
+    // Opens the plain file through openFile() (a QFile::open overload); no stream is attached.
+    template <typename OpenFile>
+    bool openHandle(OpenMode mode, OpenFile openFile);
     bool attachStream();
     void updatePosition();
     qint64 streamPosition() const;

@@ -58,6 +58,23 @@ QByteArray saltHex(qint64 salt)
     return bytes.toHex();
 }
 
+// Replaces the file's content with `bytes`; the file is left closed.
+bool writeContent(QFile &file, const QByteArray &bytes)
+{
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    file.close();
+    return written;
+}
+
+// The file's whole content, read after closing whatever mode it was open in.
+QByteArray fileContent(QFile &file)
+{
+    file.close();
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+    return bytes;
+}
+
 QString opensslCommand()
 {
     return QStandardPaths::findExecutable(QStringLiteral("openssl"));
@@ -549,16 +566,12 @@ void TestQryptoCipher::inPlaceDevice()
 
     QTemporaryDir dir;
     QFile file(dir.filePath("content"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(plain);
-    file.close();
+    QVERIFY(writeContent(file, plain));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(cipher.encrypt(&file), qint64(70000 / 8 * 8 + 8));
     file.close();
     QCOMPARE(cipher.decrypt(&file), qint64(plain.size()));
-    file.close();
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), plain);
+    QCOMPARE(fileContent(file), plain);
 }
 
 void TestQryptoCipher::inPlaceDeviceFailureKeepsContent_data()
@@ -589,13 +602,9 @@ void TestQryptoCipher::inPlaceDeviceFailureKeepsContent()
 
     QTemporaryDir dir;
     QFile file(dir.filePath("content"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
+    QVERIFY(writeContent(file, content));
     QCOMPARE(cipher.decrypt(&file), qint64(-1));
-    file.close();
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), content);
+    QCOMPARE(fileContent(file), content);
 }
 
 void TestQryptoCipher::opensslDeciphersOurs_data()
@@ -662,9 +671,7 @@ void TestQryptoCipher::opensslDeciphersOurs()
 
     QTemporaryDir dir;
     QFile sealedFile(dir.filePath("sealed.bin"));
-    QVERIFY(sealedFile.open(QIODevice::WriteOnly));
-    sealedFile.write(sealed);
-    sealedFile.close();
+    QVERIFY(writeContent(sealedFile, sealed));
     QStringList decipher = {QStringLiteral("enc"), QStringLiteral("-d"),     option,
                             QStringLiteral("-K"),  QString::fromLatin1(key), QStringLiteral("-in"),
                             sealedFile.fileName(), QStringLiteral("-out"),   dir.filePath("plain.bin")};
@@ -672,8 +679,7 @@ void TestQryptoCipher::opensslDeciphersOurs()
         decipher << QStringLiteral("-iv") << QString::fromLatin1(iv);
     QVERIFY(runOpenssl(decipher + providerArguments()));
     QFile plainFile(dir.filePath("plain.bin"));
-    QVERIFY(plainFile.open(QIODevice::ReadOnly));
-    QCOMPARE(plainFile.readAll(), plain);
+    QCOMPARE(fileContent(plainFile), plain);
 }
 
 QTEST_GUILESS_MAIN(TestQryptoCipher)

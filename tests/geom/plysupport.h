@@ -96,6 +96,21 @@ inline QByteArray describe(const QList<geom::PlyElement> &elements)
     return parts.join(" | ");
 }
 
+// Polls stream.progress() until finished() answers true; true when every value lay within 0..1
+// and none fell below the one before.
+template <typename Finished>
+bool progressRisesSteadily(const geom::PlyStream &stream, Finished finished)
+{
+    float last = 0.0f;
+    bool steady = true;
+    while (!finished()) {
+        const float p = stream.progress();
+        steady = steady && p >= 0.0f && p <= 1.0f && p >= last;
+        last = p;
+    }
+    return steady;
+}
+
 // The header a default mesh schema gets, for building test files by hand.
 inline QByteArray header(const QByteArray &format, const QByteArray &body)
 {

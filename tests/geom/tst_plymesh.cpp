@@ -155,6 +155,19 @@ QByteArray buildFile(PlyStream::Format format, const QList<PlyElement> &elements
     return stream.status() == QDataStream::Ok ? bytes : QByteArray();
 }
 
+// The values one after another in little-endian byte order.
+template <typename T>
+QByteArray littleEndian(std::initializer_list<T> values)
+{
+    QByteArray bytes;
+    for (T v : values) {
+        char raw[sizeof(T)];
+        qToLittleEndian(v, raw);
+        bytes.append(raw, int(sizeof(T)));
+    }
+    return bytes;
+}
+
 // Fails reads or writes past `limit` bytes by throwing, as a broken driver or allocator might.
 class ExplodingDevice : public QIODevice
 {
@@ -476,6 +489,16 @@ void TestPlyMesh::foreignProperties()
     StlMesh none;
     QVERIFY(loadFromBytes(scalar, none));
     QCOMPARE(none.indices().size(), 0);
+
+    // A further face element without a corner list gives no facets, not the last face again.
+    QByteArray twoFaceElements =
+        plytest::header("ascii", "element vertex 3\nproperty float x\nproperty float y\n"
+                                 "property float z\nelement face 1\nproperty list uchar int vertex_indices\n"
+                                 "element face 2\nproperty uchar attribute\n") +
+        "0 0 0\n1 0 1\n0 1 2\n3 0 1 2\n5\n6\n"; // z ascending: indices stay
+    StlMesh one;
+    QVERIFY(loadFromBytes(twoFaceElements, one));
+    QCOMPARE(triples(one), QVector<QVector<int>>({{0, 1, 2, 0}}));
 }
 
 void TestPlyMesh::damagedFiles_data()
@@ -488,24 +511,8 @@ void TestPlyMesh::damagedFiles_data()
     const QByteArray vertexSchema =
         "element vertex 3\nproperty float x\nproperty float y\nproperty float z\n";
     const QByteArray le = "binary_little_endian";
-    auto leFloats = [](std::initializer_list<float> values) {
-        QByteArray b;
-        for (float v : values) {
-            char raw[4];
-            qToLittleEndian(v, raw);
-            b.append(raw, 4);
-        }
-        return b;
-    };
-    auto leUints = [](std::initializer_list<quint32> values) {
-        QByteArray b;
-        for (quint32 v : values) {
-            char raw[4];
-            qToLittleEndian(v, raw);
-            b.append(raw, 4);
-        }
-        return b;
-    };
+    const auto leFloats = littleEndian<float>;
+    const auto leUints = littleEndian<quint32>;
     const QByteArray leVertices = leFloats({0, 0, 0, 1, 0, 0, 0, 1, 0});
     const QByteArray asciiVertices = "0 0 0\n1 0 0\n0 1 0\n";
     const QByteArray uintFaces = "property list uint uint vertex_indices\n";
@@ -665,15 +672,8 @@ void TestPlyMesh::progressWhileSaving()
     writer.setFormat(PlyStream::FormatSpec(PlyStream::Ascii, "1.0"));
     QFuture<bool> saving =
         QtConcurrent::run(&writer, &PlyStream::saveMesh, static_cast<const StlMesh *>(mesh.get()));
-    float last = 0.0f;
-    bool sane = true;
-    while (!saving.isFinished()) {
-        const float p = writer.progress();
-        sane = sane && p >= 0.0f && p <= 1.0f && p >= last;
-        last = p;
-    }
+    QVERIFY(plytest::progressRisesSteadily(writer, [&saving] { return saving.isFinished(); }));
     QVERIFY(saving.result());
-    QVERIFY(sane);
     QCOMPARE(writer.progress(), 1.0f);
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <memory>
 
 using geom::PlyElement;
 using geom::PlyProperty;
@@ -35,6 +36,36 @@ QByteArray dataSection(const QByteArray &bytes)
     const int end = bytes.indexOf("end_header\n");
     return end < 0 ? QByteArray() : bytes.mid(end + 11);
 }
+
+// A stream that writes one schema into memory in one format, and streams that read it back.
+class MemoryFile
+{
+public:
+    MemoryFile(int format, const QList<PlyElement> &elements)
+        : m_buffer(&m_bytes)
+        , m_writer(&m_buffer)
+    {
+        m_writer.setFormat(PlyStream::FormatSpec(PlyStream::Format(format), "1.0"));
+        m_writer.setElements(elements);
+    }
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+
+    PlyStream &writer() { return m_writer; }
+    // Everything written after "end_header\n".
+    QByteArray data() const { return dataSection(m_bytes); }
+    // A new stream reading the file from its start.
+    std::unique_ptr<PlyStream> reader()
+    {
+        m_buffer.close();
+        return std::make_unique<PlyStream>(&m_buffer);
+    }
+
+private:
+    QByteArray m_bytes;
+    QBuffer m_buffer;
+    PlyStream m_writer;
+};
 
 } // namespace
 
@@ -109,28 +140,24 @@ void TestPlyStream::saveFace()
     QFETCH(int, format);
     QFETCH(QByteArray, data);
 
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    PlyStream stream(&buffer);
-    stream.setFormat(PlyStream::FormatSpec(PlyStream::Format(format), "1.0"));
     PlyElement face = PlyStream::defaultFaceElement;
     face.count = 1;
-    stream.setElements({face});
+    MemoryFile file(format, {face});
+    PlyStream &stream = file.writer();
     stream.save(uint(3)).save(uint(0)).save(uint(1)).save(uint(2));
     QCOMPARE(stream.status(), int(QDataStream::Ok));
-    QCOMPARE(dataSection(bytes), data);
+    QCOMPARE(file.data(), data);
     QVERIFY(stream.atEnd());
 
     // And back.
-    buffer.close();
-    PlyStream reader(&buffer);
+    const std::unique_ptr<PlyStream> reader = file.reader();
     uint n = 0, a = 9, b = 9, c = 9;
-    reader.load(n);
-    QCOMPARE(reader.position().listRemaining, 2);
-    reader.load(a).load(b).load(c);
-    QCOMPARE(reader.status(), int(QDataStream::Ok));
+    reader->load(n);
+    QCOMPARE(reader->position().listRemaining, 2);
+    reader->load(a).load(b).load(c);
+    QCOMPARE(reader->status(), int(QDataStream::Ok));
     QCOMPARE(QVector<uint>({n, a, b, c}), QVector<uint>({3, 0, 1, 2}));
-    QVERIFY(reader.atEnd());
+    QVERIFY(reader->atEnd());
 }
 
 void TestPlyStream::everyValueType_data()
@@ -171,18 +198,14 @@ void TestPlyStream::everyValueType()
         PlyProperty(0, QMetaType::Int, "e"),   PlyProperty(0, QMetaType::UInt, "f"),
         PlyProperty(0, QMetaType::Float, "g"), PlyProperty(0, QMetaType::Double, "h"),
     };
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    PlyStream writer(&buffer);
-    writer.setFormat(PlyStream::FormatSpec(PlyStream::Format(format), "1.0"));
-    writer.setElements({PlyElement("e", 1, properties)});
+    MemoryFile file(format, {PlyElement("e", 1, properties)});
+    PlyStream &writer = file.writer();
     writer.save(char(-5)).save(uchar(250)).save(short(-30000)).save(ushort(60000));
     writer.save(int(-2000000000)).save(uint(4000000000u)).save(0.5f).save(-1.25);
     QCOMPARE(writer.status(), int(QDataStream::Ok));
-    QCOMPARE(dataSection(bytes), data);
+    QCOMPARE(file.data(), data);
 
-    buffer.close();
-    PlyStream reader(&buffer);
+    const std::unique_ptr<PlyStream> reader = file.reader();
     char a = 0;
     uchar b = 0;
     short c = 0;
@@ -191,8 +214,8 @@ void TestPlyStream::everyValueType()
     uint f = 0;
     float g = 0;
     double h = 0;
-    reader.load(a).load(b).load(c).load(d).load(e).load(f).load(g).load(h);
-    QCOMPARE(reader.status(), int(QDataStream::Ok));
+    reader->load(a).load(b).load(c).load(d).load(e).load(f).load(g).load(h);
+    QCOMPARE(reader->status(), int(QDataStream::Ok));
     QCOMPARE(int(a), -5);
     QCOMPARE(int(b), 250);
     QCOMPARE(int(c), -30000);
@@ -207,44 +230,47 @@ void TestPlyStream::realText_data()
 {
     QTest::addColumn<double>("value");
     QTest::addColumn<bool>("asFloat");
+    QTest::addColumn<int>("type");
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("2") << 2.0 << false << QByteArray("2");
-    QTest::newRow("1.5") << 1.5 << false << QByteArray("1.5");
-    QTest::newRow("100") << 100.0 << false << QByteArray("100");
-    QTest::newRow("-0.25") << -0.25 << false << QByteArray("-0.25");
-    QTest::newRow("0.1 double") << 0.1 << false << QByteArray("0.1");
-    QTest::newRow("0.1 float widened") << 0.1 << true << QByteArray("0.100000001");
-    QTest::newRow("large") << 123456789.125 << false << QByteArray("123456789.125");
+    const int f = QMetaType::Float;
+    const int d = QMetaType::Double;
+    QTest::newRow("2") << 2.0 << false << d << QByteArray("2");
+    QTest::newRow("1.5") << 1.5 << false << d << QByteArray("1.5");
+    QTest::newRow("100") << 100.0 << false << d << QByteArray("100");
+    QTest::newRow("-0.25") << -0.25 << false << d << QByteArray("-0.25");
+    QTest::newRow("0.1 double") << 0.1 << false << d << QByteArray("0.1");
+    QTest::newRow("0.1 float widened") << 0.1 << true << f << QByteArray("0.100000001");
+    QTest::newRow("0.1 float to a double property") << 0.1 << true << d << QByteArray("0.100000001");
+    QTest::newRow("0.1 double to a float property") << 0.1 << false << f << QByteArray("0.1");
+    QTest::newRow("large") << 123456789.125 << false << d << QByteArray("123456789.125");
     // Nine decimals would lose these: more are written, just enough to read the same value back.
-    QTest::newRow("below nine decimals") << 1e-10 << false << QByteArray("0.0000000001");
-    QTest::newRow("small float") << 1.2345678e-5 << true << QByteArray("0.000012345678");
-    QTest::newRow("small double") << 1.2345678912345e-5 << false << QByteArray("0.000012345678912345");
+    QTest::newRow("below nine decimals") << 1e-10 << false << d << QByteArray("0.0000000001");
+    QTest::newRow("small float") << 1.2345678e-5 << true << f << QByteArray("0.000012345678");
+    QTest::newRow("small float to a double property")
+        << 1.2345678e-5 << true << d << QByteArray("0.000012345678");
+    QTest::newRow("small double") << 1.2345678912345e-5 << false << d << QByteArray("0.000012345678912345");
 }
 
 void TestPlyStream::realText()
 {
     QFETCH(double, value);
     QFETCH(bool, asFloat);
+    QFETCH(int, type);
     QFETCH(QByteArray, text);
 
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    PlyStream stream(&buffer);
-    const int type = asFloat ? QMetaType::Float : QMetaType::Double;
-    stream.setElements({PlyElement("e", 1, {PlyProperty(0, type, "v")})});
+    MemoryFile file(PlyStream::Ascii, {PlyElement("e", 1, {PlyProperty(0, type, "v")})});
     if (asFloat)
-        stream.save(float(value));
+        file.writer().save(float(value));
     else
-        stream.save(value);
-    QCOMPARE(dataSection(bytes), text + '\n');
+        file.writer().save(value);
+    QCOMPARE(file.data(), text + '\n');
 
-    buffer.close();
-    PlyStream reader(&buffer);
+    const std::unique_ptr<PlyStream> reader = file.reader();
     double read = 0;
-    reader.load(read);
-    QCOMPARE(reader.status(), int(QDataStream::Ok));
-    if (asFloat)
+    reader->load(read);
+    QCOMPARE(reader->status(), int(QDataStream::Ok));
+    if (asFloat || type == QMetaType::Float)
         QCOMPARE(float(read), float(value));
     else
         QCOMPARE(read, value);
@@ -290,11 +316,8 @@ void TestPlyStream::conversions()
     QFETCH(QString, readAs);
     QFETCH(double, readBack);
 
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    PlyStream writer(&buffer);
-    writer.setFormat(PlyStream::FormatSpec(PlyStream::Format(format), "1.0"));
-    writer.setElements({PlyElement("e", 1, {PlyProperty(0, type, "v")})});
+    MemoryFile file(format, {PlyElement("e", 1, {PlyProperty(0, type, "v")})});
+    PlyStream &writer = file.writer();
     switch (written.userType()) {
     case QMetaType::Int:
         writer.save(written.toInt());
@@ -310,27 +333,26 @@ void TestPlyStream::conversions()
         break;
     }
     QCOMPARE(writer.status(), int(QDataStream::Ok));
-    QCOMPARE(dataSection(bytes), data);
+    QCOMPARE(file.data(), data);
 
-    buffer.close();
-    PlyStream reader(&buffer);
+    const std::unique_ptr<PlyStream> reader = file.reader();
     double value = -1;
     if (readAs == "uchar") {
         uchar v = 0;
-        reader.load(v);
+        reader->load(v);
         value = v;
     } else if (readAs == "int") {
         int v = 0;
-        reader.load(v);
+        reader->load(v);
         value = v;
     } else if (readAs == "uint") {
         uint v = 0;
-        reader.load(v);
+        reader->load(v);
         value = v;
     } else {
-        reader.load(value);
+        reader->load(value);
     }
-    QCOMPARE(reader.status(), int(QDataStream::Ok));
+    QCOMPARE(reader->status(), int(QDataStream::Ok));
     QCOMPARE(value, readBack);
 }
 
@@ -711,14 +733,8 @@ void TestPlyStream::progressFromAnotherThread()
     PlyStream reader(&buffer);
     std::atomic<bool> done{false};
     QFuture<bool> poller = QtConcurrent::run([&reader, &done] {
-        float last = 0.0f;
-        bool sane = true;
-        while (!done.load()) {
-            const float p = reader.progress();
-            sane = sane && p >= 0.0f && p <= 1.0f && p >= last;
-            last = p;
-        }
-        return sane && reader.progress() == 1.0f;
+        return plytest::progressRisesSteadily(reader, [&done] { return done.load(); }) &&
+               reader.progress() == 1.0f;
     });
     QVERIFY(reader.processHeader());
     int value = 0;

@@ -1,50 +1,18 @@
 #include "io/compression.h"
 #include "io/iocompressor.h"
+#include "iosupport.h"
 
 #include <QBuffer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <zlib.h>
 
+using iotest::gzipped;
+using iotest::payload;
+using iotest::runGzip;
+
 namespace {
-
-QByteArray payload(int length, bool compressible = true)
-{
-    QByteArray bytes(length, Qt::Uninitialized);
-    quint32 state = 0x2545f491u ^ quint32(length);
-    for (int i = 0; i < length; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = compressible ? char('a' + (state >> 28) % 5) : char(state >> 24);
-    }
-    return bytes;
-}
-
-bool runGzip(const QStringList &arguments, const QByteArray &input, QByteArray *output = nullptr)
-{
-    const QString gzip = QStandardPaths::findExecutable(QStringLiteral("gzip"));
-    if (gzip.isEmpty())
-        return false;
-    QProcess process;
-    process.start(gzip, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = process.readAllStandardOutput();
-    return true;
-}
-
-QByteArray gzipped(const QByteArray &bytes)
-{
-    QByteArray output;
-    runGzip({QStringLiteral("-c"), QStringLiteral("-n")}, bytes, &output);
-    return output;
-}
 
 // A zlib stream made by Qt: qCompress puts a 4-byte length in front of it.
 QByteArray zlibFramed(const QByteArray &bytes)

@@ -1,25 +1,15 @@
 #include "io/gzipfile.h"
+#include "iosupport.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+using iotest::gzipped;
+using iotest::payload;
+using iotest::runGzip;
 
-// Compressible text with some variety, or bytes that do not compress.
-QByteArray payload(int length, bool compressible = true)
-{
-    QByteArray bytes(length, Qt::Uninitialized);
-    quint32 state = 0x12345678u ^ quint32(length);
-    for (int i = 0; i < length; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] =
-            compressible ? char('a' + (state >> 28) % 6 + (i % 61 == 60 ? -87 : 0)) : char(state >> 24);
-    }
-    return bytes;
-}
+namespace {
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -31,32 +21,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Runs gzip with the arguments and `input` on its standard input; false when it fails.
-bool runGzip(const QStringList &arguments, QByteArray *output = nullptr,
-             const QByteArray &input = QByteArray())
-{
-    const QString gzip = QStandardPaths::findExecutable(QStringLiteral("gzip"));
-    if (gzip.isEmpty())
-        return false;
-    QProcess process;
-    process.start(gzip, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = process.readAllStandardOutput();
-    return true;
-}
-
-QByteArray gzipped(const QByteArray &bytes, const QString &level = QStringLiteral("-6"))
-{
-    QByteArray output;
-    runGzip({QStringLiteral("-c"), QStringLiteral("-n"), level}, &output, bytes);
-    return output;
 }
 
 // Reads the whole device in pieces of 1000 bytes; stops at the first read that gives nothing.
@@ -135,7 +99,7 @@ void TestGZipFile::writeThenGzipReads()
 
     QVERIFY(runGzip({QStringLiteral("-t"), path}));
     QByteArray inflated;
-    QVERIFY(runGzip({QStringLiteral("-dc"), path}, &inflated));
+    QVERIFY(runGzip({QStringLiteral("-dc"), path}, {}, &inflated));
     QCOMPARE(inflated, content);
 
     GZipFile back(path);
@@ -310,7 +274,7 @@ void TestGZipFile::append()
         QCOMPARE(file.pos(), qint64(first.size() + second.size()));
     }
     QByteArray inflated;
-    QVERIFY(runGzip({QStringLiteral("-dc"), path}, &inflated));
+    QVERIFY(runGzip({QStringLiteral("-dc"), path}, {}, &inflated));
     QCOMPARE(inflated, first + second);
     GZipFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -322,7 +286,7 @@ void TestGZipFile::append()
     QCOMPARE(fresh.pos(), qint64(0));
     QCOMPARE(fresh.write("xyz"), qint64(3));
     fresh.close();
-    QVERIFY(runGzip({QStringLiteral("-dc"), fresh.fileName()}, &inflated));
+    QVERIFY(runGzip({QStringLiteral("-dc"), fresh.fileName()}, {}, &inflated));
     QCOMPARE(inflated, QByteArray("xyz"));
 }
 
