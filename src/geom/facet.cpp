@@ -1,19 +1,8 @@
 #include "geom/facet.h"
 
-#include <cmath>
+#include "geom/util3d.h"
 
 namespace geom {
-
-namespace {
-
-Vector3f cross(const Vector3f &a, const Vector3f &b, const Vector3f &c)
-{
-    const Vector3f e1 = b - a;
-    const Vector3f e2 = c - a;
-    return Vector3f(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
-}
-
-} // namespace
 
 Facet::Facet(const Vector3f &a, const Vector3f &b, const Vector3f &c)
     : vertex{a, b, c}
@@ -34,20 +23,20 @@ Facet::Facet(const Vector2f &a, const Vector2f &b, const Vector2f &c, float z)
 
 Vector3f Facet::computedNormal() const
 {
-    const Vector3f n = crossProduct();
-    const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-    return Vector3f(n.x / length, n.y / length, n.z / length);
+    return util2D::triangleNormal(vertex[0], vertex[1], vertex[2]);
 }
 
 Vector3f Facet::crossProduct() const
 {
-    return cross(vertex[0], vertex[1], vertex[2]);
+    const Vector3f e1 = vertex[1] - vertex[0];
+    const Vector3f e2 = vertex[2] - vertex[0];
+    return Vector3f(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
 }
 
 double Facet::area() const
 {
-    const Vector3f n = crossProduct();
-    return double(0.5f * std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z));
+    // The three vertices are nine consecutive floats.
+    return double(util2D::triangleArea(&vertex[0].x));
 }
 
 void Facet::flip()

@@ -23,8 +23,7 @@ constexpr qint64 RawGrowStep = 1 << 20;
 // nothing true and must not size a buffer.
 constexpr qint64 InflateRatioLimit = 1032;
 
-template <typename H>
-void setupFixed(H &header, quint32 version)
+void setupFixed(FixedHeader &header, quint32 version)
 {
     std::memcpy(header.magic, "QRNK", 4);
     header.version = version;
@@ -68,6 +67,23 @@ QByteArray vertexListBytes(const QVector<Vector3f> &vertices)
 }
 
 } // namespace
+
+TaskRecord::TaskRecord(QIODevice *device)
+    : stream(device)
+{
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    setupHeader(header, CurrentVersion);
+}
+
+bool TaskRecord::prepareDevice(QIODevice::OpenMode mode, int failure)
+{
+    QIODevice *device = stream.device();
+    if (device && ((device->openMode() & mode) == mode || device->open(mode)))
+        return true;
+    status = failure;
+    return false;
+}
 
 void setupHeader(Header &header, quint32 version)
 {
@@ -288,16 +304,20 @@ QByteArray ChunkReader::readByteArray()
     return data;
 }
 
-void ChunkReader::readVertexList(QVector<Vector3f> &vertices)
+qint32 ChunkReader::readCount()
 {
     const qint32 count = readI32();
-    if (!ok())
-        return;
-    if (count < 0) {
-        setCorrupt();
-        return;
-    }
-    readVertexRecords(vertices, count);
+    if (count >= 0)
+        return count;
+    setCorrupt();
+    return 0;
+}
+
+void ChunkReader::readVertexList(QVector<Vector3f> &vertices)
+{
+    const qint32 count = readCount();
+    if (ok())
+        readVertexRecords(vertices, count);
 }
 
 void ChunkReader::readVertexRecords(QVector<Vector3f> &vertices, qint64 n)

@@ -4,8 +4,11 @@
 
 #include <QByteArray>
 #include <QDataStream>
+#include <QMutex>
 #include <QVector>
 #include <QtGlobal>
+
+#include <atomic>
 
 // The common code of the compressed mesh file (".qrn"): a gzip stream holding the magic "QRNK",
 // a version (0 to 7 read, 7 written), an 80-byte text, a vertex block whose layout depends on the
@@ -14,6 +17,8 @@
 namespace geom {
 namespace Qrn {
 
+// The file name extension of the format, without the point.
+constexpr char Extension[] = "qrn";
 // The highest version read, and the one written.
 constexpr quint32 CurrentVersion = 7;
 // Size of the free text behind magic and version.
@@ -23,13 +28,18 @@ constexpr quint32 EncipheredFlag = 0x10;
 // The attribute-width code every written file uses: 16-bit STL attribute words.
 constexpr quint16 DefaultFlags = 1;
 
-// The header of a version-7 file as the writer and reader hold it: the fixed part, the cipher's
-// settings of an enciphered vertex block with its data, and the strip section's flags word.
-struct Header
+// The fixed header of every version: magic, version and the free text.
+struct FixedHeader
 {
     char magic[4] = {0, 0, 0, 0};
     quint32 version = 0;
     char text[TextSize] = {};
+};
+
+// The header of a version-7 file as the writer and reader hold it: the fixed part, the cipher's
+// settings of an enciphered vertex block with its data, and the strip section's flags word.
+struct Header : FixedHeader
+{
     quint16 cipherNid = 0;
     quint16 cipherFlags = 0;
     quint16 digestNid = 0;
@@ -39,25 +49,16 @@ struct Header
     quint16 flags = DefaultFlags;
 };
 
-// The in-memory layout of a version-5 header: flags at 1, no vertices, 80 blanks as text.
-struct HeaderV5
+// The in-memory layout of the headers of versions 5 (8-bit flags) and 6 (32-bit flags); set up as
+// a template: flags 1, no vertices, 80 blanks as text.
+template <typename Flags>
+struct LegacyHeader : FixedHeader
 {
-    char magic[4] = {0, 0, 0, 0};
-    quint32 version = 0;
-    char text[TextSize] = {};
-    quint8 flags = 1;
+    Flags flags = 1;
     qint32 vertexCount = 0;
 };
-
-// The in-memory layout of a version-6 header: as version 5 with 32-bit flags.
-struct HeaderV6
-{
-    char magic[4] = {0, 0, 0, 0};
-    quint32 version = 0;
-    char text[TextSize] = {};
-    quint32 flags = 1;
-    qint32 vertexCount = 0;
-};
+using HeaderV5 = LegacyHeader<quint8>;
+using HeaderV6 = LegacyHeader<quint32>;
 
 // A version-6 enciphered vertex block as read. state: 0 not yet checked, 1 good, -1 failed.
 struct EncryptedVertices
@@ -83,6 +84,45 @@ void setupHeader(Header &header, quint32 version);
 // As above and fills the template: flags 1, no vertices, a text of 80 blanks.
 void setupHeader(HeaderV5 &header, quint32 version);
 void setupHeader(HeaderV6 &header, quint32 version);
+
+// The part that the private records of the writer and the reader share: the cipher key, the mutex
+// held for the whole of a task, the little-endian, single-precision data stream on the device, the
+// status (read by other threads while a task runs) and the header, set up for version 7.
+struct TaskRecord
+{
+    explicit TaskRecord(QIODevice *device);
+    // True when the stream's device is open in the mode, or opens in it now; otherwise the status
+    // becomes `failure` and the result is false.
+    bool prepareDevice(QIODevice::OpenMode mode, int failure);
+
+    QByteArray key;
+    QMutex mutex;
+    QDataStream stream;
+    std::atomic<int> status{0};
+    Header header;
+};
+
+// Replaces a record (a TaskRecord) by a fresh one on device once a running task has ended; the old
+// stream lets go of its device first.
+template <typename Record>
+void renewRecord(Record *&record, QIODevice *device)
+{
+    Record *old = record;
+    old->mutex.lock();
+    old->stream.setDevice(nullptr);
+    record = new Record(device);
+    old->mutex.unlock();
+    delete old;
+}
+
+// Deletes a record (a TaskRecord) once a running task has ended.
+template <typename Record>
+void deleteRecord(Record *record)
+{
+    record->mutex.lock();
+    record->mutex.unlock();
+    delete record;
+}
 
 // Bytes per stored attribute for the low 3 bits of flags: 0, 2 or 4.
 int attributeWidth(quint32 flags);
@@ -135,6 +175,8 @@ public:
     {
         return width == 2 ? quint32(readLittle<2>()) : width == 4 ? quint32(readLittle<4>()) : 0;
     }
+    // A 32-bit count; a negative one marks the stream as damaged (ReadCorruptData) and reads as 0.
+    qint32 readCount();
 
     // Up to n bytes, appended to out as they arrive; false (ReadPastEnd) when fewer exist.
     bool readRaw(QByteArray &out, qint64 n);

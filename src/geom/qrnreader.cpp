@@ -26,17 +26,11 @@ constexpr qint64 ReserveLimit = 4096;
 
 } // namespace
 
-struct QrnReader::Record
+struct QrnReader::Record : Qrn::TaskRecord
 {
-    explicit Record(QIODevice *device)
-        : stream(device)
-    {
-        stream.setByteOrder(QDataStream::LittleEndian);
-        stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
-        Qrn::setupHeader(header, Qrn::CurrentVersion);
-    }
+    using TaskRecord::TaskRecord;
 
-    bool makeReadable();
+    bool makeReadable() { return prepareDevice(QIODevice::ReadOnly, NotReadable); }
     bool readVertices(Qrn::ChunkReader &in, QVector<Vector3f> &vertices);
     void readVersion5(Qrn::ChunkReader &in, QVector<Vector3f> &vertices);
     void readVersion6(Qrn::ChunkReader &in, QVector<Vector3f> &vertices);
@@ -46,24 +40,10 @@ struct QrnReader::Record
     void failCipher(Qrn::ChunkReader &in);
     bool readStrips(Qrn::ChunkReader &in, StrippedFacets &stripped);
 
-    QByteArray key;
-    QMutex mutex;
-    QDataStream stream;
-    std::atomic<int> status{Idle};
-    Qrn::Header header;
     // Strips and groups still to start: 0 before their section, -1 after it.
     qint32 stripsLeft = 0;
     qint32 groupsLeft = 0;
 };
-
-bool QrnReader::Record::makeReadable()
-{
-    QIODevice *device = stream.device();
-    if (device && (device->isReadable() || device->open(QIODevice::ReadOnly)))
-        return true;
-    status = NotReadable;
-    return false;
-}
 
 void QrnReader::Record::failCipher(Qrn::ChunkReader &in)
 {
@@ -89,13 +69,9 @@ void QrnReader::Record::readVersion5(Qrn::ChunkReader &in, QVector<Vector3f> &ve
         return;
     }
     Qrn::VersionFiveBlock block;
-    block.vertexCount = in.readI32();
+    block.vertexCount = in.readCount();
     if (!in.ok())
         return;
-    if (block.vertexCount < 0) {
-        in.setCorrupt();
-        return;
-    }
     if (block.vertexCount != 0) {
         block.salt = in.readI64();
         in.readRaw(block.data, qint64(block.vertexCount) * 12 + 8);
@@ -229,15 +205,11 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &strippe
         header.flags = in.readU16();
     const int width = Qrn::attributeWidth(header.flags);
 
-    stripsLeft = in.readI32();
-    if (in.ok() && stripsLeft < 0)
-        in.setCorrupt();
+    stripsLeft = in.readCount();
     while (in.ok() && stripsLeft-- != 0) {
-        const qint32 length = in.readI32();
-        if (in.ok() && length < 0) {
-            in.setCorrupt();
+        const qint32 length = in.readCount();
+        if (!in.ok())
             break;
-        }
         StripVertex first, second;
         first.index = in.readI32();
         second.index = in.readI32();
@@ -256,14 +228,8 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &strippe
         if (in.ok())
             stripped.strips.append(strip);
     }
-    if (!in.ok()) {
-        status = IncorrectFormat;
-        return false;
-    }
-
-    groupsLeft = in.readI32();
-    if (in.ok() && groupsLeft < 0)
-        in.setCorrupt();
+    if (in.ok())
+        groupsLeft = in.readCount();
     while (in.ok() && groupsLeft-- != 0) {
         const quint32 facetCount = in.readU32() / 3;
         QVector<IndexedFacet> group;
@@ -279,11 +245,10 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &strippe
         if (in.ok())
             stripped.triangles.append(group);
     }
-    if (!in.ok()) {
-        status = IncorrectFormat;
-        return false;
-    }
-    return true;
+    if (in.ok())
+        return true;
+    status = IncorrectFormat;
+    return false;
 }
 
 QrnReader::QrnReader(QIODevice *device)
@@ -292,19 +257,12 @@ QrnReader::QrnReader(QIODevice *device)
 
 QrnReader::~QrnReader()
 {
-    d->mutex.lock();
-    d->mutex.unlock();
-    delete d;
+    Qrn::deleteRecord(d);
 }
 
 void QrnReader::setDevice(QIODevice *device)
 {
-    Record *old = d;
-    old->mutex.lock();
-    old->stream.setDevice(nullptr);
-    d = new Record(device);
-    old->mutex.unlock();
-    delete old;
+    Qrn::renewRecord(d, device);
 }
 
 QByteArray QrnReader::comment() const

@@ -49,41 +49,21 @@ qint64 triangleCount(const StrippedFacets &stripped)
 
 } // namespace
 
-struct QrnWriter::Record
+struct QrnWriter::Record : Qrn::TaskRecord
 {
-    explicit Record(QIODevice *device)
-        : stream(device)
-    {
-        stream.setByteOrder(QDataStream::LittleEndian);
-        stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
-        Qrn::setupHeader(header, Qrn::CurrentVersion);
-    }
+    using TaskRecord::TaskRecord;
 
-    bool makeWritable();
+    bool makeWritable() { return prepareDevice(QIODevice::WriteOnly, NotWritable); }
     bool writeVertices(const QVector<Vector3f> &meshVertices);
     bool writeStrips(const StrippedFacets &stripped, bool mirrored);
     void writeStrip(Qrn::ChunkWriter &out, const QVector<StripVertex> &strip, int width, bool mirrored,
                     QVector<IndexedFacet> &loose);
     void writeFacet(Qrn::ChunkWriter &out, const IndexedFacet &f, int width, bool mirrored);
 
-    QByteArray key;
-    QMutex mutex;
-    QDataStream stream;
-    std::atomic<int> status{Idle};
     QMatrix4x4 transform;
     std::atomic<quint32> done{0};
     std::atomic<quint32> total{0};
-    Qrn::Header header;
 };
-
-bool QrnWriter::Record::makeWritable()
-{
-    QIODevice *device = stream.device();
-    if (device && (device->isWritable() || device->open(QIODevice::WriteOnly)))
-        return true;
-    status = NotWritable;
-    return false;
-}
 
 bool QrnWriter::Record::writeVertices(const QVector<Vector3f> &meshVertices)
 {
@@ -105,6 +85,9 @@ bool QrnWriter::Record::writeVertices(const QVector<Vector3f> &meshVertices)
     out.writeU32(header.version);
     out.writeRaw(header.text, Qrn::TextSize);
     if (key.isEmpty()) {
+        // note: the number an earlier enciphered write left in the header would announce a
+        // cipher block where the plain list follows.
+        header.cipherNid = 0;
         out.writeU16(header.cipherNid);
         out.writeVertexList(*vertices);
         if (out.flush())
@@ -247,19 +230,12 @@ QrnWriter::QrnWriter(QIODevice *device)
 
 QrnWriter::~QrnWriter()
 {
-    d->mutex.lock();
-    d->mutex.unlock();
-    delete d;
+    Qrn::deleteRecord(d);
 }
 
 void QrnWriter::setDevice(QIODevice *device)
 {
-    Record *old = d;
-    old->mutex.lock();
-    old->stream.setDevice(nullptr);
-    d = new Record(device);
-    old->mutex.unlock();
-    delete old;
+    Qrn::renewRecord(d, device);
 }
 
 void QrnWriter::setComment(const QByteArray &text)

@@ -149,6 +149,16 @@ double Torus::idealArea() const
     return 4 * M_PI * M_PI * m_major * m_minor;
 }
 
+geom::IndexedFacet indexedFacet(qint32 a, qint32 b, qint32 c, quint32 attribute)
+{
+    geom::IndexedFacet f;
+    f.a = a;
+    f.b = b;
+    f.c = c;
+    f.attribute = attribute;
+    return f;
+}
+
 geom::StlMesh *meshFrom(const QVector<Facet> &facets, const QVector<quint16> &attributes)
 {
     auto *mesh = new geom::StlMesh;

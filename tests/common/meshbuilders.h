@@ -5,6 +5,8 @@
 
 #include <QVector>
 
+#include <cstring>
+
 // Tiny meshes for tests, as facet soups (the form STL files and StlMesh::addFacets take).
 namespace meshtest {
 
@@ -53,6 +55,23 @@ private:
     double m_major;
     double m_minor;
 };
+
+// The bit pattern of a float and the float of a bit pattern, NaN payloads and the sign of zero kept.
+inline quint32 floatBits(float f)
+{
+    quint32 b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+inline float floatFromBits(quint32 b)
+{
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    return f;
+}
+
+// The facet list entry (a, b, c) with the attribute word, as given (not rotated).
+geom::IndexedFacet indexedFacet(qint32 a, qint32 b, qint32 c, quint32 attribute = 0);
 
 // A new mesh (caller owns it) built from the facets with StlMesh::addFacets.
 geom::StlMesh *meshFrom(const QVector<geom::Facet> &facets,

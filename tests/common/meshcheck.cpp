@@ -1,5 +1,7 @@
 #include "meshcheck.h"
 
+#include "meshbuilders.h"
+
 #include "geom/vertexorder.h"
 
 #include <cmath>
@@ -25,7 +27,7 @@ QString facetText(const IndexedFacet &f)
 
 bool sameBits(float p, float q)
 {
-    return std::memcmp(&p, &q, sizeof p) == 0;
+    return floatBits(p) == floatBits(q);
 }
 
 bool near(double value, double reference, double tolerance)

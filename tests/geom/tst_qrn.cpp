@@ -70,27 +70,31 @@ void TestQrn::attributeWidth()
     QCOMPARE(Qrn::attributeWidth(flags), width);
 }
 
+// What setting up gives a header record: magic, version, text and flags.
+template <typename H>
+void checkSetup(quint32 version, char textFill)
+{
+    H h;
+    Qrn::setupHeader(h, version);
+    QCOMPARE(QByteArray(h.magic, 4), QByteArray("QRNK"));
+    QCOMPARE(h.version, version);
+    QCOMPARE(QByteArray(h.text, 80), QByteArray(80, textFill));
+    QCOMPARE(quint32(h.flags), 1u);
+}
+
 void TestQrn::headerSetup()
 {
-    Qrn::Header h;
-    Qrn::setupHeader(h, 7);
-    QCOMPARE(QByteArray(h.magic, 4), QByteArray("QRNK"));
-    QCOMPARE(h.version, 7u);
-    QCOMPARE(QByteArray(h.text, 80), QByteArray(80, '\0'));
-    QCOMPARE(h.flags, quint16(1));
-
+    checkSetup<Qrn::Header>(7, '\0');
+    checkSetup<Qrn::HeaderV5>(5, ' ');
+    checkSetup<Qrn::HeaderV6>(6, ' ');
+    // The templates are filled again whatever they held.
     Qrn::HeaderV5 h5;
+    h5.flags = 0x10;
+    h5.vertexCount = 9;
     Qrn::setupHeader(h5, 5);
-    QCOMPARE(QByteArray(h5.magic, 4), QByteArray("QRNK"));
-    QCOMPARE(h5.version, 5u);
-    QCOMPARE(QByteArray(h5.text, 80), QByteArray(80, ' '));
     QCOMPARE(h5.flags, quint8(1));
     QCOMPARE(h5.vertexCount, 0);
-
-    Qrn::HeaderV6 h6;
-    Qrn::setupHeader(h6, 6);
-    QCOMPARE(QByteArray(h6.text, 80), QByteArray(80, ' '));
-    QCOMPARE(h6.flags, 1u);
+    QCOMPARE(QString(Qrn::Extension), QStringLiteral("qrn"));
 }
 
 // The compressed block is qCompress of the list's stream form; our bounded inflater and

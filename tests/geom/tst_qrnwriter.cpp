@@ -11,6 +11,7 @@
 #include "qrntestsupport.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtConcurrent>
@@ -18,6 +19,10 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <tuple>
 
 using geom::IndexedFacet;
@@ -26,7 +31,108 @@ using geom::QrnWriter;
 using geom::StlMesh;
 using geom::Vector3f;
 
+// note: a test-only allocation limit, to fail the stripping as exhausted memory would. While it is
+// set, every request of at least that many bytes through operator new fails; everything else goes
+// to malloc as usual. Qt's containers allocate through malloc and are not affected; the
+// stripping's index list is a std::vector.
+static std::atomic<std::size_t> allocationLimit{0};
+
+static void *allocate(std::size_t n)
+{
+    const std::size_t limit = allocationLimit.load(std::memory_order_relaxed);
+    if (limit != 0 && n >= limit)
+        throw std::bad_alloc();
+    if (void *p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+static void *allocateOrNull(std::size_t n) noexcept
+{
+    try {
+        return allocate(n);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+void *operator new(std::size_t n)
+{
+    return allocate(n);
+}
+void *operator new[](std::size_t n)
+{
+    return allocate(n);
+}
+void *operator new(std::size_t n, const std::nothrow_t &) noexcept
+{
+    return allocateOrNull(n);
+}
+void *operator new[](std::size_t n, const std::nothrow_t &) noexcept
+{
+    return allocateOrNull(n);
+}
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, const std::nothrow_t &) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, const std::nothrow_t &) noexcept
+{
+    std::free(p);
+}
+
 namespace {
+
+// Sets the allocation limit for one scope.
+struct AllocationLimit
+{
+    explicit AllocationLimit(std::size_t bytes) { allocationLimit = bytes; }
+    ~AllocationLimit() { allocationLimit = 0; }
+};
+
+// The environment variable that tells a child run which test function it serves.
+const char ChildVariable[] = "QUARN_QRNWRITER_CHILD";
+
+bool isChild(const char *function)
+{
+    return qgetenv(ChildVariable) == function;
+}
+
+// Runs one test function of this program again in a child process with the extra environment,
+// so that a process-wide condition (a cipher provider that cannot load, a diagnostic that throws)
+// stays there. Returns the child's output when it failed, else an empty string.
+QString failureInChild(const char *function, const QStringList &environment)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(ChildVariable, function);
+    for (const QString &entry : environment)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(function)});
+    if (!child.waitForFinished(120000))
+        return QStringLiteral("the child run did not finish");
+    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+        return QString();
+    return QString::fromLocal8Bit(child.readAll());
+}
 
 // The parts of a written file, taken apart by hand.
 struct Parsed
@@ -54,12 +160,7 @@ struct Parsed
 IndexedFacet canonical(qint32 a, qint32 b, qint32 c, quint32 attribute)
 {
     geom::rotateSmallestFirst(a, b, c);
-    IndexedFacet f;
-    f.a = a;
-    f.b = b;
-    f.c = c;
-    f.attribute = attribute;
-    return f;
+    return meshtest::indexedFacet(a, b, c, attribute);
 }
 
 bool facetOrder(const IndexedFacet &f, const IndexedFacet &g)
@@ -208,6 +309,9 @@ private slots:
     void mirroring_data();
     void mirroring();
     void enciphered();
+    void encipheringFails();
+    void strippingFails();
+    void strippingThrows();
     void stlRoundTrip();
 
 private:
@@ -470,6 +574,106 @@ void TestQrnWriter::enciphered()
     again.setData(buffer.data());
     QTest::ignoreMessage(QtCriticalMsg, "QrnReader.readVertices invalid cipher");
     QCOMPARE(QrnReader(&again).read(&back), QrnReader::CorruptedData);
+
+    // The same writer without the key writes a plain block again: cipher NID 0, then the list.
+    buffer.close();
+    buffer.setData(QByteArray());
+    writer.setKey(QByteArray());
+    const Parsed plain = parse(writeToBuffer(writer, mesh.data(), &result));
+    QCOMPARE(result, int(QrnWriter::Done));
+    QVERIFY(plain.complete);
+    QCOMPARE(plain.cipherNid, quint16(0));
+    QCOMPARE(plain.vertices, mesh->vertices());
+    QBuffer plainInput;
+    plainInput.setData(buffer.data());
+    QCOMPARE(QrnReader(&plainInput).read(&back), QrnReader::Done);
+    QVERIFY(sameFacets(back.indices(), mesh->indices()));
+}
+
+// A cipher run that cannot start (here: OpenSSL without its legacy provider, so no Blowfish) is a
+// failed write that holds only magic, version and text, never an empty enciphered block. Runs in
+// a child process, whose OpenSSL is set up without the provider.
+void TestQrnWriter::encipheringFails()
+{
+    if (!isChild("encipheringFails")) {
+        QDir(m_dir.path()).mkpath("no-providers");
+        const QString failure =
+            failureInChild("encipheringFails", {"OPENSSL_MODULES=" + m_dir.filePath("no-providers")});
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        return;
+    }
+    QScopedPointer<StlMesh> mesh(cubeWithAttributes());
+    QBuffer buffer;
+    QrnWriter writer(&buffer);
+    writer.setComment("no cipher");
+    writer.setKey("secret key");
+    QTest::ignoreMessage(QtCriticalMsg, "QrnWriter.writeVertices invalid cipher");
+    int result = 0;
+    const QByteArray bytes = writeToBuffer(writer, mesh.data(), &result);
+    QCOMPARE(result, int(QrnWriter::WriteFailed));
+    QCOMPARE(writer.status(), QrnWriter::Idle);
+    QCOMPARE(bytes, qrntest::Content().header(7, "no cipher").bytes());
+}
+
+// A stripped form that does not cover the facets (the stripping ran out of memory and reports
+// it) fails the write with status 5; the file ends after the vertex block.
+void TestQrnWriter::strippingFails()
+{
+    QScopedPointer<StlMesh> mesh(meshtest::meshFrom(meshtest::Torus(20000).facets()));
+    QBuffer buffer;
+    QrnWriter writer(&buffer);
+    QTest::ignoreMessage(QtCriticalMsg,
+                         qPrintable(QString("StlMesh: toStrippedFacets VertexCount(%1) IndicesCount(%2)")
+                                        .arg(mesh->vertices().size())
+                                        .arg(mesh->indices().size())));
+    int result = 0;
+    QByteArray bytes;
+    {
+        // The stripping's index list alone takes 12 bytes per facet.
+        AllocationLimit limit(64 * 1024);
+        bytes = writeToBuffer(writer, mesh.data(), &result);
+    }
+    QCOMPARE(result, int(QrnWriter::Failed));
+    QCOMPARE(writer.status(), QrnWriter::Idle);
+    QCOMPARE(bytes.size(), 88 + 2 + 4 + 12 * mesh->vertices().size());
+    QCOMPARE(parse(bytes).vertices, mesh->vertices());
+
+    // The writer is fine afterwards.
+    buffer.close();
+    buffer.setData(QByteArray());
+    QCOMPARE(writer.write(mesh.data()), QrnWriter::Done);
+}
+
+// The stripping task ending with an exception fails the write with status 5 and the diagnostic
+// "QrnWriter: UnhandledException". Here the stripping's own report of its memory failure throws;
+// this runs in a child process, as the throw leaves Qt's message handling of that pool thread
+// behind.
+void TestQrnWriter::strippingThrows()
+{
+    if (!isChild("strippingThrows")) {
+        const QString failure = failureInChild("strippingThrows", {});
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        return;
+    }
+    static QStringList criticals;
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (message.startsWith("StlMesh: toStrippedFacets"))
+            throw std::runtime_error("the stripping's report fails");
+        if (type == QtCriticalMsg)
+            criticals << message;
+    });
+    QScopedPointer<StlMesh> mesh(meshtest::meshFrom(meshtest::Torus(20000).facets()));
+    QBuffer buffer;
+    QrnWriter writer(&buffer);
+    int result = 0;
+    {
+        AllocationLimit limit(64 * 1024);
+        writeToBuffer(writer, mesh.data(), &result);
+    }
+    qInstallMessageHandler(nullptr);
+    QCOMPARE(result, int(QrnWriter::Failed));
+    QCOMPARE(writer.status(), QrnWriter::Idle);
+    QCOMPARE(criticals, QStringList("QrnWriter: UnhandledException"));
 }
 
 // STL -> compressed file -> mesh gives the identical canonical mesh with its attributes and the

@@ -5,6 +5,7 @@
 
 #include "meshbuilders.h"
 #include "meshcheck.h"
+#include "messagecapture.h"
 
 #include <QRandomGenerator>
 #include <QReadWriteLock>
@@ -19,6 +20,9 @@ using geom::Facet;
 using geom::IndexedFacet;
 using geom::StlMesh;
 using geom::Vector3f;
+using meshtest::floatBits;
+using meshtest::floatFromBits;
+using meshtest::indexedFacet;
 
 Q_DECLARE_METATYPE(QVector<geom::Facet>)
 Q_DECLARE_METATYPE(QVector<geom::Vector3f>)
@@ -31,33 +35,10 @@ using MeshPtr = std::unique_ptr<StlMesh>;
 const float NaN = std::numeric_limits<float>::quiet_NaN();
 const float Inf = std::numeric_limits<float>::infinity();
 
-IndexedFacet facet(int a, int b, int c, quint32 attribute = 0)
-{
-    IndexedFacet f;
-    f.a = a;
-    f.b = b;
-    f.c = c;
-    f.attribute = attribute;
-    return f;
-}
-
-quint32 bits(float f)
-{
-    quint32 b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
-
-float fromBits(quint32 b)
-{
-    float f;
-    std::memcpy(&f, &b, sizeof f);
-    return f;
-}
-
 bool sameVertexBits(const Vector3f &p, const Vector3f &q)
 {
-    return bits(p.x) == bits(q.x) && bits(p.y) == bits(q.y) && bits(p.z) == bits(q.z);
+    return floatBits(p.x) == floatBits(q.x) && floatBits(p.y) == floatBits(q.y) &&
+           floatBits(p.z) == floatBits(q.z);
 }
 
 // The signed volume of the facets in double: positive for a closed surface wound outward.
@@ -122,29 +103,6 @@ void referenceBuild(const QVector<Facet> &facets, const QVector<quint16> &attrib
     std::stable_sort(indices.begin(), indices.end(), geom::facetLess);
 }
 
-// Catches the warnings of one scope.
-class WarningCatcher
-{
-public:
-    WarningCatcher()
-    {
-        s_messages.clear();
-        m_previous = qInstallMessageHandler(&WarningCatcher::handle);
-    }
-    ~WarningCatcher() { qInstallMessageHandler(m_previous); }
-    QStringList messages() const { return s_messages; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type != QtDebugMsg)
-            s_messages.append(message);
-    }
-    static QStringList s_messages;
-    QtMessageHandler m_previous;
-};
-QStringList WarningCatcher::s_messages;
-
 } // namespace
 
 class TestStlMesh : public QObject
@@ -152,6 +110,7 @@ class TestStlMesh : public QObject
     Q_OBJECT
 
 private slots:
+    void facetRecord();
     void emptyMesh();
     void buildFromFacets_data();
     void buildFromFacets();
@@ -181,6 +140,31 @@ private slots:
     void removeDuplicateFacets();
     void torusIsClosed();
 };
+
+// The STL facet record: normal from the winding, area, flip, and no guard for degenerate facets.
+void TestStlMesh::facetRecord()
+{
+    Facet f(Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(0, 1, 0));
+    QCOMPARE(f.normal, Vector3f(0, 0, 1));
+    QCOMPARE(f.area(), 0.5);
+    QCOMPARE(f.crossProduct(), Vector3f(0, 0, 1));
+    f.flip();
+    QCOMPARE(f.vertex[1], Vector3f(0, 1, 0));
+    QCOMPARE(f.vertex[2], Vector3f(1, 0, 0));
+    QCOMPARE(f.normal, Vector3f(0, 0, -1));
+    QCOMPARE(f.computedNormal(), Vector3f(0, 0, -1));
+
+    const Facet lifted(geom::Vector2f(0, 0), geom::Vector2f(2, 0), geom::Vector2f(0, 2), 3);
+    QCOMPARE(lifted.vertex[2], Vector3f(0, 2, 3));
+    QCOMPARE(lifted.normal, Vector3f(0, 0, 1));
+    QCOMPARE(lifted.area(), 2.0);
+    const Facet given(Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(0, 1, 0), Vector3f(7, 8, 9));
+    QCOMPARE(given.normal, Vector3f(7, 8, 9));
+
+    const Facet degenerate(Vector3f(1, 1, 1), Vector3f(1, 1, 1), Vector3f(0, 1, 0));
+    QVERIFY(!std::isfinite(degenerate.normal.x));
+    QCOMPARE(degenerate.area(), 0.0);
+}
 
 void TestStlMesh::emptyMesh()
 {
@@ -277,7 +261,7 @@ void TestStlMesh::mergeMatchesOrderedMap()
     QFETCH(bool, withNaN);
 
     QRandomGenerator random(1234 + facetCount);
-    const float nanA = fromBits(0x7FC00001u), nanB = fromBits(0xFFC00000u);
+    const float nanA = floatFromBits(0x7FC00001u), nanB = floatFromBits(0xFFC00000u);
     auto coordinate = [&]() -> float {
         const int k = int(random.bounded(grid + 4));
         if (k == grid)
@@ -303,7 +287,7 @@ void TestStlMesh::mergeMatchesOrderedMap()
 
     MeshPtr mesh(new StlMesh);
     {
-        WarningCatcher catcher;
+        meshtest::MessageCapture catcher;
         mesh->addFacets(facets, attributes);
     }
     QCOMPARE(mesh->vertices().size(), vertices.size());
@@ -390,13 +374,13 @@ void TestStlMesh::signedZeroKeepsFirstSeen()
     QCOMPARE(mesh->vertices().size(), 4);
     const int origin = mesh->indexOfVertex(Vector3f(later, later, later));
     QVERIFY(origin >= 0);
-    QCOMPARE(bits(mesh->vertices()[origin].x), bits(firstSeen));
-    QCOMPARE(bits(mesh->vertices()[origin].z), bits(firstSeen));
+    QCOMPARE(floatBits(mesh->vertices()[origin].x), floatBits(firstSeen));
+    QCOMPARE(floatBits(mesh->vertices()[origin].z), floatBits(firstSeen));
 }
 
 void TestStlMesh::nanVertices()
 {
-    const float nanA = fromBits(0x7FC00000u), nanB = fromBits(0x7FC00001u);
+    const float nanA = floatFromBits(0x7FC00000u), nanB = floatFromBits(0x7FC00001u);
     const QVector<Facet> facets = {
         Facet(Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(nanA, 0, 0)),
         Facet(Vector3f(1, 0, 0), Vector3f(0, 0, 0), Vector3f(nanA, 0, 0)), // the same NaN vertex
@@ -409,12 +393,12 @@ void TestStlMesh::nanVertices()
     const QVector<Vector3f> &v = mesh->vertices();
     QCOMPARE(v.size(), 7);
     QCOMPARE(mesh->indices().size(), 5);
-    QCOMPARE(bits(v[3].x), bits(nanA));
-    QCOMPARE(bits(v[4].x), bits(nanB));
+    QCOMPARE(floatBits(v[3].x), floatBits(nanA));
+    QCOMPARE(floatBits(v[4].x), floatBits(nanB));
     QCOMPARE(v[5].z, Inf);
-    QCOMPARE(bits(v[6].z), bits(nanA));
+    QCOMPARE(floatBits(v[6].z), floatBits(nanA));
     QCOMPARE(mesh->indexOfVertex(Vector3f(nanB, 0, 0)), 4);
-    QCOMPARE(mesh->indexOfVertex(Vector3f(fromBits(0x7FC00002u), 0, 0)), -1);
+    QCOMPARE(mesh->indexOfVertex(Vector3f(floatFromBits(0x7FC00002u), 0, 0)), -1);
     // NaN facets add no area; the box ignores NaN coordinates.
     QCOMPARE(mesh->bounds().min().z, 0.0f);
     QCOMPARE(mesh->bounds().max().z, Inf);
@@ -431,39 +415,45 @@ void TestStlMesh::setData_data()
 
     const Vector3f p0(0, 0, 0), p1(1, 0, 0), p2(1, 1, 0), p3(0, 0, 1), high(5, 5, 5); // in vertex order
     QTest::newRow("rotated smallest first, bit 31 cleared")
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(2, 0, 1, 0x80000007u)}
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(0, 1, 2, 7)} << QString();
+        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(2, 0, 1, 0x80000007u)}
+        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(0, 1, 2, 7)} << QString();
     QTest::newRow("both windings kept, sorted")
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(2, 1, 0, 1), facet(1, 2, 0, 2)}
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(0, 1, 2, 2), facet(0, 2, 1, 1)}
-        << QString();
+        << QVector<Vector3f>{p0, p1, p2}
+        << QVector<IndexedFacet>{indexedFacet(2, 1, 0, 1), indexedFacet(1, 2, 0, 2)}
+        << QVector<Vector3f>{p0, p1, p2}
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 2, 2), indexedFacet(0, 2, 1, 1)} << QString();
     QTest::newRow("vertices sorted by z, x, y")
-        << QVector<Vector3f>{p3, p2, p1, p0} << QVector<IndexedFacet>{facet(0, 1, 2), facet(1, 2, 3)}
-        << QVector<Vector3f>{p0, p1, p2, p3} << QVector<IndexedFacet>{facet(0, 2, 1), facet(1, 3, 2)}
-        << QString();
+        << QVector<Vector3f>{p3, p2, p1, p0}
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 2), indexedFacet(1, 2, 3)}
+        << QVector<Vector3f>{p0, p1, p2, p3}
+        << QVector<IndexedFacet>{indexedFacet(0, 2, 1), indexedFacet(1, 3, 2)} << QString();
     QTest::newRow("out of range dropped silently")
         << QVector<Vector3f>{p0, p1, p2}
-        << QVector<IndexedFacet>{facet(0, 1, 2), facet(0, 1, 9), facet(-1, 0, 1)}
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(0, 1, 2)} << QString();
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 2), indexedFacet(0, 1, 9), indexedFacet(-1, 0, 1)}
+        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(0, 1, 2)} << QString();
     QTest::newRow("repeated index dropped with warning")
         << QVector<Vector3f>{p0, p1, p2, p3, high, high, high, p3}
-        << QVector<IndexedFacet>{facet(0, 1, 2), facet(4, 4, 7)} << QVector<Vector3f>{p0, p1, p2}
-        << QVector<IndexedFacet>{facet(0, 1, 2)} << QStringLiteral("Clean indices dropped 1 items.");
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 2), indexedFacet(4, 4, 7)}
+        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(0, 1, 2)}
+        << QStringLiteral("Clean indices dropped 1 items.");
     QTest::newRow("unused vertex removed")
-        << QVector<Vector3f>{high, p0, p1, p2} << QVector<IndexedFacet>{facet(1, 2, 3)}
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(0, 1, 2)} << QString();
+        << QVector<Vector3f>{high, p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(1, 2, 3)}
+        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(0, 1, 2)} << QString();
     QTest::newRow("equal vertices both kept")
-        << QVector<Vector3f>{p0, p1, p2, p1} << QVector<IndexedFacet>{facet(0, 1, 2), facet(0, 2, 3)}
-        << QVector<Vector3f>{p0, p1, p1, p2} << QVector<IndexedFacet>{facet(0, 1, 3), facet(0, 3, 2)}
-        << QString();
+        << QVector<Vector3f>{p0, p1, p2, p1}
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 2), indexedFacet(0, 2, 3)}
+        << QVector<Vector3f>{p0, p1, p1, p2}
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 3), indexedFacet(0, 3, 2)} << QString();
     QTest::newRow("every facet dropped")
-        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{facet(1, 1, 2)} << QVector<Vector3f>{}
-        << QVector<IndexedFacet>{} << QStringLiteral("Clean indices dropped 1 items.");
+        << QVector<Vector3f>{p0, p1, p2} << QVector<IndexedFacet>{indexedFacet(1, 1, 2)}
+        << QVector<Vector3f>{} << QVector<IndexedFacet>{} << QStringLiteral("Clean indices dropped 1 items.");
     QTest::newRow("repeats adjacent, stable")
         << QVector<Vector3f>{p0, p1, p2, p3}
-        << QVector<IndexedFacet>{facet(1, 2, 0, 1), facet(0, 1, 3, 2), facet(2, 0, 1, 3), facet(0, 1, 2, 4)}
+        << QVector<IndexedFacet>{indexedFacet(1, 2, 0, 1), indexedFacet(0, 1, 3, 2), indexedFacet(2, 0, 1, 3),
+                                 indexedFacet(0, 1, 2, 4)}
         << QVector<Vector3f>{p0, p1, p2, p3}
-        << QVector<IndexedFacet>{facet(0, 1, 2, 1), facet(0, 1, 2, 3), facet(0, 1, 2, 4), facet(0, 1, 3, 2)}
+        << QVector<IndexedFacet>{indexedFacet(0, 1, 2, 1), indexedFacet(0, 1, 2, 3), indexedFacet(0, 1, 2, 4),
+                                 indexedFacet(0, 1, 3, 2)}
         << QString();
 }
 
@@ -476,7 +466,7 @@ void TestStlMesh::setData()
     QFETCH(QString, warning);
 
     StlMesh mesh;
-    WarningCatcher catcher;
+    meshtest::MessageCapture catcher;
     mesh.setData(vertices, indices);
     QCOMPARE(catcher.messages(), warning.isEmpty() ? QStringList() : QStringList(warning));
     QUARN_CHECK_MESH(mesh, meshtest::AllowEqualVertices);
@@ -493,7 +483,7 @@ void TestStlMesh::setDataRefusesMissingData()
 {
     MeshPtr mesh(meshtest::meshFrom(meshtest::unitCube()));
     const Vector3f v[3] = {Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(0, 1, 0)};
-    const IndexedFacet f[1] = {facet(0, 1, 2)};
+    const IndexedFacet f[1] = {indexedFacet(0, 1, 2)};
     mesh->setData(nullptr, 3, f, 1);
     QVERIFY(mesh->indices().isEmpty() && mesh->vertices().isEmpty());
     QUARN_CHECK_MESH(*mesh);
@@ -574,7 +564,8 @@ void TestStlMesh::facetQueries()
     for (int i = 0; i < 10; ++i)
         v.append(Vector3f(float(i), float(i * i % 7), 0));
     StlMesh mesh;
-    mesh.setData(v, {facet(2, 9, 5, 1), facet(0, 1, 2, 2), facet(3, 4, 5, 3), facet(6, 7, 8, 4)});
+    mesh.setData(v, {indexedFacet(2, 9, 5, 1), indexedFacet(0, 1, 2, 2), indexedFacet(3, 4, 5, 3),
+                     indexedFacet(6, 7, 8, 4)});
     const IndexedFacet *end = mesh.indices().constEnd();
     QVERIFY(mesh.findFacet(5, 2, 9) != end);
     QCOMPARE(mesh.findFacet(5, 2, 9)->attribute, 1u);
@@ -708,6 +699,12 @@ void TestStlMesh::transformed()
     MeshPtr result(mesh->transformed(matrix));
     QVERIFY(result);
     QUARN_CHECK_MESH(*result);
+    if (matrix.isIdentity() || applied) {
+        // The box of the mapped vertices, without a copy of the mesh.
+        const geom::Cuboid box = mesh->mappedBounds(matrix);
+        QCOMPARE(box.min(), result->bounds().min());
+        QCOMPARE(box.max(), result->bounds().max());
+    }
     if (!applied) {
         QCOMPARE(result->vertices(), mesh->vertices());
         QCOMPARE(result->volume(), volume);
@@ -843,7 +840,8 @@ void TestStlMesh::removeDuplicateFacets()
 {
     const QVector<Vector3f> v = {Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(0, 1, 0), Vector3f(0, 0, 1)};
     StlMesh mesh;
-    mesh.setData(v, {facet(0, 1, 2, 1), facet(1, 2, 0, 2), facet(2, 0, 1, 3), facet(0, 1, 3, 4)});
+    mesh.setData(v, {indexedFacet(0, 1, 2, 1), indexedFacet(1, 2, 0, 2), indexedFacet(2, 0, 1, 3),
+                     indexedFacet(0, 1, 3, 4)});
     QCOMPARE(mesh.duplicateFacetCount(), 2);
     QCOMPARE(mesh.removeDuplicateFacets(), 2);
     QCOMPARE(mesh.indices().size(), 2);
