@@ -1,7 +1,7 @@
 // Compresses a generated closed surface from binary STL into a .qrn file and back into a finished
 // mesh, and in the same run compresses the STL with `gzip -6` and expands it with `gzip -d`.
-// Prints times, peak memory (-1 when unknown), sizes in bytes per triangle and the ratios against
-// gzip.
+// Prints times, peak memory, sizes in bytes per triangle and the ratios against gzip. Every step
+// runs in a forked child (or is a program of its own), so its peak memory is its own.
 //
 //     bench_qrn [triangles]     (default 1000000; 20000000 for the large run)
 
@@ -10,6 +10,7 @@
 #include "geom/stlmesh.h"
 #include "geom/stlreader.h"
 #include "io/gzipfile.h"
+#include "measure.h"
 #include "surfacegen.h"
 
 #include <QCoreApplication>
@@ -20,68 +21,16 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <malloc.h>
 #include <memory>
 #include <string>
 
 namespace {
 
-// A figure of /proc/self/status in bytes (VmRSS, VmHWM), or -1.
-long long statusBytes(const char *key)
+std::unique_ptr<geom::StlMesh> readStl(const QString &path)
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return std::atoll(line.c_str() + prefix.size()) * 1024;
-    }
-    return -1;
-}
-
-// Returns freed heap to the system and restarts the peak-RSS count at the current RSS.
-void resetPeak()
-{
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-double mib(long long bytes)
-{
-    return double(bytes) / (1024.0 * 1024.0);
-}
-
-struct Step
-{
-    double seconds = 0;
-    long long peak = 0; // bytes
-};
-
-// Runs a shell command and returns its wall time and, when /usr/bin/time is there to report it,
-// the peak RSS of the command itself (a figure taken from our own process would include the
-// memory it shares with the fork before exec).
-Step runCommand(const QString &command, const QString &peakFile)
-{
-    const bool measured = QFile::exists(QStringLiteral("/usr/bin/time"));
-    const QString line =
-        measured ? QStringLiteral("/usr/bin/time -f %M -o '%1' %2").arg(peakFile, command) : command;
-    QElapsedTimer timer;
-    timer.start();
-    const int rc = std::system(line.toLocal8Bit().constData());
-    Step s;
-    s.seconds = timer.nsecsElapsed() / 1e9;
-    s.peak = -1;
-    if (measured) {
-        QFile f(peakFile);
-        if (f.open(QIODevice::ReadOnly))
-            s.peak = f.readAll().trimmed().toLongLong() * 1024;
-    }
-    if (rc != 0) {
-        std::fprintf(stderr, "command failed: %s\n", line.toLocal8Bit().constData());
-        std::exit(1);
-    }
-    return s;
+    QFile stl(path);
+    geom::StlReader reader(&stl);
+    return std::unique_ptr<geom::StlMesh>(reader.read());
 }
 
 bool sameMesh(const geom::StlMesh &a, const geom::StlMesh &b)
@@ -96,6 +45,45 @@ bool sameMesh(const geom::StlMesh &a, const geom::StlMesh &b)
     return true;
 }
 
+// STL file -> mesh -> .qrn file; the figure is the time of reading the STL file alone.
+bench::Sample compress(const QString &stlPath, const QString &qrnPath)
+{
+    return bench::measureInChild([&](bench::Meter &meter) {
+        meter.start();
+        QElapsedTimer timer;
+        timer.start();
+        const std::unique_ptr<geom::StlMesh> mesh = readStl(stlPath);
+        if (!mesh)
+            return false;
+        meter.value = timer.nsecsElapsed() / 1e9;
+        GZipFile file(qrnPath);
+        geom::QrnWriter writer(&file);
+        const bool written = writer.write(mesh.get()) == geom::QrnWriter::Done;
+        file.close();
+        meter.stop();
+        return written;
+    });
+}
+
+// .qrn file -> finished mesh, then (not timed) a check against the mesh read from the STL file.
+bench::Sample decompress(const QString &qrnPath, const QString &stlPath)
+{
+    return bench::measureInChild([&](bench::Meter &meter) {
+        geom::StlMesh mesh;
+        meter.start();
+        {
+            GZipFile file(qrnPath);
+            geom::QrnReader reader(&file);
+            if (reader.read(&mesh) != geom::QrnReader::Done)
+                return false;
+        }
+        meter.stop();
+        const std::unique_ptr<geom::StlMesh> original = readStl(stlPath);
+        meter.value = original && sameMesh(*original, mesh) ? 1 : 0;
+        return true;
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -106,13 +94,20 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench_qrn [triangles >= 18]\n");
         return 2;
     }
+    const std::string gzipProgram = bench::findProgram("gzip");
+    if (gzipProgram.empty()) {
+        std::fprintf(stderr, "gzip is not on the PATH\n");
+        return 1;
+    }
 
     QTemporaryDir dir;
     const QString stlPath = dir.filePath(QStringLiteral("surface.stl"));
     const QString qrnPath = dir.filePath(QStringLiteral("surface.qrn"));
     const QString gzPath = stlPath + QStringLiteral(".gz");
+    std::size_t vertices = 0;
     {
         const bench::Surface surface = bench::makeTorus(std::size_t(requested));
+        vertices = surface.vertexCount;
         if (!bench::writeBinaryStl(stlPath.toStdString(), surface)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(stlPath));
             return 1;
@@ -121,59 +116,27 @@ int main(int argc, char **argv)
     const long long stlBytes = QFileInfo(stlPath).size();
     const long long triangles = (stlBytes - 84) / 50;
 
-    // Compress: STL file -> mesh -> .qrn file.
-    resetPeak();
-    QElapsedTimer timer;
-    timer.start();
-    std::unique_ptr<geom::StlMesh> mesh;
-    {
-        QFile stl(stlPath);
-        geom::StlReader reader(&stl);
-        mesh.reset(reader.read());
-        if (!mesh) {
-            std::fprintf(stderr, "cannot read the STL file\n");
-            return 1;
-        }
+    const bench::Sample packed = compress(stlPath, qrnPath);
+    if (!packed.ok) {
+        std::fprintf(stderr, "cannot compress the STL file\n");
+        return 1;
     }
-    const double stlReadSeconds = timer.nsecsElapsed() / 1e9;
-    {
-        GZipFile file(qrnPath);
-        geom::QrnWriter writer(&file);
-        if (writer.write(mesh.get()) != geom::QrnWriter::Done) {
-            std::fprintf(stderr, "cannot write the .qrn file\n");
-            return 1;
-        }
-    }
-    Step compress;
-    compress.seconds = timer.nsecsElapsed() / 1e9;
-    compress.peak = statusBytes("VmHWM");
     const long long qrnBytes = QFileInfo(qrnPath).size();
-
-    // Decompress: .qrn file -> finished mesh.
-    std::unique_ptr<geom::StlMesh> back(new geom::StlMesh);
-    const std::unique_ptr<geom::StlMesh> original = std::move(mesh);
-    resetPeak();
-    const long long baseline = statusBytes("VmRSS");
-    timer.restart();
-    {
-        GZipFile file(qrnPath);
-        geom::QrnReader reader(&file);
-        if (reader.read(back.get()) != geom::QrnReader::Done) {
-            std::fprintf(stderr, "cannot read the .qrn file\n");
-            return 1;
-        }
+    const bench::Sample unpacked = decompress(qrnPath, stlPath);
+    if (!unpacked.ok) {
+        std::fprintf(stderr, "cannot read the .qrn file\n");
+        return 1;
     }
-    Step decompress;
-    decompress.seconds = timer.nsecsElapsed() / 1e9;
-    decompress.peak = statusBytes("VmHWM") - baseline;
-    const bool identical = sameMesh(*original, *back);
-
-    const QString peakFile = dir.filePath(QStringLiteral("peak.txt"));
-    const Step gzip = runCommand(QStringLiteral("gzip -6 -c '%1' > '%2'").arg(stlPath, gzPath), peakFile);
+    const bench::Sample gzip = bench::runProgram({gzipProgram, "-6", "-k", "-f", stlPath.toStdString()});
+    const bench::Sample gunzip = bench::runProgram({gzipProgram, "-d", "-c", gzPath.toStdString()});
+    if (!gzip.ok || !gunzip.ok) {
+        std::fprintf(stderr, "gzip failed\n");
+        return 1;
+    }
     const long long gzBytes = QFileInfo(gzPath).size();
-    const Step gunzip = runCommand(QStringLiteral("gzip -d -c '%1' > /dev/null").arg(gzPath), peakFile);
+    const bool identical = unpacked.value == 1;
 
-    std::printf("triangles            %lld (vertices %d)\n", triangles, original->vertices().size());
+    std::printf("triangles            %lld (vertices %zu)\n", triangles, vertices);
     std::printf("STL                  %12lld bytes  %6.2f bytes/triangle\n", stlBytes,
                 double(stlBytes) / triangles);
     std::printf("gzip -6              %12lld bytes  %6.2f bytes/triangle\n", gzBytes,
@@ -181,14 +144,13 @@ int main(int argc, char **argv)
     std::printf(".qrn                 %12lld bytes  %6.2f bytes/triangle\n", qrnBytes,
                 double(qrnBytes) / triangles);
     std::printf("size  .qrn / gzip    %.3f   (target <= 0.3)\n", double(qrnBytes) / gzBytes);
-    std::printf("compress   STL->.qrn %8.3f s (STL read %.3f s)  peak %8.1f MiB\n", compress.seconds,
-                stlReadSeconds, mib(compress.peak));
-    std::printf("           gzip -6   %8.3f s  peak %8.1f MiB\n", gzip.seconds, mib(gzip.peak));
-    std::printf("time  compress/gzip  %.3f   (target <= 1)\n", compress.seconds / gzip.seconds);
-    std::printf("decompress .qrn->mesh%8.3f s  peak %8.1f MiB above the loaded original\n",
-                decompress.seconds, mib(decompress.peak));
-    std::printf("           gzip -d   %8.3f s  peak %8.1f MiB\n", gunzip.seconds, mib(gunzip.peak));
-    std::printf("time  decompress/gzip -d  %.3f   (target <= 1)\n", decompress.seconds / gunzip.seconds);
+    std::printf("compress   STL->.qrn %8.3f s (STL read %.3f s)  peak %8.1f MiB\n", packed.seconds,
+                packed.value, packed.peakMiB);
+    std::printf("           gzip -6   %8.3f s  peak %8.1f MiB\n", gzip.seconds, gzip.peakMiB);
+    std::printf("time  compress/gzip  %.3f   (target <= 1)\n", packed.seconds / gzip.seconds);
+    std::printf("decompress .qrn->mesh%8.3f s  peak %8.1f MiB\n", unpacked.seconds, unpacked.peakMiB);
+    std::printf("           gzip -d   %8.3f s  peak %8.1f MiB\n", gunzip.seconds, gunzip.peakMiB);
+    std::printf("time  decompress/gzip -d  %.3f   (target <= 1)\n", unpacked.seconds / gunzip.seconds);
     std::printf("round trip mesh      %s\n", identical ? "identical" : "DIFFERENT");
     return identical ? 0 : 1;
 }
