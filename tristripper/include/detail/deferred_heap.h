@@ -1,0 +1,101 @@
+#pragma once
+
+#include "detail/heap_array.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace tristripper {
+namespace detail {
+
+// The stripper's degree heap, whose sifting may run on a worker thread. Keys and membership are
+// also kept by identity on the caller's side, so key_of and removed answer at once; erase and
+// update reach the heap through a queue, in order. The heap's own arrangement (empty, top, id_at,
+// pop) may only be read after sync(), and is then exactly what applying every operation in order
+// on the calling thread gives. The checks are those of heap_array.
+class deferred_heap
+{
+public:
+    using key_type = std::uint32_t;
+    using id_type = heap_array<key_type>::id_type;
+
+    deferred_heap();
+    ~deferred_heap();
+    deferred_heap(const deferred_heap &) = delete;
+    deferred_heap &operator=(const deferred_heap &) = delete;
+
+    // Stops the worker and returns to the empty, unlocked state.
+    void clear();
+    void reserve(std::size_t n);
+    id_type push(key_type Key);
+    void lock();
+
+    // Applies the following erase and update operations on a worker thread, when one can be
+    // started; otherwise they stay on the calling thread.
+    void start_worker();
+    // Waits until every queued operation is applied and ends the worker. Rethrows an exception that
+    // ended the worker.
+    void stop_worker();
+    // Waits until every queued operation is applied. Rethrows an exception that ended the worker.
+    void sync();
+
+    bool empty() const { return m_Heap.empty(); }
+    key_type top() const { return m_Heap.top(); }
+    id_type id_at(std::size_t p) const { return m_Heap.id_at(p); }
+    void pop();
+
+    bool removed(std::size_t i) const
+    {
+        TRISTRIPPER_CHECK(i < m_Keys.size(), "valid(i)");
+        return !m_Present[i];
+    }
+    key_type key_of(std::size_t i) const
+    {
+        TRISTRIPPER_CHECK(!removed(i), "! removed(i)");
+        return m_Keys[i];
+    }
+    void erase(std::size_t i);
+    void update(std::size_t i, key_type Key);
+
+private:
+    // An update, or an erase when m_Key is erase_key (no degree reaches it: a degree counts arcs,
+    // and fewer than 2^32 - 1 of them fit into the graph).
+    struct operation
+    {
+        id_type m_Id;
+        key_type m_Key;
+    };
+    static constexpr key_type erase_key = 0xFFFFFFFFu;
+    static constexpr std::size_t ring_size = std::size_t(1) << 14;
+    static constexpr std::uint64_t publish_batch = 64;
+
+    void queue(operation Op);
+    void apply(const operation &Op);
+    void run_worker();
+    void wait_until_applied(std::uint64_t Count);
+    void end_worker() noexcept;
+
+    // note: what the worker writes lies on cache lines of its own, apart from what the caller
+    // writes and reads on every operation; shared lines would travel between the processors.
+    std::vector<key_type> m_Keys;
+    std::vector<unsigned char> m_Present;
+    std::unique_ptr<operation[]> m_Ring;
+    std::thread m_Worker;
+    std::uint64_t m_Queued = 0;
+    std::uint64_t m_KnownApplied = 0;
+
+    alignas(64) heap_array<key_type> m_Heap;
+    alignas(64) std::atomic<std::uint64_t> m_Published{0};
+    alignas(64) std::atomic<std::uint64_t> m_Applied{0};
+    alignas(64) std::atomic<bool> m_Stop{false};
+    std::atomic<bool> m_Failed{false};
+    std::exception_ptr m_Failure;
+};
+
+} // namespace detail
+} // namespace tristripper

@@ -1,0 +1,339 @@
+#include "detail/connectivity_graph.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+#include <thread>
+
+namespace tristripper {
+namespace detail {
+namespace {
+
+// Edge table positions are 32-bit: three directed edges per triangle must fit.
+constexpr std::size_t max_triangles = std::numeric_limits<std::uint32_t>::max() / 3;
+// How far the largest index may exceed the number of indices before the corners are stored as
+// ranks: the edge table keeps one 32-bit position per possible vertex number.
+constexpr std::uint64_t sparse_slack = 4096;
+// Buckets up to this size stay in input order and are searched from end to end; larger ones (the
+// vertices of big fans) are sorted by second vertex and searched by halving.
+constexpr std::size_t linear_search_limit = 16;
+// note: below this many triangles, starting threads costs more than it saves. Above it the build
+// is split into at most max_chunks chunks; every split gives the same graph.
+constexpr std::size_t parallel_threshold = 1 << 15;
+constexpr unsigned max_chunks = 4;
+
+unsigned chunk_count(std::size_t Triangles, unsigned Requested)
+{
+    if (Requested != 0)
+        return Requested;
+    if (Triangles < parallel_threshold)
+        return 1;
+    return std::max(1u, std::min(max_chunks, std::thread::hardware_concurrency()));
+}
+
+// The start of chunk Chunk of Chunks equal chunks of [0, Total).
+std::size_t chunk_begin(std::size_t Chunk, std::size_t Chunks, std::size_t Total)
+{
+    return static_cast<std::size_t>(std::uint64_t(Total) * Chunk / Chunks);
+}
+
+// Runs Work(Chunk) for every Chunk in [0, Chunks), on threads of their own where they can be started,
+// else on the calling thread, and returns when all are done. Rethrows the first exception of a chunk.
+template <class WorkT>
+void run_chunks(unsigned Chunks, WorkT Work)
+{
+    if (Chunks == 1) {
+        Work(0u);
+        return;
+    }
+    std::vector<std::exception_ptr> Errors(Chunks);
+    const auto Run = [&Work, &Errors](unsigned Chunk) {
+        try {
+            Work(Chunk);
+        } catch (...) {
+            Errors[Chunk] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> Threads;
+    Threads.reserve(Chunks);
+    unsigned Started = 1;
+    for (; Started < Chunks; ++Started) {
+        try {
+            Threads.emplace_back(Run, Started);
+        } catch (...) {
+            // No thread (or no memory for one): the calling thread runs the remaining chunks.
+            break;
+        }
+    }
+    for (unsigned Chunk = Started; Chunk < Chunks; ++Chunk)
+        Run(Chunk);
+    Run(0);
+    for (std::thread &Thread : Threads)
+        Thread.join();
+    for (const std::exception_ptr &Error : Errors) {
+        if (Error)
+            std::rethrow_exception(Error);
+    }
+}
+
+// A directed edge of the table: its first vertex is the bucket it lies in.
+struct edge_entry
+{
+    std::uint32_t second;
+    std::uint32_t triangle;
+};
+
+// The directed edges grouped by first vertex, in input order within each bucket; large buckets
+// sorted stably by second vertex. Either way the edges of one key come in the order a stable sort
+// of all edges by (first, second) gives them. Bucket v ends at End[v] and starts where bucket
+// v - 1 ends.
+struct edge_table
+{
+    std::vector<std::uint32_t> End;
+    std::vector<edge_entry> Edges;
+
+    edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks);
+
+    // Calls Visit(triangle) for every edge from First to Second, in input order.
+    template <class VisitT>
+    void for_each(std::uint32_t First, std::uint32_t Second, VisitT Visit) const
+    {
+        const edge_entry *Begin = Edges.data() + (First == 0 ? 0 : End[First - 1]);
+        const edge_entry *Last = Edges.data() + End[First];
+        if (std::size_t(Last - Begin) <= linear_search_limit) {
+            for (const edge_entry *e = Begin; e != Last; ++e) {
+                if (e->second == Second)
+                    Visit(e->triangle);
+            }
+            return;
+        }
+        const auto BySecond = [](const edge_entry &e, std::uint32_t s) { return e.second < s; };
+        for (const edge_entry *e = std::lower_bound(Begin, Last, Second, BySecond);
+             e != Last && e->second == Second; ++e)
+            Visit(e->triangle);
+    }
+};
+
+// Each chunk counts and files the edges of its own range of triangles; a chunk's edges of one vertex
+// follow those of the chunks before it, so every bucket holds its edges in input order.
+edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks)
+    : End(VertexCount, 0)
+{
+    const std::size_t n = Triangles.size();
+    const std::size_t V = VertexCount;
+    // Per chunk and vertex: first the chunk's edge count, then where its next edge goes.
+    std::vector<std::uint32_t> Cursor(Chunks * V, 0);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        std::uint32_t *const Count = Cursor.data() + Chunk * V;
+        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+            const strip_triangle &t = *Triangles[i];
+            ++Count[t.a];
+            ++Count[t.b];
+            ++Count[t.c];
+        }
+    });
+
+    // Bucket positions: a running sum over the vertices, in chunks of vertices, then over the chunks
+    // of the sum.
+    std::vector<std::uint32_t> RangeTotal(Chunks, 0);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        std::uint32_t Sum = 0;
+        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
+            for (unsigned q = 0; q < Chunks; ++q)
+                Sum += Cursor[q * V + v];
+        }
+        RangeTotal[Chunk] = Sum;
+    });
+    std::uint32_t Total = 0;
+    for (std::uint32_t &Sum : RangeTotal) {
+        const std::uint32_t RangeSum = Sum;
+        Sum = Total;
+        Total += RangeSum;
+    }
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        std::uint32_t Sum = RangeTotal[Chunk];
+        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
+            for (unsigned q = 0; q < Chunks; ++q) {
+                const std::uint32_t Count = Cursor[q * V + v];
+                Cursor[q * V + v] = Sum;
+                Sum += Count;
+            }
+            End[v] = Sum;
+        }
+    });
+
+    Edges.resize(Total);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        std::uint32_t *const Next = Cursor.data() + Chunk * V;
+        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+            const strip_triangle &t = *Triangles[i];
+            const auto Triangle = static_cast<std::uint32_t>(i);
+            Edges[Next[t.a]++] = {t.b, Triangle};
+            Edges[Next[t.b]++] = {t.c, Triangle};
+            Edges[Next[t.c]++] = {t.a, Triangle};
+        }
+    });
+    std::vector<std::uint32_t>().swap(Cursor);
+
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        const auto BySecond = [](const edge_entry &x, const edge_entry &y) { return x.second < y.second; };
+        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
+            edge_entry *Begin = Edges.data() + (v == 0 ? 0 : End[v - 1]);
+            edge_entry *Last = Edges.data() + End[v];
+            if (std::size_t(Last - Begin) > linear_search_limit)
+                std::stable_sort(Begin, Last, BySecond);
+        }
+    });
+}
+
+// Corner k of triangle i of a flat list, three indices per triangle.
+template <class IndexT>
+struct list_corners
+{
+    const std::vector<IndexT> &Indices;
+    std::uint64_t operator()(std::size_t i, unsigned k) const { return Indices[3 * i + k]; }
+};
+
+// Corner k of triangle i as the k-th 32-bit value of record i of an array of records.
+struct record_corners
+{
+    const unsigned char *Records;
+    std::size_t Stride;
+    std::uint64_t operator()(std::size_t i, unsigned k) const
+    {
+        std::uint32_t Value;
+        std::memcpy(&Value, Records + i * Stride + k * sizeof Value, sizeof Value);
+        return Value;
+    }
+};
+
+// Stores the corners of every triangle and returns the number of vertex numbers used.
+template <class CornersT>
+std::uint32_t set_corners(triangle_graph &Triangles, CornersT Corner,
+                          std::vector<std::uint64_t> &VertexValues, unsigned Chunks)
+{
+    VertexValues.clear();
+    const std::size_t n = Triangles.size();
+    std::vector<std::uint64_t> ChunkLargest(Chunks, 0);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        std::uint64_t Largest = 0;
+        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i)
+            Largest = std::max({Largest, Corner(i, 0), Corner(i, 1), Corner(i, 2)});
+        ChunkLargest[Chunk] = Largest;
+    });
+    const std::uint64_t Largest = *std::max_element(ChunkLargest.begin(), ChunkLargest.end());
+
+    if (n == 0 || (Largest < std::numeric_limits<std::uint32_t>::max() && Largest <= 3 * n + sparse_slack)) {
+        run_chunks(Chunks, [&](unsigned Chunk) {
+            for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+                strip_triangle &t = *Triangles[i];
+                t.a = static_cast<std::uint32_t>(Corner(i, 0));
+                t.b = static_cast<std::uint32_t>(Corner(i, 1));
+                t.c = static_cast<std::uint32_t>(Corner(i, 2));
+                t.strip_id = 0;
+            }
+        });
+        return n == 0 ? 0 : static_cast<std::uint32_t>(Largest + 1);
+    }
+
+    // Ranks keep the order of the indices, so the edge order and the result stay the same.
+    VertexValues.reserve(3 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (unsigned k = 0; k < 3; ++k)
+            VertexValues.push_back(Corner(i, k));
+    }
+    std::sort(VertexValues.begin(), VertexValues.end());
+    VertexValues.erase(std::unique(VertexValues.begin(), VertexValues.end()), VertexValues.end());
+    VertexValues.shrink_to_fit();
+    const auto Rank = [&VertexValues](std::uint64_t v) {
+        return static_cast<std::uint32_t>(std::lower_bound(VertexValues.begin(), VertexValues.end(), v) -
+                                          VertexValues.begin());
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        strip_triangle &t = *Triangles[i];
+        t.a = Rank(Corner(i, 0));
+        t.b = Rank(Corner(i, 1));
+        t.c = Rank(Corner(i, 2));
+        t.strip_id = 0;
+    }
+    return static_cast<std::uint32_t>(VertexValues.size());
+}
+
+// Calls Visit(j) for every triangle j that runs one of triangle t's edges backwards, in the order
+// of t's edges ab, bc, ca and within one edge in input order.
+template <class VisitT>
+void for_each_neighbour(const edge_table &Table, const strip_triangle &t, VisitT Visit)
+{
+    Table.for_each(t.b, t.a, Visit);
+    Table.for_each(t.c, t.b, Visit);
+    Table.for_each(t.a, t.c, Visit);
+}
+
+template <class CornersT>
+void build(triangle_graph &Triangles, CornersT Corners, std::vector<std::uint64_t> &VertexValues,
+           unsigned Chunks)
+{
+    if (Triangles.size() > max_triangles)
+        throw std::length_error("build_connectivity_graph: too many triangles");
+    const std::size_t n = Triangles.size();
+    Chunks = chunk_count(n, Chunks);
+
+    const std::uint32_t VertexCount = set_corners(Triangles, Corners, VertexValues, Chunks);
+    const edge_table Table(Triangles, VertexCount, Chunks);
+
+    // The arcs are counted first, so that every triangle knows where its run starts and the
+    // chunks can write their runs side by side into an arc vector of the final size.
+    std::vector<std::uint32_t> Offsets(n + 1, 0);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+            std::uint32_t Count = 0;
+            for_each_neighbour(Table, *Triangles[i], [&Count](std::uint32_t) { ++Count; });
+            Offsets[i + 1] = Count;
+        }
+    });
+    for (std::size_t i = 0; i < n; ++i) {
+        if (Offsets[i + 1] > std::numeric_limits<std::uint32_t>::max() - Offsets[i])
+            throw std::length_error("build_connectivity_graph: too many arcs");
+        Offsets[i + 1] += Offsets[i];
+    }
+    Triangles.set_runs(Offsets);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+            std::size_t Position = Offsets[i];
+            for_each_neighbour(Table, *Triangles[i], [&Triangles, &Position](std::uint32_t j) {
+                Triangles.set_target(Position++, j);
+            });
+        }
+    });
+}
+
+} // namespace
+
+void build_connectivity_graph(triangle_graph &Triangles, const std::vector<std::uint64_t> &Indices,
+                              std::vector<std::uint64_t> &VertexValues, unsigned Chunks)
+{
+    TRISTRIPPER_CHECK(Triangles.size() == (Indices.size() / 3), "Triangles.size() == (Indices.size() / 3)");
+    build(Triangles, list_corners<std::uint64_t>{Indices}, VertexValues, Chunks);
+}
+
+void build_connectivity_graph(triangle_graph &Triangles, const std::vector<std::uint32_t> &Indices,
+                              std::vector<std::uint64_t> &VertexValues, unsigned Chunks)
+{
+    TRISTRIPPER_CHECK(Triangles.size() == (Indices.size() / 3), "Triangles.size() == (Indices.size() / 3)");
+    build(Triangles, list_corners<std::uint32_t>{Indices}, VertexValues, Chunks);
+}
+
+void build_connectivity_graph(triangle_graph &Triangles, const void *Records, std::size_t Stride,
+                              std::vector<std::uint64_t> &VertexValues, unsigned Chunks)
+{
+    TRISTRIPPER_CHECK(Triangles.size() == 0 || Records, "Records");
+    TRISTRIPPER_CHECK(Stride >= 3 * sizeof(std::uint32_t), "Stride >= 3 * sizeof(std::uint32_t)");
+    build(Triangles, record_corners{static_cast<const unsigned char *>(Records), Stride}, VertexValues,
+          Chunks);
+}
+
+} // namespace detail
+} // namespace tristripper
