@@ -224,7 +224,7 @@ public:
 
     void parse();
     bool readAscii();
-    bool readSolid(LineInput &input, const char *solidLine, int solidLength);
+    bool readSolid(LineInput &input, StlMeshBuilder &builder, const char *solidLine, int solidLength);
     void merge(StlMeshBuilder &builder, const Facet *facets, const quint16 *attributes, int n);
     bool readBinary();
 
@@ -262,14 +262,22 @@ void StlReaderPrivate::parse()
 bool StlReaderPrivate::readAscii()
 {
     LineInput input(device);
+    // note: one builder serves every solid and the mesh takes it over once at the end; appending
+    // each solid on its own re-sorts the whole mesh per solid, quadratic in the number of solids.
+    StlMeshBuilder builder;
+    // note: the usual layout takes 250 to 300 bytes per facet; reserving from the file's size saves
+    // the builder most of its regrowth, and room that stays unused is never touched.
+    builder.reserve(std::max<qint64>(device->size() - device->pos(), 0) / asciiBytesPerFacet);
     const char *line = nullptr;
     bool solidRead = false;
     for (;;) {
         int length = input.readLine(line);
         if (length < 0) {
-            if (solidRead)
-                return true;
-            break;
+            if (!solidRead)
+                break;
+            mesh->append(builder);
+            format = 2;
+            return true;
         }
         length = checkLine(line, length);
         if (length < 0)
@@ -280,7 +288,7 @@ bool StlReaderPrivate::readAscii()
             continue;
         if (length < 5 || std::memcmp(line, "solid", 5) != 0)
             break;
-        if (!readSolid(input, line, length))
+        if (!readSolid(input, builder, line, length))
             break;
         solidRead = true;
     }
@@ -303,14 +311,10 @@ void StlReaderPrivate::merge(StlMeshBuilder &builder, const Facet *facets, const
     }
 }
 
-bool StlReaderPrivate::readSolid(LineInput &input, const char *solidLine, int solidLength)
+bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, const char *solidLine,
+                                 int solidLength)
 {
     const QByteArray endKeyword = QByteArray("end") + QByteArray(solidLine, solidLength);
-    StlMeshBuilder builder(mesh->vertices().isEmpty() ? nullptr : &mesh->vertices());
-    // note: the usual layout takes 250 to 300 bytes per facet; reserving from the bytes left saves
-    // the builder most of its regrowth, and room that stays unused is never touched.
-    const qint64 left = device->size() - device->pos() + qint64(input.buffered());
-    builder.reserve(std::max<qint64>(left, 0) / asciiBytesPerFacet);
     // note: facets are parsed a batch at a time and then merged back to back; interleaving the
     // merge with the text parsing costs a third more, the parsing pushing the vertex table out of
     // the caches.
@@ -343,8 +347,6 @@ bool StlReaderPrivate::readSolid(LineInput &input, const char *solidLine, int so
         }
     }
     merge(builder, batch.data(), nullptr, int(batch.size()));
-    mesh->append(builder);
-    format = 2;
     return true;
 }
 

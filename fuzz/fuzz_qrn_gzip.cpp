@@ -1,0 +1,55 @@
+// Compressed mesh files as they lie on disk, through GZipFile and QrnReader as the program
+// opens them. GZipFile needs a real file: the input is written to one in memory-backed storage.
+
+#include "qrnfuzz.h"
+
+#include "io/gzipfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace {
+
+QString scratchPath()
+{
+    const QString base =
+        QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    return QStringLiteral("%1/quarn-fuzz-qrn-%2.qrn").arg(base).arg(qint64(::getpid()));
+}
+
+const QString &path()
+{
+    static const QString p = scratchPath();
+    return p;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    quarnfuzz::initialise(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    {
+        QFile out(path());
+        quarnfuzz::require(out.open(QIODevice::WriteOnly | QIODevice::Truncate),
+                           "cannot write the scratch file");
+        quarnfuzz::require(out.write(reinterpret_cast<const char *>(data), qint64(size)) == qint64(size),
+                           "cannot write the scratch file");
+    }
+    GZipFile file(path());
+    quarnfuzz::readQrn(&file);
+    // The program's progress bar divides the position by the size while the task runs.
+    if (file.isOpen())
+        quarnfuzz::require(file.pos() >= 0 && file.pos() <= file.size(), "GZipFile position beyond its size");
+    file.close();
+    // note: removed after every input, as libFuzzer ends the process without running exit handlers.
+    QFile::remove(path());
+    return 0;
+}

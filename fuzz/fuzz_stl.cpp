@@ -1,0 +1,15 @@
+// STL files, ASCII and binary, through StlReader on a buffer as the program reads a file.
+
+#include "stlfuzz.h"
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    quarnfuzz::initialise(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    quarnfuzz::readStl(quarnfuzz::bytes(data, size));
+    return 0;
+}

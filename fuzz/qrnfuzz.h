@@ -1,0 +1,39 @@
+#pragma once
+
+#include "fuzzsupport.h"
+
+#include "geom/qrnreader.h"
+#include "geom/stlmesh.h"
+#include "meshcheck.h"
+
+// The reading of a compressed mesh file that both compressed-format targets share: the reader
+// on the device, with the key of the seed files so that enciphered blocks are deciphered too.
+namespace quarnfuzz {
+
+inline const QByteArray SeedKey = QByteArrayLiteral("fixture key");
+
+inline void readQrn(QIODevice *device)
+{
+    geom::QrnReader reader(device);
+    reader.setKey(SeedKey);
+    geom::StlMesh mesh;
+    const geom::QrnReader::Status status = reader.read(&mesh);
+    require(reader.status() == geom::QrnReader::Idle, "QrnReader is not idle after a read");
+    switch (status) {
+    case geom::QrnReader::Done:
+        quarnfuzz::checkMesh(mesh, meshtest::AllowEqualVertices, "QrnReader");
+        break;
+    case geom::QrnReader::NotReadable:
+    case geom::QrnReader::IncorrectFormat:
+    case geom::QrnReader::CorruptedData:
+    case geom::QrnReader::OutOfMemory:
+        require(mesh.indices().isEmpty() && mesh.vertices().isEmpty(),
+                "QrnReader failed and changed the mesh");
+        break;
+    default:
+        require(false, "QrnReader returned a status that is no outcome");
+    }
+    require(reader.comment().size() == 80, "QrnReader text is not 80 bytes");
+}
+
+} // namespace quarnfuzz
