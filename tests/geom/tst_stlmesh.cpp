@@ -32,7 +32,6 @@ namespace {
 
 using MeshPtr = std::unique_ptr<StlMesh>;
 
-const float NaN = std::numeric_limits<float>::quiet_NaN();
 const float Inf = std::numeric_limits<float>::infinity();
 
 bool sameVertexBits(const Vector3f &p, const Vector3f &q)
