@@ -31,12 +31,6 @@ bool isOffered(const QryptoCipher &cipher)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    quarnfuzz::initialise(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArray input = quarnfuzz::bytes(data, size);

@@ -10,12 +10,6 @@
 
 using quarnfuzz::require;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    quarnfuzz::initialise(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     QBuffer buffer;

@@ -74,12 +74,6 @@ void step(geom::PlyStream &stream, quint32 n)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    quarnfuzz::initialise(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     QBuffer buffer;

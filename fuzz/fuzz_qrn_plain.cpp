@@ -4,12 +4,6 @@
 
 #include <QBuffer>
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    quarnfuzz::initialise(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     QBuffer buffer;

@@ -2,12 +2,6 @@
 
 #include "stlfuzz.h"
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    quarnfuzz::initialise(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     quarnfuzz::readStl(quarnfuzz::bytes(data, size));

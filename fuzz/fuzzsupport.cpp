@@ -112,3 +112,11 @@ void checkMesh(const geom::StlMesh &mesh, int options, const char *reader)
 }
 
 } // namespace quarnfuzz
+
+// One start-up for every target: the static library's object is linked into each, as each uses
+// its checks, so libFuzzer finds this in place of a definition per target.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    quarnfuzz::initialise(argc, argv);
+    return 0;
+}

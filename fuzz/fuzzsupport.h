@@ -14,8 +14,8 @@ class StlMesh;
 namespace quarnfuzz {
 
 // Builds the QCoreApplication the program would have and silences Qt's message handler (the
-// readers warn on every damaged input); a fatal message still aborts. Call once, from
-// LLVMFuzzerInitialize.
+// readers warn on every damaged input); a fatal message still aborts. fuzzsupport.cpp calls it
+// once, from the LLVMFuzzerInitialize every target shares.
 void initialise(int *argc, char ***argv);
 
 // The input as a deep copy, as a device would hand it over.

@@ -84,6 +84,35 @@ struct PlaneCut
     }
 };
 
+// The point at parameter t of segment a-b: nothing outside it (within the tolerance), an end when
+// t reaches it or beyond, else inner(), the point inside.
+template <typename Inner>
+Intersection3f onSegment(float t, const Vector3f &a, const Vector3f &b, Inner inner)
+{
+    if (!(t >= -kTolF && t <= 1.0f + kTolF))
+        return {};
+    if (t <= 0.0f)
+        return single(a);
+    if (t >= 1.0f)
+        return single(b);
+    return inner();
+}
+
+// The cut of line a-b by the plane through o with normal n: nothing for a zero normal (it defines
+// no plane; without this test every line would lie "in" it), the parallel answer, or else
+// pick(cut, t) for the crossing at parameter t.
+template <typename Pick>
+Intersection3f cutByPlane(const Vector3f &a, const Vector3f &b, const Vector3f &n, const Vector3f &o,
+                          Pick pick)
+{
+    if (isNullNormal(n))
+        return {};
+    const PlaneCut cut(a, b, n, o);
+    if (cut.parallel())
+        return cut.lyingIn(a, b);
+    return pick(cut, cut.num / cut.den);
+}
+
 } // namespace
 
 bool isOnLine(const Vector3f &p, const Vector3f &q, const Vector3f &a)
@@ -208,36 +237,21 @@ Intersection3f intersectSegmentSphere(const Vector3f &a, const Vector3f &b, cons
 
 Intersection3f intersectRayPlane(const Vector3f &a, const Vector3f &b, const Vector3f &n, const Vector3f &o)
 {
-    if (isNullNormal(n))
+    return cutByPlane(a, b, n, o, [&](const PlaneCut &cut, float t) -> Intersection3f {
+        if (t > kTolF)
+            return translated(single(cut.aa + cut.d * t), o);
+        if (t >= -kTolF)
+            return single(a);
         return {};
-    const PlaneCut cut(a, b, n, o);
-    if (cut.parallel())
-        return cut.lyingIn(a, b);
-    const float t = cut.num / cut.den;
-    if (t > kTolF)
-        return translated(single(cut.aa + cut.d * t), o);
-    if (t >= -kTolF)
-        return single(a);
-    return {};
+    });
 }
 
 Intersection3f intersectSegmentPlane(const Vector3f &a, const Vector3f &b, const Vector3f &n,
                                      const Vector3f &o)
 {
-    // A zero normal defines no plane; without this test every segment would lie "in" it.
-    if (isNullNormal(n))
-        return {};
-    const PlaneCut cut(a, b, n, o);
-    if (cut.parallel())
-        return cut.lyingIn(a, b);
-    const float t = cut.num / cut.den;
-    if (!(t >= -kTolF && t <= 1.0f + kTolF))
-        return {};
-    if (t <= 0.0f)
-        return single(a);
-    if (t >= 1.0f)
-        return single(b);
-    return translated(single(cut.aa + cut.d * t), o);
+    return cutByPlane(a, b, n, o, [&](const PlaneCut &cut, float t) {
+        return onSegment(t, a, b, [&] { return translated(single(cut.aa + cut.d * t), o); });
+    });
 }
 
 Intersection3f intersectRayXPlane(const Vector3f &a, const Vector3f &b, float value)
@@ -266,13 +280,7 @@ Intersection3f intersectSegmentZPlane(const Vector3f &a, const Vector3f &b, floa
         return {};
     }
     const float t = (z - a.z) / dz;
-    if (!(t >= -kTolF && t <= 1.0f + kTolF))
-        return {};
-    if (t <= 0.0f)
-        return single(a);
-    if (t >= 1.0f)
-        return single(b);
-    return single(along(a, b, t));
+    return onSegment(t, a, b, [&] { return single(along(a, b, t)); });
 }
 
 Intersection3f intersectRayTriangle(const Vector3f &origin, const Vector3f &direction, const Vector3f &a,

@@ -407,6 +407,43 @@ int classify(const Matrix &m)
     return transformType(f);
 }
 
+// Grows the box by one mapped point of its dimension.
+void grow(geom::Rectangle &box, const float *p)
+{
+    box.expand(geom::Vector2f(p[0], p[1]));
+}
+void grow(geom::Cuboid &box, const float *p)
+{
+    box.expand(geom::Vector3f(p[0], p[1], p[2]));
+}
+
+// Maps n points of D floats by the formula of the flags; out may be in.
+template <int D, typename MapPoint>
+void mapByType(const float *m, int type, const float *in, float *out, int n, MapPoint mapPoint)
+{
+    if (type == Identity) {
+        if (out != in)
+            std::memmove(out, in, size_t(n) * D * sizeof(float));
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        mapPoint(m, type, in + D * i, out + D * i);
+}
+
+// Maps points from..n-1 one at a time with mapOne(in, out): into out when given, and growing box
+// (when given) by each; the per-point tail of the vector paths.
+template <int D, typename Box, typename MapOne>
+void mapEach(MapOne mapOne, const float *in, float *out, int from, int n, Box *box)
+{
+    for (int i = from; i < n; ++i) {
+        float p[D];
+        float *o = out ? out + D * i : p;
+        mapOne(in + D * i, o);
+        if (box)
+            grow(*box, o);
+    }
+}
+
 } // namespace
 
 int transformType(const QMatrix4x4 &m)
@@ -495,14 +532,7 @@ float *map2DfScalar(float *out, const QTransform &t, const float *in, int n)
         return out;
     float m[9];
     toFloat3x3(m, t);
-    const int type = transformType(m);
-    if (type == Identity) {
-        if (out != in)
-            std::memmove(out, in, size_t(n) * 2 * sizeof(float));
-        return out;
-    }
-    for (int i = 0; i < n; ++i)
-        mapPoint2(m, type, in + 2 * i, out + 2 * i);
+    mapByType<2>(m, transformType(m), in, out, n, mapPoint2);
     return out;
 }
 
@@ -518,8 +548,8 @@ float *map2Df(float *out, const QTransform &t, const float *in, int n)
     }
     const int k = vectorCount2(n);
     mapAffine2Sse(m, in, out, k);
-    for (int i = k; i < n; ++i)
-        mapAffine2(m, in + 2 * i, out + 2 * i);
+    mapEach<2, geom::Rectangle>([&m](const float *p, float *o) { mapAffine2(m, p, o); }, in, out, k, n,
+                                nullptr);
     return out;
 }
 
@@ -540,11 +570,7 @@ geom::Rectangle mapBounds2Df(const QTransform &t, const float *xy, int n)
         boundsAffine2Sse(m, xy, k, lo, hi);
         r = geom::Rectangle(geom::Vector2f(lo[0], lo[1]), geom::Vector2f(hi[0], hi[1]));
     }
-    for (int i = k; i < n; ++i) {
-        float p[2];
-        mapAffine2(m, xy + 2 * i, p);
-        r.expand(geom::Vector2f(p[0], p[1]));
-    }
+    mapEach<2>([&m](const float *p, float *o) { mapAffine2(m, p, o); }, xy, nullptr, k, n, &r);
     return r;
 }
 
@@ -554,17 +580,10 @@ float *map3DfScalar(float *out, const QMatrix4x4 &m, const float *in, int n, geo
         return out;
     float a[16];
     toFloat4x4(a, m);
-    const int type = transformType(a);
-    if (type == Identity) {
-        if (out != in)
-            std::memmove(out, in, size_t(n) * 3 * sizeof(float));
-    } else {
-        for (int i = 0; i < n; ++i)
-            mapPoint3(a, type, in + 3 * i, out + 3 * i);
-    }
+    mapByType<3>(a, transformType(a), in, out, n, mapPoint3);
     if (bounds) {
         for (int i = 0; i < n; ++i)
-            bounds->expand(geom::Vector3f(out[3 * i], out[3 * i + 1], out[3 * i + 2]));
+            grow(*bounds, out + 3 * i);
     }
     return out;
 }
@@ -583,12 +602,8 @@ float *map3Df(float *out, const QMatrix4x4 &m, const float *in, int n, geom::Cub
         if (bounds)
             growByExtremes(*bounds, lo, hi);
     }
-    for (int i = k; i < n; ++i) {
-        float *o = out + 3 * i;
-        mapFull3(a, project, in + 3 * i, o);
-        if (bounds)
-            bounds->expand(geom::Vector3f(o[0], o[1], o[2]));
-    }
+    mapEach<3>([&a, project](const float *p, float *o) { mapFull3(a, project, p, o); }, in, out, k, n,
+               bounds);
     return out;
 }
 
@@ -606,11 +621,8 @@ geom::Cuboid mapBounds3Df(const QMatrix4x4 &m, const float *xyz, int n)
         map3Vector(a, project, xyz, nullptr, k, lo, hi);
         box = geom::Cuboid(geom::Vector3f(lo[0], lo[1], lo[2]), geom::Vector3f(hi[0], hi[1], hi[2]));
     }
-    for (int i = k; i < n; ++i) {
-        float p[3];
-        mapFull3(a, project, xyz + 3 * i, p);
-        box.expand(geom::Vector3f(p[0], p[1], p[2]));
-    }
+    mapEach<3>([&a, project](const float *p, float *o) { mapFull3(a, project, p, o); }, xyz, nullptr, k, n,
+               &box);
     return box;
 }
 

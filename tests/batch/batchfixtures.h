@@ -1,7 +1,7 @@
 #pragma once
 
 // Small files for the batch and program tests: STL and compressed mesh files written with the
-// project's own writers from the shared mesh builders, and a mesh comparison.
+// project's own writers from the shared mesh builders, a mesh comparison and the usage text.
 
 #include "geom/facet.h"
 #include "geom/qrnreader.h"
@@ -108,6 +108,26 @@ inline bool writeAll(const QString &path, const QByteArray &data)
 inline QStringList temporaryFiles(const QString &folder)
 {
     return QDir(folder).entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden);
+}
+
+// The lines of the usage text for the program named program, up to its closing newline.
+inline QStringList usageLines(const QString &program)
+{
+    return {
+        "Usage: " + program + " --headless [-compress/-decompress] [FILE]...",
+        "Quarn version 1.0.9",
+        "Orvan website orvan.example",
+        "",
+        "Compress from or decompress to your STL 3D Model data.",
+        "File outputs in the same directory with the same name.",
+        "",
+        "Compression (STL to QRN):",
+        program + " -compress model_0.stl model_1.stl",
+        "",
+        "Decompression (QRN to STL):",
+        program + " -decompress compressed_0.qrn compressed_1.qrn",
+        "",
+    };
 }
 
 } // namespace batchtest

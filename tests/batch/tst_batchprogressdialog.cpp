@@ -92,6 +92,23 @@ int runLoop()
     return QCoreApplication::exec();
 }
 
+// Paths of a.stl and b.stl in folder, written from first and second; empty when a write fails.
+QStringList writeTwoModels(const QTemporaryDir &folder, const QVector<geom::Facet> &first,
+                           const QVector<geom::Facet> &second)
+{
+    const QString a = folder.filePath(QStringLiteral("a.stl"));
+    const QString b = folder.filePath(QStringLiteral("b.stl"));
+    if (!writeStl(a, first) || !writeStl(b, second))
+        return {};
+    return {a, b};
+}
+
+// Starts the compression of files as the program's command line does; what start returns.
+int startCompress(BatchProcessor &processor, const QStringList &files)
+{
+    return int(processor.start(QStringList{QStringLiteral("quarn"), QStringLiteral("-compress")} + files));
+}
+
 QString bytesText(qint64 bytes)
 {
     return QLocale().toString(double(bytes), 'f', 2) + QStringLiteral(" B");
@@ -357,16 +374,16 @@ void TestBatchProgressDialog::replaceQuestion()
 void TestBatchProgressDialog::progressAndTotalsShow()
 {
     QTemporaryDir dir;
-    const QString a = dir.filePath(QStringLiteral("a.stl"));
-    const QString b = dir.filePath(QStringLiteral("b.stl"));
-    QVERIFY(writeStl(a, meshtest::unitCube()));
-    QVERIFY(writeStl(b, meshtest::tetrahedron()));
+    const QStringList files = writeTwoModels(dir, meshtest::unitCube(), meshtest::tetrahedron());
+    QCOMPARE(files.size(), 2);
+    const QString &a = files[0];
+    const QString &b = files[1];
 
     BoxAnswerer answerer({});
     int exitCode = -1;
     {
         BatchProcessor processor;
-        QCOMPARE(int(processor.start({QStringLiteral("quarn"), QStringLiteral("-compress"), a, b})), 1);
+        QCOMPARE(startCompress(processor, files), 1);
         BatchProgressDialog *dialog = findDialog();
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible());
@@ -405,7 +422,7 @@ void TestBatchProgressDialog::cancelEndsWithMessage()
     int exitCode = -1;
     {
         BatchProcessor processor;
-        QCOMPARE(int(processor.start({QStringLiteral("quarn"), QStringLiteral("-compress"), a})), 1);
+        QCOMPARE(startCompress(processor, {a}), 1);
         exitCode = runLoop();
         BatchProgressDialog *dialog = findDialog();
         QVERIFY(dialog);
@@ -422,16 +439,14 @@ void TestBatchProgressDialog::cancelEndsWithMessage()
 void TestBatchProgressDialog::closedTwiceDuringBatch()
 {
     QTemporaryDir dir;
-    const QString a = dir.filePath(QStringLiteral("a.stl"));
-    const QString b = dir.filePath(QStringLiteral("b.stl"));
-    QVERIFY(writeStl(a, meshtest::Torus(100000).facets()));
-    QVERIFY(writeStl(b, meshtest::unitCube()));
+    const QStringList files = writeTwoModels(dir, meshtest::Torus(100000).facets(), meshtest::unitCube());
+    QCOMPARE(files.size(), 2);
 
     BoxAnswerer answerer({});
     int exitCode = -1;
     {
         BatchProcessor processor;
-        QCOMPARE(int(processor.start({QStringLiteral("quarn"), QStringLiteral("-compress"), a, b})), 1);
+        QCOMPARE(startCompress(processor, files), 1);
         BatchProgressDialog *dialog = findDialog();
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowExposed(dialog));

@@ -60,11 +60,9 @@ struct ReadResult
     QByteArray header;
 };
 
-ReadResult readBytes(const QByteArray &bytes)
+ReadResult readDevice(QIODevice *device)
 {
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    StlReader reader(&buffer);
+    StlReader reader(device);
     ReadResult result;
     result.mesh.reset(reader.read());
     result.status = reader.status();
@@ -73,16 +71,17 @@ ReadResult readBytes(const QByteArray &bytes)
     return result;
 }
 
+ReadResult readBytes(const QByteArray &bytes)
+{
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    return readDevice(&buffer);
+}
+
 ReadResult readFile(const QString &path)
 {
     QFile file(path);
-    StlReader reader(&file);
-    ReadResult result;
-    result.mesh.reset(reader.read());
-    result.status = reader.status();
-    result.format = reader.format();
-    result.header = reader.header();
-    return result;
+    return readDevice(&file);
 }
 
 const StlReader::Statuses truncated = StlReader::Truncated | StlReader::NotReadable;

@@ -77,6 +77,28 @@ std::unique_ptr<StlMesh> readBack(const QByteArray &bytes)
     return mesh;
 }
 
+// A mesh of the one facet (0, 1, 2) over the three corners, with the given attribute word.
+void setOneFacet(StlMesh &mesh, const QVector<Vector3f> &corners, quint32 attribute = 0)
+{
+    IndexedFacet f;
+    f.a = 0;
+    f.b = 1;
+    f.c = 2;
+    f.attribute = attribute;
+    mesh.setData(corners, {f});
+}
+
+// The bytes StlWriter writes for mesh, once it is gone; written receives what write returned.
+QByteArray writtenBytes(const StlMesh &mesh, int *written)
+{
+    QBuffer buffer;
+    {
+        StlWriter writer(&buffer);
+        *written = writer.write(mesh);
+    }
+    return buffer.data();
+}
+
 } // namespace
 
 class TestStlWriter : public QObject
@@ -145,18 +167,11 @@ void TestStlWriter::recordBytes()
 {
     // One facet whose attribute has bit 16 and bits 0 to 15 set.
     StlMesh mesh;
-    IndexedFacet f;
-    f.a = 0;
-    f.b = 1;
-    f.c = 2;
-    f.attribute = 0x1FFFF;
-    mesh.setData({Vector3f(0, 0, 0), Vector3f(2, 0, 0), Vector3f(0, 0.5f, 0)}, {f});
+    setOneFacet(mesh, {Vector3f(0, 0, 0), Vector3f(2, 0, 0), Vector3f(0, 0.5f, 0)}, 0x1FFFF);
     QCOMPARE(mesh.indices().size(), 1);
-    QBuffer buffer;
-    {
-        StlWriter writer(&buffer);
-        QCOMPARE(writer.write(mesh), 1);
-    }
+    int written = 0;
+    const QByteArray bytes = writtenBytes(mesh, &written);
+    QCOMPARE(written, 1);
     const QByteArray expected = QByteArray(80, ' ') + QByteArray("\x01\0\0\0", 4) +
                                 QByteArray("\0\0\0\0"
                                            "\0\0\0\0"
@@ -172,7 +187,7 @@ void TestStlWriter::recordBytes()
                                            "\0\0\0\0" // (0, 0.5, 0)
                                            "\xff\xff",
                                            50);
-    QCOMPARE(buffer.data(), expected);
+    QCOMPARE(bytes, expected);
 }
 
 void TestStlWriter::header_data()
@@ -291,18 +306,12 @@ void TestStlWriter::degenerateFacetNormal()
 {
     // A sliver (three collinear points) has no area: its normal is written as zero.
     StlMesh mesh;
-    IndexedFacet f;
-    f.a = 0;
-    f.b = 1;
-    f.c = 2;
-    mesh.setData({Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(2, 0, 0)}, {f});
+    setOneFacet(mesh, {Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(2, 0, 0)});
     QCOMPARE(mesh.indices().size(), 1);
-    QBuffer buffer;
-    {
-        StlWriter writer(&buffer);
-        QCOMPARE(writer.write(mesh), 1);
-    }
-    const QVector<stltest::Record> records = stltest::records(buffer.data());
+    int written = 0;
+    const QByteArray bytes = writtenBytes(mesh, &written);
+    QCOMPARE(written, 1);
+    const QVector<stltest::Record> records = stltest::records(bytes);
     QCOMPARE(records.size(), 1);
     QCOMPARE(records[0].facet.normal.x, 0.0f);
     QCOMPARE(records[0].facet.normal.y, 0.0f);

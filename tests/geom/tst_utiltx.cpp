@@ -171,6 +171,16 @@ QList<QPair<const char *, QMatrix4x4>> matrixKinds()
             {"identity", QMatrix4x4()},   {"near identity", nearIdentity}};
 }
 
+// The classification of m, straight and through its float form by toFloat, is expected.
+template <int N, typename Matrix>
+void compareTransformType(const Matrix &m, float *(*toFloat)(float (&)[N], const Matrix &), int expected)
+{
+    QCOMPARE(utilTX::transformType(m), expected);
+    float f[N];
+    toFloat(f, m);
+    QCOMPARE(utilTX::transformType(f), expected);
+}
+
 QTransform generalTransform()
 {
     return QTransform().translate(3.5, -1.25).rotate(27.0).scale(1.3, -0.7);
@@ -236,10 +246,7 @@ void TestUtilTX::transformType3x3()
 {
     QFETCH(QTransform, t);
     QFETCH(int, expected);
-    QCOMPARE(utilTX::transformType(t), expected);
-    float f[9];
-    utilTX::toFloat3x3(f, t);
-    QCOMPARE(utilTX::transformType(f), expected);
+    compareTransformType(t, utilTX::toFloat3x3, expected);
 }
 
 void TestUtilTX::transformType4x4_data()
@@ -275,10 +282,7 @@ void TestUtilTX::transformType4x4()
 {
     QFETCH(QMatrix4x4, m);
     QFETCH(int, expected);
-    QCOMPARE(utilTX::transformType(m), expected);
-    float f[16];
-    utilTX::toFloat4x4(f, m);
-    QCOMPARE(utilTX::transformType(f), expected);
+    compareTransformType(m, utilTX::toFloat4x4, expected);
 }
 
 void TestUtilTX::isMirroring_data()
