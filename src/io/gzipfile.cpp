@@ -196,7 +196,10 @@ qint64 GZipFile::size() const
 {
     if (isWritable())
         return pos();
-    return std::max<qint64>(QFile::size(), d->uncompressedSize);
+    // note: zlib drops the bytes of a read call that runs into damaged data, so how much of a
+    // damaged stream comes out depends on the size of the reads; the size measured at open can
+    // then fall behind a later position. A progress bar divides the one by the other.
+    return std::max({QFile::size(), qint64(d->uncompressedSize), pos()});
 }
 
 bool GZipFile::seek(qint64 target)
