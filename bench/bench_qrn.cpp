@@ -8,9 +8,9 @@
 #include "geom/qrnreader.h"
 #include "geom/qrnwriter.h"
 #include "geom/stlmesh.h"
-#include "geom/stlreader.h"
 #include "io/gzipfile.h"
 #include "measure.h"
+#include "meshfile.h"
 #include "surfacegen.h"
 
 #include <QCoreApplication>
@@ -26,25 +26,6 @@
 
 namespace {
 
-std::unique_ptr<geom::StlMesh> readStl(const QString &path)
-{
-    QFile stl(path);
-    geom::StlReader reader(&stl);
-    return std::unique_ptr<geom::StlMesh>(reader.read());
-}
-
-bool sameMesh(const geom::StlMesh &a, const geom::StlMesh &b)
-{
-    if (a.vertices() != b.vertices() || a.indices().size() != b.indices().size())
-        return false;
-    for (int i = 0; i < a.indices().size(); ++i) {
-        const geom::IndexedFacet &f = a.indices()[i], &g = b.indices()[i];
-        if (!geom::sameTriple(f, g) || f.attribute != g.attribute)
-            return false;
-    }
-    return true;
-}
-
 // STL file -> mesh -> .qrn file; the figure is the time of reading the STL file alone.
 bench::Sample compress(const QString &stlPath, const QString &qrnPath)
 {
@@ -52,7 +33,7 @@ bench::Sample compress(const QString &stlPath, const QString &qrnPath)
         meter.start();
         QElapsedTimer timer;
         timer.start();
-        const std::unique_ptr<geom::StlMesh> mesh = readStl(stlPath);
+        const std::unique_ptr<geom::StlMesh> mesh = bench::readStl(stlPath.toStdString());
         if (!mesh)
             return false;
         meter.value = timer.nsecsElapsed() / 1e9;
@@ -78,8 +59,8 @@ bench::Sample decompress(const QString &qrnPath, const QString &stlPath)
                 return false;
         }
         meter.stop();
-        const std::unique_ptr<geom::StlMesh> original = readStl(stlPath);
-        meter.value = original && sameMesh(*original, mesh) ? 1 : 0;
+        const std::unique_ptr<geom::StlMesh> original = bench::readStl(stlPath.toStdString());
+        meter.value = original && bench::sameMesh(*original, mesh) ? 1 : 0;
         return true;
     });
 }

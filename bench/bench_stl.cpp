@@ -7,9 +7,9 @@
 // after W warm-up runs (default 1); every run is a forked child, so its peak memory is its own.
 
 #include "geom/stlmesh.h"
-#include "geom/stlreader.h"
 #include "geom/stlwriter.h"
 #include "measure.h"
+#include "meshfile.h"
 #include "surfacegen.h"
 
 #include <QFile>
@@ -68,13 +68,6 @@ Figures repeat(const Options &options, Measure measure)
     return figures;
 }
 
-std::unique_ptr<geom::StlMesh> readMesh(const std::string &path)
-{
-    QFile file(QString::fromStdString(path));
-    geom::StlReader reader(&file);
-    return std::unique_ptr<geom::StlMesh>(reader.read());
-}
-
 double meshMiB(const geom::StlMesh &mesh)
 {
     return double(mesh.vertices().size() * sizeof(geom::Vector3f) +
@@ -86,7 +79,7 @@ bench::Sample measureRead(const std::string &path, std::size_t facets)
 {
     return bench::measureInChild([&](bench::Meter &meter) {
         meter.start();
-        std::unique_ptr<geom::StlMesh> mesh = readMesh(path);
+        std::unique_ptr<geom::StlMesh> mesh = bench::readStl(path);
         meter.stop();
         if (!mesh || std::size_t(mesh->indices().size()) != facets)
             return false;
@@ -110,7 +103,7 @@ bench::Sample measureWrite(const std::string &source, const std::string &target,
                            bool sync)
 {
     return bench::measureInChild([&](bench::Meter &meter) {
-        std::unique_ptr<geom::StlMesh> mesh = readMesh(source);
+        std::unique_ptr<geom::StlMesh> mesh = bench::readStl(source);
         if (!mesh)
             return false;
         std::remove(target.c_str());

@@ -4,43 +4,21 @@
 //     bench_strip [triangles [runs]]     (default 1000000 triangles, best of 3 runs)
 
 #include "geom/stlmesh.h"
-#include "geom/stlreader.h"
+#include "measure.h"
+#include "meshfile.h"
 #include "surfacegen.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <malloc.h>
 #include <memory>
 #include <string>
 
 namespace {
-
-// A figure of /proc/self/status in bytes (VmRSS, VmHWM), or -1.
-long long statusBytes(const char *key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return std::atoll(line.c_str() + prefix.size()) * 1024;
-    }
-    return -1;
-}
-
-// Returns freed heap to the system and restarts the peak-RSS count at the current RSS, so the next
-// peak belongs to what runs next.
-void resetPeak()
-{
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 bool sameForm(const geom::StrippedFacets &x, const geom::StrippedFacets &y)
 {
@@ -95,9 +73,7 @@ int main(int argc, char **argv)
     for (int run = 0; run < runs; ++run) {
         mesh.reset();
         timer.start();
-        QFile file(path);
-        geom::StlReader reader(&file);
-        mesh.reset(reader.read());
+        mesh = bench::readStl(path.toStdString());
         const double seconds = timer.nsecsElapsed() * 1e-9;
         if (!mesh) {
             std::fprintf(stderr, "cannot read %s\n", qPrintable(path));
@@ -108,10 +84,11 @@ int main(int argc, char **argv)
     const int facetCount = mesh->indices().size();
 
     // The first run, from a trimmed heap, gives the peak memory; the timed runs must repeat it.
-    resetPeak();
-    const long long before = statusBytes("VmRSS");
+    malloc_trim(0);
+    bench::Meter meter;
+    meter.start();
     const geom::StrippedFacets first = mesh->toStrippedFacets();
-    const long long peak = statusBytes("VmHWM");
+    meter.stop();
 
     double stripSeconds = 0;
     geom::StrippedFacets stripped;
@@ -137,11 +114,7 @@ int main(int argc, char **argv)
     geom::StlMesh back;
     back.fromStrippedFacets(mesh->vertices(), stripped);
     const double rebuildSeconds = timer.nsecsElapsed() * 1e-9;
-    const bool identical = back.vertices() == mesh->vertices() && back.indices().size() == facetCount &&
-                           std::equal(back.indices().begin(), back.indices().end(), mesh->indices().begin(),
-                                      [](const geom::IndexedFacet &f, const geom::IndexedFacet &g) {
-                                          return geom::sameTriple(f, g) && f.attribute == g.attribute;
-                                      });
+    const bool identical = bench::sameMesh(back, *mesh);
 
     const double n = facetCount;
     std::printf("triangles                 %d (vertices %d)\n", facetCount, mesh->vertices().size());
@@ -149,7 +122,7 @@ int main(int argc, char **argv)
     std::printf("toStrippedFacets          %.3f s  (best of %d; %.2f x read, target <= 2)\n", stripSeconds,
                 runs, stripSeconds / readSeconds);
     std::printf("peak memory beyond mesh   %.1f bytes per triangle (target <= 100)\n",
-                before > 0 && peak > 0 ? double(peak - before) / n : -1.0);
+                meter.peakMiB() * 1024.0 * 1024.0 / n);
     std::printf("strips                    %d, %.2f triangles per strip\n", stripped.strips.size(),
                 stripped.strips.isEmpty() ? 0.0 : double(inStrips) / stripped.strips.size());
     std::printf("in strips of 8            %.2f %%\n", 100.0 * double(inStripsOf8) / n);

@@ -15,6 +15,7 @@ function(quarn_add_test)
     endif()
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt5::Test)
+    set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON)
     target_compile_definitions(${T_NAME} PRIVATE QUARN_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
 
     set(home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home)

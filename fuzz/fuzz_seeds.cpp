@@ -7,6 +7,8 @@
 // fuzz_ply_mesh, fuzz_ply_stream, fuzz_qrn_plain, fuzz_qrn_gzip, fuzz_qrn_sealed,
 // fuzz_cipher_stream and fuzz_value_streams.
 
+#include "fuzzsupport.h"
+
 #include "crypto/qryptocipher.h"
 #include "geom/plystream.h"
 #include "geom/qrnwriter.h"
@@ -31,10 +33,9 @@
 
 using geom::Facet;
 using geom::PlyStream;
+using quarnfuzz::SeedKey;
 
 namespace {
-
-const QByteArray SeedKey = QByteArrayLiteral("fixture key");
 
 struct Shape
 {

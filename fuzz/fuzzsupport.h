@@ -13,6 +13,9 @@ class StlMesh;
 // broken contract into a crash libFuzzer records.
 namespace quarnfuzz {
 
+// The key of the enciphered seed files, so that the targets decipher what the seeds encipher.
+inline const QByteArray SeedKey = QByteArrayLiteral("fixture key");
+
 // Builds the QCoreApplication the program would have and silences Qt's message handler (the
 // readers warn on every damaged input); a fatal message still aborts. fuzzsupport.cpp calls it
 // once, from the LLVMFuzzerInitialize every target shares.

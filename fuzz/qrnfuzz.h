@@ -10,8 +10,6 @@
 // on the device, with the key of the seed files so that enciphered blocks are deciphered too.
 namespace quarnfuzz {
 
-inline const QByteArray SeedKey = QByteArrayLiteral("fixture key");
-
 inline void readQrn(QIODevice *device)
 {
     geom::QrnReader reader(device);

@@ -22,6 +22,9 @@ class Meter
 public:
     void start();
     void stop();
+    // The figures of the last start() and stop().
+    double seconds() const { return m_seconds; }
+    double peakMiB() const { return m_peakMiB; }
     double value = 0; // a figure the work reports
 
 private:

@@ -9,8 +9,6 @@
 #include <QTextStream>
 #include <QtConcurrent>
 
-#include <memory>
-
 BatchProcessor::BatchProcessor() = default;
 
 BatchProcessor::~BatchProcessor()
@@ -35,15 +33,14 @@ qint8 BatchProcessor::start()
 
 qint8 BatchProcessor::start(const QStringList &arguments)
 {
-    std::unique_ptr<BatchJobList> jobs(parseArguments(arguments));
-    if (m_helpShown)
-        return -1;
-    if (jobs->isEmpty())
-        return m_headless ? -1 : 0;
+    BatchCommandLine line = readCommandLine(arguments);
+    const qint8 decision = line.startDecision();
+    if (decision != 1)
+        return decision;
 
-    if (!m_headless)
+    if (!line.headless)
         m_progressDialog = new BatchProgressDialog;
-    m_processWorkQueue = new ProcessWorkQueue(jobs.release(), m_progressDialog);
+    m_processWorkQueue = new ProcessWorkQueue(new BatchJobList(std::move(line.jobs)), m_progressDialog);
     m_processWorkQueue->setObjectName(QStringLiteral("processWorkQueue"));
     connect(m_processWorkQueue, &ProcessWorkQueue::processingComplete, this,
             &BatchProcessor::on_processWorkQueue_processingComplete);
@@ -62,15 +59,19 @@ BatchJobList *BatchProcessor::parseArguments()
 
 BatchJobList *BatchProcessor::parseArguments(const QStringList &arguments)
 {
+    return new BatchJobList(readCommandLine(arguments).jobs);
+}
+
+BatchCommandLine BatchProcessor::readCommandLine(const QStringList &arguments)
+{
     BatchCommandLine line = parseBatchCommandLine(arguments);
-    m_helpShown = line.helpShown;
     m_headless = line.headless;
-    if (m_helpShown) {
+    if (line.helpShown) {
         QTextStream out(stdout);
         out << batchUsage(arguments.value(0));
         out.flush();
     }
-    return new BatchJobList(std::move(line.jobs));
+    return line;
 }
 
 void BatchProcessor::on_processWorkQueue_processingComplete()

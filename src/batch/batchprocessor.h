@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batch/batchcommandline.h"
 #include "batch/batchjob.h"
 
 #include <QFuture>
@@ -32,7 +33,7 @@ public:
     qint8 start(const QStringList &arguments);
 
     // Parses QCoreApplication::arguments() and returns the job list, which the caller owns
-    // (never null); prints the usage on "--help" or "-h"; sets the help and headless flags.
+    // (never null); prints the usage on "--help" or "-h"; notes whether the run is headless.
     BatchJobList *parseArguments();
     BatchJobList *parseArguments(const QStringList &arguments);
 
@@ -41,10 +42,11 @@ private slots:
     void on_processWorkQueue_processingCancelled();
 
 private:
+    // Parses the arguments, prints the usage on request and notes whether the run is headless.
+    BatchCommandLine readCommandLine(const QStringList &arguments);
     // Shows the end of the batch (unless headless) and ends the event loop.
     void finish(const QString &title, const QString &text);
 
-    bool m_helpShown = false;
     bool m_headless = false;
     ProcessWorkQueue *m_processWorkQueue = nullptr;
     BatchProgressDialog *m_progressDialog = nullptr;

@@ -144,29 +144,15 @@ void ProcessWorkQueue::decompressFile(BatchJob *job)
     if (!beginConversion(job, QStringLiteral("Decompressing")) || replacement(job, output) != Write)
         return;
 
-    StagedOutput staged(output.absoluteFilePath());
-    QFile target;
-    if (!staged.open(target)) {
-        failed(job, writeFailure(output, staged.errorString()));
-        return;
-    }
-    const QString noError = target.errorString();
-    bool written;
-    {
+    const bool written = writeOutput<QFile>(job, output, [&](QFile &target) {
         geom::StlWriter writer(&target);
         writer.setHeader(reader.comment());
-        written = writer.write(mesh.get()) == mesh->indices().size();
+        const bool complete = writer.write(mesh.get()) == mesh->indices().size();
         // A count patch or close that fails leaves a damaged file: the job fails.
-        written = writer.finish() && written;
-    }
-    if (!written) {
-        failed(job, writeFailure(output, deviceFailure(target, noError, QStringLiteral("Write failed"))));
+        return writer.finish() && complete ? QString() : QStringLiteral("Write failed");
+    });
+    if (!written)
         return;
-    }
-    if (!staged.commit()) {
-        failed(job, writeFailure(output, staged.errorString()));
-        return;
-    }
     completed(job, source.size(), QFileInfo(output.absoluteFilePath()).size());
 }
 
@@ -187,35 +173,47 @@ void ProcessWorkQueue::compressFile(BatchJob *job)
     if (!beginConversion(job, QStringLiteral("Compressing")) || replacement(job, output) != Write)
         return;
 
+    const bool written = writeOutput<GZipFile>(job, output, [&](GZipFile &target) {
+        geom::QrnWriter::Status status;
+        {
+            geom::QrnWriter writer(&target);
+            writer.setComment(reader.header());
+            status = writer.write(mesh.get());
+        }
+        // The gzip data is complete only when the file was closed; GZipFile reports a failure to
+        // end it through its error text alone.
+        const QString beforeClose = target.errorString();
+        target.close();
+        if (status != geom::QrnWriter::Done)
+            return writeFailureText(status);
+        const bool closed = target.error() == QFileDevice::NoError && target.errorString() == beforeClose;
+        return closed ? QString() : QStringLiteral("Write failed");
+    });
+    if (!written)
+        return;
+    completed(job, QFileInfo(output.absoluteFilePath()).size(), source.size());
+}
+
+template <typename File, typename Writing>
+bool ProcessWorkQueue::writeOutput(BatchJob *job, const QFileInfo &output, Writing write)
+{
     StagedOutput staged(output.absoluteFilePath());
-    GZipFile target;
+    File target;
     if (!staged.open(target)) {
         failed(job, writeFailure(output, staged.errorString()));
-        return;
+        return false;
     }
     const QString noError = target.errorString();
-    geom::QrnWriter::Status status;
-    {
-        geom::QrnWriter writer(&target);
-        writer.setComment(reader.header());
-        status = writer.write(mesh.get());
-    }
-    // The gzip data is complete only when the file was closed; GZipFile reports a failure to
-    // end it through its error text alone.
-    const QString beforeClose = target.errorString();
-    target.close();
-    const bool closed = target.error() == QFileDevice::NoError && target.errorString() == beforeClose;
-    if (status != geom::QrnWriter::Done || !closed) {
-        const QString fallback =
-            status != geom::QrnWriter::Done ? writeFailureText(status) : QStringLiteral("Write failed");
+    const QString fallback = write(target);
+    if (!fallback.isNull()) {
         failed(job, writeFailure(output, deviceFailure(target, noError, fallback)));
-        return;
+        return false;
     }
     if (!staged.commit()) {
         failed(job, writeFailure(output, staged.errorString()));
-        return;
+        return false;
     }
-    completed(job, QFileInfo(output.absoluteFilePath()).size(), source.size());
+    return true;
 }
 
 QString ProcessWorkQueue::sourcePath(const BatchJob *job) const

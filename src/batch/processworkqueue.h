@@ -80,6 +80,11 @@ private:
     void compressFile(BatchJob *job);
     void decompressFile(BatchJob *job);
 
+    // Writes `output` under a staged name through `write` (File &) and puts it in place. `write`
+    // returns a null string when the data is complete, else the reason to give when the file
+    // names none. False when the job failed.
+    template <typename File, typename Writing>
+    bool writeOutput(BatchJob *job, const QFileInfo &output, Writing write);
     // The source path of the job, read under the status mutex.
     QString sourcePath(const BatchJob *job) const;
     // False (the job is skipped) when the output exists and No to All was answered; otherwise

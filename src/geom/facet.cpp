@@ -28,9 +28,7 @@ Vector3f Facet::computedNormal() const
 
 Vector3f Facet::crossProduct() const
 {
-    const Vector3f e1 = vertex[1] - vertex[0];
-    const Vector3f e2 = vertex[2] - vertex[0];
-    return Vector3f(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
+    return triangleCross(vertex[0], vertex[1], vertex[2]);
 }
 
 double Facet::area() const

@@ -31,6 +31,14 @@ struct Facet
     void flip();
 };
 
+// (p1 - p0) x (p2 - p0) in float, unscaled: twice the area vector of the triangle.
+inline Vector3f triangleCross(const Vector3f &p0, const Vector3f &p1, const Vector3f &p2)
+{
+    const Vector3f e1 = p1 - p0;
+    const Vector3f e2 = p2 - p0;
+    return Vector3f(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
+}
+
 static_assert(sizeof(Facet) == 48, "a facet is the 48-byte head of a binary STL record");
 
 } // namespace geom

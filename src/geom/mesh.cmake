@@ -18,6 +18,3 @@ target_sources(quarn_geom PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/vertexstatistic.h
     ${CMAKE_CURRENT_LIST_DIR}/vertexstatistic.cpp
 )
-# StlMesh is a QObject: only its header needs the meta-object compiler.
-qt5_wrap_cpp(quarn_mesh_moc ${CMAKE_CURRENT_LIST_DIR}/stlmesh.h TARGET quarn_geom)
-target_sources(quarn_geom PRIVATE ${quarn_mesh_moc})

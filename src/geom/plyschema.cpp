@@ -72,6 +72,38 @@ QByteArray withoutLineEnd(const QByteArray &line)
     return line.endsWith('\n') ? line.left(line.size() - 1) : line;
 }
 
+// Name look-ups shared by properties and elements.
+template <typename T>
+int indexByName(const QList<T> &list, const QByteArray &name, int from)
+{
+    for (int i = qMax(from, 0); i < list.size(); ++i) {
+        if (list.at(i).name == name)
+            return i;
+    }
+    return -1;
+}
+
+template <typename T>
+int countByName(const QList<T> &list, const QByteArray &name)
+{
+    int n = 0;
+    for (const T &entry : list)
+        n += entry.name == name ? 1 : 0;
+    return n;
+}
+
+// The first entry of that name; a new one made by `make` is appended when there is none.
+template <typename T, typename Make>
+T &refByName(QList<T> &list, const QByteArray &name, Make make)
+{
+    int i = indexByName(list, name, 0);
+    if (i < 0) {
+        list.append(make());
+        i = list.size() - 1;
+    }
+    return list[i];
+}
+
 } // namespace
 
 const QList<QByteArray> PlyStream::formatNames = {"binary_big_endian", "binary_little_endian", "ascii"};
@@ -194,68 +226,42 @@ PlyProperty PlyStream::parseProperty(const QByteArray &line)
 
 int PlyStream::indexOfProperty(const QList<PlyProperty> &properties, const QByteArray &name, int from)
 {
-    for (int i = qMax(from, 0); i < properties.size(); ++i) {
-        if (properties.at(i).name == name)
-            return i;
-    }
-    return -1;
+    return indexByName(properties, name, from);
 }
 
 int PlyStream::indexOfElement(const QList<PlyElement> &elements, const QByteArray &name, int from)
 {
-    for (int i = qMax(from, 0); i < elements.size(); ++i) {
-        if (elements.at(i).name == name)
-            return i;
-    }
-    return -1;
+    return indexByName(elements, name, from);
 }
 
 int PlyStream::propertyCount(const QList<PlyProperty> &properties, const QByteArray &name)
 {
-    int n = 0;
-    for (const PlyProperty &property : properties)
-        n += property.name == name ? 1 : 0;
-    return n;
+    return countByName(properties, name);
 }
 
 int PlyStream::elementCount(const QList<PlyElement> &elements, const QByteArray &name)
 {
-    int n = 0;
-    for (const PlyElement &element : elements)
-        n += element.name == name ? 1 : 0;
-    return n;
+    return countByName(elements, name);
 }
 
 PlyProperty PlyStream::propertyByName(const QList<PlyProperty> &properties, const QByteArray &name)
 {
-    const int i = indexOfProperty(properties, name);
-    return i < 0 ? PlyProperty() : properties.at(i);
+    return properties.value(indexOfProperty(properties, name));
 }
 
 PlyElement PlyStream::elementByName(const QList<PlyElement> &elements, const QByteArray &name)
 {
-    const int i = indexOfElement(elements, name);
-    return i < 0 ? PlyElement() : elements.at(i);
+    return elements.value(indexOfElement(elements, name));
 }
 
 PlyProperty &PlyStream::propertyRef(QList<PlyProperty> &properties, const QByteArray &name)
 {
-    int i = indexOfProperty(properties, name);
-    if (i < 0) {
-        properties.append(PlyProperty(0, 0, name));
-        i = properties.size() - 1;
-    }
-    return properties[i];
+    return refByName(properties, name, [&name] { return PlyProperty(0, 0, name); });
 }
 
 PlyElement &PlyStream::elementRef(QList<PlyElement> &elements, const QByteArray &name)
 {
-    int i = indexOfElement(elements, name);
-    if (i < 0) {
-        elements.append(PlyElement(name, 0));
-        i = elements.size() - 1;
-    }
-    return elements[i];
+    return refByName(elements, name, [&name] { return PlyElement(name, 0); });
 }
 
 qint64 PlyStream::itemSize(const PlyElement &element, int listLength)

@@ -99,25 +99,35 @@ To convertValue(From value)
     }
 }
 
+// Decimal digits up to the end of text, nothing else, of a value no greater than limit.
+bool parseDigits(const char *p, quint64 limit, quint64 &out)
+{
+    if (!*p)
+        return false;
+    quint64 value = 0;
+    for (; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        const quint64 digit = quint64(*p - '0');
+        if (value > (limit - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    out = value;
+    return true;
+}
+
 bool parseSigned(const QByteArray &token, qint64 &out)
 {
     const char *p = token.constData();
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
-    if (!*p)
-        return false;
-    quint64 magnitude = 0;
     const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
                                    : quint64(std::numeric_limits<qint64>::max());
-    for (; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        const quint64 digit = quint64(*p - '0');
-        if (magnitude > (limit - digit) / 10)
-            return false;
-        magnitude = magnitude * 10 + digit;
-    }
+    quint64 magnitude = 0;
+    if (!parseDigits(p, limit, magnitude))
+        return false;
     out = negative ? qint64(0 - magnitude) : qint64(magnitude);
     return true;
 }
@@ -127,19 +137,7 @@ bool parseUnsigned(const QByteArray &token, quint64 &out)
     const char *p = token.constData();
     if (*p == '+')
         ++p;
-    if (!*p)
-        return false;
-    quint64 value = 0;
-    for (; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        const quint64 digit = quint64(*p - '0');
-        if (value > (std::numeric_limits<quint64>::max() - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    out = value;
-    return true;
+    return parseDigits(p, std::numeric_limits<quint64>::max(), out);
 }
 
 // Number syntax of the POSIX locale, whatever locale the application has set.

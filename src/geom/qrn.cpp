@@ -214,14 +214,11 @@ bool uncompressVertices(const Header &block, QVector<Vector3f> &vertices)
 QVector<Vector3f> decodeVertices(EncryptedVertices &block)
 {
     QVector<Vector3f> result;
-    if (block.state == 0) {
-        const quint16 sum = qChecksum(block.data.constData(), uint(block.data.size()));
-        block.state = -1;
-        if (sum == block.checksum && parseVertexList(uncompress(block.data), result)) {
-            block.state = 1;
-            return result;
-        }
-    } else if (block.state == 1 && parseVertexList(uncompress(block.data), result)) {
+    const bool trusted =
+        block.state == 1 ||
+        (block.state == 0 && qChecksum(block.data.constData(), uint(block.data.size())) == block.checksum);
+    if (trusted && parseVertexList(uncompress(block.data), result)) {
+        block.state = 1;
         return result;
     }
     block.state = -1;

@@ -67,7 +67,6 @@ StlMeshPrivate::StlMeshPrivate(StlMesh *owner)
     : q(owner)
     , lock(new QReadWriteLock(QReadWriteLock::NonRecursive))
 {
-    std::memset(attributeMask, 0, sizeof attributeMask);
     clear();
 }
 
@@ -106,7 +105,7 @@ const StlMeshPrivate *StlMeshPrivate::get(const StlMesh *mesh)
 
 void StlMeshPrivate::clear()
 {
-    std::fill(attributeMask, attributeMask + AttributeMaskWords, 0xFFFFFFFFu);
+    resetAttributeMask();
     vertices = QVector<Vector3f>();
     indices = QVector<IndexedFacet>();
     bounds.reset();
@@ -242,23 +241,15 @@ void StlMeshPrivate::append(StlMeshBuilder &builder)
         std::vector<int> position(size_t(builder.vertexCount()), -1);
         for (const IndexedFacet &f : qAsConst(builder.m_facets))
             markUsed(position, f);
+        // Every index a facet names was merged by the builder, so the used ones are the merged ones.
         std::vector<int> merged;
         merged.reserve(size_t(builder.m_mappedCount));
+        for (size_t i = 0; i < position.size(); ++i) {
+            if (position[i] == 0)
+                merged.push_back(int(i));
+        }
         // Without a base the merged vertices are exactly the new ones, and serve as the sort keys.
         const bool direct = baseSize == 0 && builder.m_mappedCount == builder.m_newVertices.size();
-        if (direct) {
-            for (int i = 0; i < builder.m_mappedCount; ++i) {
-                if (position[size_t(i)] == 0)
-                    merged.push_back(i);
-            }
-        } else {
-            for (const StlMeshBuilder::Slot &slot : builder.m_table) {
-                const int index = slot.indexPlusOne - 1;
-                if (index >= 0 && position[size_t(index)] == 0)
-                    merged.push_back(index);
-            }
-            std::sort(merged.begin(), merged.end());
-        }
         StlMeshBuilder::SlotTable().swap(builder.m_table);
 
         QVector<Vector3f> keys;
@@ -314,7 +305,6 @@ void StlMeshPrivate::append(StlMeshBuilder &builder)
         reindex(true);
     }
     builder.restart(&vertices);
-    bounds.reset();
     updateStatistics(Cuboid());
 }
 
@@ -524,7 +514,6 @@ void StlMesh::setData(const QVector<Vector3f> &vertices, const QVector<IndexedFa
     d->vertices = vertices;
     d->indices = indices;
     d->reindex(false);
-    d->bounds.reset();
     d->updateStatistics(Cuboid());
 }
 

@@ -6,6 +6,7 @@
 
 #include <QReadWriteLock>
 #include <QVector>
+#include <algorithm>
 
 namespace geom {
 
@@ -45,6 +46,14 @@ public:
     void append(StlMeshBuilder &builder);
     // Sets bounds and recomputes the figures; a bounds that is not valid is grown over the vertices.
     void updateStatistics(const Cuboid &startBounds);
+    // Sets every bit of the attribute mask: no attribute value in use.
+    void resetAttributeMask() { std::fill(attributeMask, attributeMask + AttributeMaskWords, 0xFFFFFFFFu); }
+    // Clears the mask bit of the attribute word's low 16 bits.
+    void markAttribute(quint32 attribute)
+    {
+        const quint32 value = attribute & 0xFFFFu;
+        attributeMask[value >> 5] &= ~(1u << (value & 31u));
+    }
     // The lower-bound position of the canonical triple in the facet list ((a, b, c) order).
     int lowerFacet(qint32 a, qint32 b, qint32 c) const;
     // The position of the canonical triple by binary search, or -1.

@@ -110,7 +110,7 @@ QVector<Vector3f> StlMesh::facetNormals(double length) const
     const Vector3f *v = d->vertices.constData();
     const bool raw = std::fabs(length) <= 1e-12;
     for (const IndexedFacet &f : qAsConst(d->indices)) {
-        Vector3f n = Facet(v[f.a], v[f.b], v[f.c], Vector3f::Zero).crossProduct();
+        Vector3f n = triangleCross(v[f.a], v[f.b], v[f.c]);
         if (!raw)
             n.setLength(length);
         result.append(n);
@@ -177,9 +177,8 @@ void StlMesh::setAttribute(quint32 attribute)
 {
     for (IndexedFacet &f : d->indices)
         f.attribute = attribute;
-    std::fill(d->attributeMask, d->attributeMask + StlMeshPrivate::AttributeMaskWords, 0xFFFFFFFFu);
-    const quint32 value = attribute & 0xFFFFu;
-    d->attributeMask[value >> 5] &= ~(1u << (value & 31u));
+    d->resetAttributeMask();
+    d->markAttribute(attribute);
 }
 
 } // namespace geom

@@ -266,8 +266,9 @@ bool StlReaderPrivate::readAscii()
     // each solid on its own re-sorts the whole mesh per solid, quadratic in the number of solids.
     StlMeshBuilder builder;
     // note: the usual layout takes 250 to 300 bytes per facet; reserving from the file's size saves
-    // the builder most of its regrowth, and room that stays unused is never touched.
-    builder.reserve(std::max<qint64>(device->size() - device->pos(), 0) / asciiBytesPerFacet);
+    // the builder most of its regrowth. It waits for the first solid line, so that a binary file
+    // does not pay for a merge table it never fills.
+    const qint64 expectedFacets = std::max<qint64>(device->size() - device->pos(), 0) / asciiBytesPerFacet;
     const char *line = nullptr;
     bool solidRead = false;
     for (;;) {
@@ -288,6 +289,8 @@ bool StlReaderPrivate::readAscii()
             continue;
         if (length < 5 || std::memcmp(line, "solid", 5) != 0)
             break;
+        if (!solidRead)
+            builder.reserve(expectedFacets);
         if (!readSolid(input, builder, line, length))
             break;
         solidRead = true;

@@ -16,6 +16,7 @@ using geom::Vector2f;
 
 namespace {
 
+using detail::dot;
 using detail::filtered;
 using detail::relative;
 using detail::single;
@@ -53,7 +54,7 @@ double squaredDistanceToSegment(const P &p, const P &b, const P &a)
     const S l = S(sqLength(bb));
     if (l <= toleranceOf(S()))
         return sqLength(pp);
-    const S s = detail::dot(bb, pp);
+    const S s = dot(bb, pp);
     if (s < S(0))
         return sqLength(pp);
     if (s > l)
@@ -159,11 +160,11 @@ double segmentDistanceSquared(const Vector2d &p0, const Vector2d &p1, const Vect
     const Vector2d u = p1 - p0;
     const Vector2d v = q1 - q0;
     const Vector2d w = p0 - q0;
-    const double uu = u.x * u.x + u.y * u.y;
-    const double uv = u.x * v.x + u.y * v.y;
-    const double vv = v.x * v.x + v.y * v.y;
-    const double uw = u.x * w.x + u.y * w.y;
-    const double vw = v.x * w.x + v.y * w.y;
+    const double uu = dot(u, u);
+    const double uv = dot(u, v);
+    const double vv = dot(v, v);
+    const double uw = dot(u, w);
+    const double vw = dot(v, w);
     const double k = uu * vv - uv * uv;
     double sN, sD = k, tN, tD = k;
     // note: k is uu * vv * sin^2 of the angle; comparing it with uu * vv keeps the parallel test
@@ -278,7 +279,7 @@ Vector2d closestPointOnSegment(const Vector2d &p, const Vector2d &a, const Vecto
     if (a == b)
         return a;
     const Vector2d d = b - a;
-    const double t = ((p.x - a.x) * d.x + (p.y - a.y) * d.y) / sqLength(d);
+    const double t = dot(p - a, d) / sqLength(d);
     if (t < 0.0)
         return a;
     if (t > 1.0)
@@ -386,7 +387,7 @@ Intersection2f intersectSegmentRectangle(const Vector2f &a, const Vector2f &b, c
 bool isOnCircle(const Vector2d &p, double radius, const Vector2d &centre)
 {
     const Vector2d q = p - centre;
-    return std::fabs(q.x * q.x + q.y * q.y - radius * radius) <= kTolD;
+    return std::fabs(sqLength(q) - radius * radius) <= kTolD;
 }
 
 Vector2d closestPointOnCircle(const Vector2d &p, double radius, const Vector2d &centre)

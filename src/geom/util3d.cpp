@@ -37,6 +37,19 @@ Vector3f along(const Vector3f &a, const Vector3f &b, float t)
     return Vector3f((b.x - a.x) * t + a.x, (b.y - a.y) * t + a.y, (b.z - a.z) * t + a.z);
 }
 
+// (b - a) x (c - a) of the triangle given as nine floats a, b, c: twice its area as a vector.
+Vector3f areaVector(const float *abc)
+{
+    const Vector3f a(abc[0], abc[1], abc[2]);
+    return cross(Vector3f(abc[3], abc[4], abc[5]) - a, Vector3f(abc[6], abc[7], abc[8]) - a);
+}
+
+// Half the length of m, its squares summed from z to x.
+float halfLength(const Vector3f &m)
+{
+    return 0.5f * std::sqrt((m.z * m.z + m.y * m.y) + m.x * m.x);
+}
+
 float component(const Vector3f &v, int axis)
 {
     return axis == 0 ? v.x : (axis == 1 ? v.y : v.z);
@@ -313,9 +326,7 @@ Intersection3f intersectRayTriangle(const Vector3f &origin, const Vector3f &dire
 
 float triangleArea(const float *abc)
 {
-    const Vector3f a(abc[0], abc[1], abc[2]);
-    const Vector3f m = cross(Vector3f(abc[3], abc[4], abc[5]) - a, Vector3f(abc[6], abc[7], abc[8]) - a);
-    return 0.5f * std::sqrt((m.z * m.z + m.y * m.y) + m.x * m.x);
+    return halfLength(areaVector(abc));
 }
 
 Vector3f triangleNormal(const Vector3f &a, const Vector3f &b, const Vector3f &c)
@@ -326,9 +337,8 @@ Vector3f triangleNormal(const Vector3f &a, const Vector3f &b, const Vector3f &c)
 
 void triangleAreaVolume(float &area, float &volume, const float *abc, const Vector3f &origin)
 {
-    const Vector3f a(abc[0], abc[1], abc[2]);
-    const Vector3f m = cross(Vector3f(abc[3], abc[4], abc[5]) - a, Vector3f(abc[6], abc[7], abc[8]) - a);
-    area = 0.5f * std::sqrt((m.z * m.z + m.y * m.y) + m.x * m.x);
+    const Vector3f m = areaVector(abc);
+    area = halfLength(m);
     const float length = std::sqrt(dot(m, m));
     // A degenerate triangle has no direction; it adds no volume rather than a NaN.
     if (length == 0.0f) {
@@ -336,7 +346,7 @@ void triangleAreaVolume(float &area, float &volume, const float *abc, const Vect
         return;
     }
     const Vector3f u = m / length;
-    const Vector3f w = a - origin;
+    const Vector3f w = Vector3f(abc[0], abc[1], abc[2]) - origin;
     volume = (((u.z * w.z + u.y * w.y) + u.x * w.x) * area) / 3.0f;
 }
 

@@ -45,22 +45,25 @@ void sortVertexPositions(const Vector3f *vertices, int *positions, int n)
 {
     if (n < 2)
         return;
-    bool hasNaN = false;
-    for (int i = 0; i < n && !hasNaN; ++i) {
-        const Vector3f &v = vertices[positions[i]];
-        hasNaN = v.x != v.x || v.y != v.y || v.z != v.z;
-    }
-    if (hasNaN || n < RadixThreshold) {
+    auto comparisonSort = [vertices, positions, n] {
         std::stable_sort(positions, positions + n,
                          [vertices](int p, int q) { return vertexLess(vertices[p], vertices[q]); });
+    };
+    if (n < RadixThreshold) {
+        comparisonSort();
         return;
     }
 
-    // Least significant digit first: every pass is stable, so equal vertices keep their order.
+    // Least significant digit first: every pass is stable, so equal vertices keep their order. The
+    // keys have no place for a NaN; a vertex holding one sends the whole list to the comparison sort.
     std::vector<SortEntry, LargeBlockAllocator<SortEntry>> entries(static_cast<size_t>(n));
     std::vector<int> histogram(size_t(PassCount) * DigitCount, 0);
     for (int i = 0; i < n; ++i) {
         const Vector3f &v = vertices[positions[i]];
+        if (v.x != v.x || v.y != v.y || v.z != v.z) {
+            comparisonSort();
+            return;
+        }
         SortEntry &e = entries[size_t(i)];
         e.key[0] = orderKey(v.y);
         e.key[1] = orderKey(v.x);

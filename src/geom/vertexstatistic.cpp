@@ -1,5 +1,6 @@
 #include "geom/vertexstatistic.h"
 
+#include "geom/facet.h"
 #include "geom/stlmesh_p.h"
 
 #include <QFuture>
@@ -45,7 +46,7 @@ void StlMeshPrivate::updateStatistics(const Cuboid &startBounds)
     VertexStatistic statistic(this);
     QFuture<void> vertexPass = QtConcurrent::run(&statistic, &VertexStatistic::run);
 
-    std::fill(attributeMask, attributeMask + AttributeMaskWords, 0xFFFFFFFFu);
+    resetAttributeMask();
     duplicateFacetCount = 0;
     double areaSum = 0;
     double volumeSum = 0;
@@ -56,15 +57,10 @@ void StlMeshPrivate::updateStatistics(const Cuboid &startBounds)
             ++duplicateFacetCount;
             continue;
         }
-        const quint32 value = f.attribute & 0xFFFFu;
-        attributeMask[value >> 5] &= ~(1u << (value & 31u));
+        markAttribute(f.attribute);
 
         const Vector3f &p0 = v[f.a];
-        const Vector3f &p1 = v[f.b];
-        const Vector3f &p2 = v[f.c];
-        const Vector3f e1 = p1 - p0;
-        const Vector3f e2 = p2 - p0;
-        const Vector3f n(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
+        const Vector3f n = triangleCross(p0, v[f.b], v[f.c]);
         const float length = float(n.length());
         if (length > SliverLength) {
             const Vector3f u = n / length;

@@ -1,4 +1,3 @@
 # Regression fixtures of what the fuzz targets (fuzz/) found, one test function per finding.
 quarn_add_test(NAME tst_fuzzregressions SOURCES tst_fuzzregressions.cpp
                LIBS quarn_geom quarn_io quarn_testcommon quarn_stltestdata LABEL geom)
-set_target_properties(tst_fuzzregressions PROPERTIES AUTOMOC ON)

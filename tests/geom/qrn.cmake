@@ -10,7 +10,6 @@ quarn_add_test(NAME tst_qrnwriter SOURCES tst_qrnwriter.cpp qrntestsupport.h
     LIBS quarn_geom quarn_io quarn_testcommon ZLIB::ZLIB LABEL geom TIMEOUT 300)
 quarn_add_test(NAME tst_qrnreader SOURCES tst_qrnreader.cpp qrntestsupport.h
     LIBS quarn_geom quarn_io quarn_testcommon ZLIB::ZLIB LABEL geom TIMEOUT 300)
-set_target_properties(tst_qrn tst_qrnwriter tst_qrnreader PROPERTIES AUTOMOC ON)
 foreach(t tst_qrnwriter tst_qrnreader)
     target_compile_definitions(${t} PRIVATE
         QUARN_PYTHON3="${Python3_EXECUTABLE}" QUARN_OPENSSL="${QUARN_OPENSSL_EXECUTABLE}")

@@ -6,4 +6,3 @@ quarn_add_test(NAME tst_stlreader SOURCES tst_stlreader.cpp
 quarn_add_test(NAME tst_stlwriter SOURCES tst_stlwriter.cpp
                LIBS quarn_geom quarn_testcommon quarn_stltestdata LABEL geom)
 quarn_add_test(NAME tst_stlheaderblock SOURCES tst_stlheaderblock.cpp LIBS quarn_geom LABEL geom)
-set_target_properties(tst_stlreader tst_stlwriter tst_stlheaderblock PROPERTIES AUTOMOC ON)

@@ -1,3 +1,2 @@
 # Stripped form of a mesh.
 quarn_add_test(NAME tst_stlmesh_strip SOURCES tst_stlmesh_strip.cpp LIBS quarn_geom quarn_testcommon LABEL geom)
-set_target_properties(tst_stlmesh_strip PROPERTIES AUTOMOC ON)

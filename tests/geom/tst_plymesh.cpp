@@ -4,6 +4,7 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "plysupport.h"
+#include "stltestdata.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -27,6 +28,8 @@ using geom::PlyStream;
 using geom::StlMesh;
 using geom::Vector3f;
 using plytest::MessageLog;
+using stltest::asciiStl;
+using stltest::binaryStl;
 
 namespace {
 
@@ -36,37 +39,6 @@ const PlyStream::Format formats[] = {PlyStream::Ascii, PlyStream::BinaryLittleEn
 const char *formatName(PlyStream::Format format)
 {
     return PlyStream::formatNames.at(format).constData();
-}
-
-// A binary STL file written by hand: header, count, 50-byte records with their attribute words.
-QByteArray binaryStl(const QVector<geom::Facet> &facets, const QVector<quint16> &attributes)
-{
-    QByteArray bytes(80, ' ');
-    QDataStream out(&bytes, QIODevice::Append);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
-    out << quint32(facets.size());
-    for (int i = 0; i < facets.size(); ++i) {
-        const geom::Facet &f = facets.at(i);
-        for (const Vector3f &v : {f.normal, f.vertex[0], f.vertex[1], f.vertex[2]})
-            out << v.x << v.y << v.z;
-        out << attributes.value(i);
-    }
-    return bytes;
-}
-
-QByteArray asciiStl(const QVector<geom::Facet> &facets)
-{
-    QByteArray text = "solid part\n";
-    for (const geom::Facet &f : facets) {
-        text += "  facet normal 0 0 0\n    outer loop\n";
-        for (const Vector3f &v : f.vertex) {
-            text += "      vertex " + QByteArray::number(v.x, 'g', 9) + ' ' +
-                    QByteArray::number(v.y, 'g', 9) + ' ' + QByteArray::number(v.z, 'g', 9) + '\n';
-        }
-        text += "    endloop\n  endfacet\n";
-    }
-    return text + "endsolid part\n";
 }
 
 std::unique_ptr<StlMesh> readStl(QByteArray bytes)

@@ -33,6 +33,7 @@ using geom::StlMesh;
 using geom::StrippedFacets;
 using geom::StripVertex;
 using geom::Vector3f;
+using meshtest::indexedFacet;
 
 namespace {
 
@@ -103,16 +104,6 @@ QVector<Vector3f> points(int count)
     for (int i = 0; i < count; ++i)
         out.append(Vector3f(float(i % 5), float(i / 5), float(i)));
     return out;
-}
-
-IndexedFacet facet(qint32 a, qint32 b, qint32 c, quint32 attribute = 0)
-{
-    IndexedFacet f;
-    f.a = a;
-    f.b = b;
-    f.c = c;
-    f.attribute = attribute;
-    return f;
 }
 
 // A copy of the mesh whose facet i carries a varied attribute word, upper bits included.
@@ -199,7 +190,7 @@ private:
 void TestStlMeshStrip::twoFacets()
 {
     StlMesh mesh;
-    mesh.setData(points(4), {facet(0, 1, 2, 7), facet(1, 3, 2, 9)});
+    mesh.setData(points(4), {indexedFacet(0, 1, 2, 7), indexedFacet(1, 3, 2, 9)});
     const StrippedFacets s = mesh.toStrippedFacets();
     QCOMPARE(describe(s), QStringLiteral("S[0/0 1/0 2/7 3/9]"));
 
@@ -258,12 +249,12 @@ void TestStlMeshStrip::fromStrippedFacets_data()
 
     StrippedFacets outside;
     outside.strips = {strip({{0, 0}, {1, 0}, {2, 1}, {9, 2}})};
-    outside.triangles = {{facet(0, 2, 1, 6), facet(-1, 0, 1, 6), facet(1, 2, 3, 7)}};
+    outside.triangles = {{indexedFacet(0, 2, 1, 6), indexedFacet(-1, 0, 1, 6), indexedFacet(1, 2, 3, 7)}};
     QTest::newRow("indices outside dropped") << 3 << outside << "0 1 2/1, 0 2 1/6";
 
     StrippedFacets repeated;
     repeated.strips = {strip({{0, 0}, {1, 0}, {2, 1}, {0, 2}, {1, 3}})};
-    repeated.triangles = {{facet(1, 2, 0, 4)}, {facet(2, 1, 3, 5)}};
+    repeated.triangles = {{indexedFacet(1, 2, 0, 4)}, {indexedFacet(2, 1, 3, 5)}};
     // The strip gives (0, 1, 2), (2, 1, 0) and (2, 0, 1), the first and the last the same triple.
     QTest::newRow("repeats and groups kept")
         << 4 << repeated << "0 1 2/1, 0 1 2/3, 0 1 2/4, 0 2 1/2, 1 3 2/5";
@@ -360,12 +351,12 @@ void TestStlMeshStrip::facetMissingFromList()
     // In attribute order the facet list no longer suits the search by triple: emitted triangles
     // go unfound, take attribute 0 and are never looked up past the end of the list.
     StlMesh strip;
-    strip.setData(points(4), {facet(0, 1, 2, 9), facet(1, 3, 2, 7)});
+    strip.setData(points(4), {indexedFacet(0, 1, 2, 9), indexedFacet(1, 3, 2, 7)});
     strip.sortIndices(0);
     QCOMPARE(describe(strip.toStrippedFacets()), QStringLiteral("S[3/0 2/0 1/0 0/0]"));
 
     StlMesh group;
-    group.setData(points(6), {facet(0, 1, 2, 9), facet(3, 4, 5, 7)});
+    group.setData(points(6), {indexedFacet(0, 1, 2, 9), indexedFacet(3, 4, 5, 7)});
     group.sortIndices(0);
     QCOMPARE(describe(group.toStrippedFacets()), QStringLiteral("G[3 4 5/0, 0 1 2/0]"));
 }

@@ -4,6 +4,7 @@
 
 #include "meshbuilders.h"
 #include "meshcheck.h"
+#include "messagecapture.h"
 #include "stltestdata.h"
 
 #include <QBuffer>
@@ -16,7 +17,6 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -24,33 +24,11 @@ using geom::Facet;
 using geom::StlMesh;
 using geom::StlReader;
 using geom::Vector3f;
+using meshtest::floatBits;
 
 Q_DECLARE_METATYPE(StlReader::Statuses)
 
 namespace {
-
-// Collects the warnings printed while it lives.
-class WarningCapture
-{
-public:
-    WarningCapture()
-    {
-        s_warnings.clear();
-        m_previous = qInstallMessageHandler(&WarningCapture::handle);
-    }
-    ~WarningCapture() { qInstallMessageHandler(m_previous); }
-    QStringList warnings() const { return s_warnings; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        if (type == QtWarningMsg)
-            s_warnings << text;
-    }
-    static QStringList s_warnings;
-    QtMessageHandler m_previous;
-};
-QStringList WarningCapture::s_warnings;
 
 struct ReadResult
 {
@@ -94,17 +72,7 @@ Vector3f v(float x, float y, float z)
 
 float nanWithPayload(quint32 payload)
 {
-    const quint32 bits = 0x7FC00000u | payload;
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-quint32 bitsOf(float f)
-{
-    quint32 bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
+    return meshtest::floatFromBits(0x7FC00000u | payload);
 }
 
 QByteArray cubeText(const QByteArray &eol = "\n")
@@ -207,9 +175,9 @@ void TestStlReader::binaryFiles()
     QFETCH(int, facets);
     QFETCH(QStringList, warnings);
 
-    WarningCapture capture;
+    meshtest::MessageCapture capture({QtWarningMsg});
     const ReadResult result = readBytes(bytes);
-    QCOMPARE(capture.warnings(), warnings);
+    QCOMPARE(capture.messages(), warnings);
     QCOMPARE(result.status, status);
     QCOMPARE(bool(result.mesh), facets >= 0);
     if (facets < 0)
@@ -273,7 +241,7 @@ void TestStlReader::asciiFiles()
     QFETCH(int, facets);
     QFETCH(int, vertices);
 
-    WarningCapture capture;
+    meshtest::MessageCapture capture({QtWarningMsg});
     const ReadResult result = readBytes(bytes);
     if (facets < 0) {
         QVERIFY(!result.mesh);
@@ -281,7 +249,7 @@ void TestStlReader::asciiFiles()
         QCOMPARE(result.format, 0);
         return;
     }
-    QCOMPARE(capture.warnings(), QStringList());
+    QCOMPARE(capture.messages(), QStringList());
     QCOMPARE(result.status, StlReader::Statuses());
     QVERIFY(result.mesh);
     QCOMPARE(result.format, 2);
@@ -335,7 +303,7 @@ void TestStlReader::signedZeroAndNaN()
         }
         if (std::isnan(p.x)) {
             ++nans;
-            QVERIFY(bitsOf(p.x) == bitsOf(nanA) || bitsOf(p.x) == bitsOf(nanB));
+            QVERIFY(floatBits(p.x) == floatBits(nanA) || floatBits(p.x) == floatBits(nanB));
         }
     }
     QCOMPARE(origins, 1);
@@ -468,7 +436,7 @@ void TestStlReader::prefixesFailCleanly()
 {
     const QByteArray binary = stltest::binaryStl(meshtest::tetrahedron());
     const QByteArray text = stltest::asciiStl(meshtest::tetrahedron());
-    WarningCapture quiet;
+    meshtest::MessageCapture quiet;
     for (int n = 0; n < binary.size(); ++n) {
         const ReadResult result = readBytes(binary.left(n));
         QVERIFY2(!result.mesh, qPrintable(QString::number(n)));
@@ -491,7 +459,7 @@ void TestStlReader::damagedFilesDoNotCrash()
 {
     QRandomGenerator random(7);
     const QByteArray files[] = {stltest::binaryStl(meshtest::unitCube()), cubeText("\r\n")};
-    WarningCapture quiet;
+    meshtest::MessageCapture quiet;
     for (const QByteArray &original : files) {
         for (int round = 0; round < 300; ++round) {
             QByteArray bytes = original;
@@ -537,7 +505,7 @@ void TestStlReader::readsOnce()
     QByteArray broken("xyz");
     QBuffer brokenBuffer(&broken);
     StlReader failing(&brokenBuffer);
-    WarningCapture quiet;
+    meshtest::MessageCapture quiet;
     QVERIFY(!failing.read());
     QVERIFY(!failing.read());
     QCOMPARE(failing.status(), tooShort);

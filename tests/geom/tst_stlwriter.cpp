@@ -80,12 +80,7 @@ std::unique_ptr<StlMesh> readBack(const QByteArray &bytes)
 // A mesh of the one facet (0, 1, 2) over the three corners, with the given attribute word.
 void setOneFacet(StlMesh &mesh, const QVector<Vector3f> &corners, quint32 attribute = 0)
 {
-    IndexedFacet f;
-    f.a = 0;
-    f.b = 1;
-    f.c = 2;
-    f.attribute = attribute;
-    mesh.setData(corners, {f});
+    mesh.setData(corners, {meshtest::indexedFacet(0, 1, 2, attribute)});
 }
 
 // The bytes StlWriter writes for mesh, once it is gone; written receives what write returned.

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 
-// Helpers shared by the io tests: test content, and the gzip command as an independent peer of
-// our zlib devices.
+// Helpers shared by the io tests: test content, whole files, and the gzip command as an independent
+// peer of our zlib devices.
 namespace iotest {
 
 // Compressible text with some variety (a line feed every 61 bytes), or bytes that do not
@@ -50,6 +51,20 @@ inline QByteArray gzipped(const QByteArray &bytes, const QString &level = QStrin
     QByteArray output;
     runGzip({QStringLiteral("-c"), QStringLiteral("-n"), level}, bytes, &output);
     return output;
+}
+
+// Replaces the file at `path` by `bytes`; false when it cannot be written whole.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The whole file at `path`; empty when it cannot be opened.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace iotest

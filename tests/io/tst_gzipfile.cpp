@@ -7,21 +7,11 @@
 
 using iotest::gzipped;
 using iotest::payload;
+using iotest::readFile;
 using iotest::runGzip;
+using iotest::writeFile;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Reads the whole device in pieces of 1000 bytes; stops at the first read that gives nothing.
 QByteArray readAllInPieces(QIODevice &device)

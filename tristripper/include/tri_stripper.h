@@ -75,6 +75,7 @@ private:
         std::uint32_t m_Front = 0;
         std::uint32_t m_Hits = 0;
 
+        vertex_cache() { reset(); }
         void reset();
         bool contains(std::uint32_t v) const
         {

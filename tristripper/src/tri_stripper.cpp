@@ -32,7 +32,6 @@ tri_stripper::tri_stripper(const index_list &TriIndices, unsigned Threads)
     : m_Triangles(checked_triangles(TriIndices.size() / 3))
     , m_Threads(Threads)
 {
-    m_Cache.reset();
     detail::build_connectivity_graph(m_Triangles, TriIndices, m_VertexValues, Threads);
 }
 
@@ -40,7 +39,6 @@ tri_stripper::tri_stripper(const std::vector<std::uint32_t> &TriIndices, unsigne
     : m_Triangles(checked_triangles(TriIndices.size() / 3))
     , m_Threads(Threads)
 {
-    m_Cache.reset();
     detail::build_connectivity_graph(m_Triangles, TriIndices, m_VertexValues, Threads);
 }
 
@@ -49,7 +47,6 @@ tri_stripper::tri_stripper(const void *Records, std::size_t TriangleCount, std::
     : m_Triangles(checked_triangles(TriangleCount))
     , m_Threads(Threads)
 {
-    m_Cache.reset();
     detail::build_connectivity_graph(m_Triangles, Records, Stride, m_VertexValues, Threads);
 }
 
@@ -102,9 +99,6 @@ void tri_stripper::build_heap()
     for (const auto &Node : m_Triangles)
         m_TriHeap.push(Node.out_count());
     m_TriHeap.lock();
-
-    while (!m_TriHeap.empty() && m_TriHeap.top() == 0)
-        m_TriHeap.pop();
 }
 
 bool tri_stripper::use_worker() const
@@ -120,6 +114,8 @@ void tri_stripper::strip_all()
 {
     for (;;) {
         m_TriHeap.sync();
+        while (!m_TriHeap.empty() && m_TriHeap.top() == 0)
+            m_TriHeap.pop();
         if (m_TriHeap.empty())
             break;
         const node_id Start = m_TriHeap.id_at(0);
@@ -133,9 +129,6 @@ void tri_stripper::strip_all()
 
         if (!m_TriHeap.removed(Start))
             m_TriHeap.erase(Start);
-        m_TriHeap.sync();
-        while (!m_TriHeap.empty() && m_TriHeap.top() == 0)
-            m_TriHeap.pop();
     }
 }
 

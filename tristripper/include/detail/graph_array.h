@@ -80,8 +80,6 @@ public:
         return m_Nodes[i];
     }
 
-    // Room for n arcs in total.
-    void reserve_arcs(std::size_t n) { m_Arcs.reserve(n); }
     std::size_t arc_count() const { return m_Arcs.size(); }
 
     // Appends an arc from node Initial to node Terminal; Initial must be the node that received
