@@ -5,9 +5,9 @@
 //
 //     bench_qrn [triangles]     (default 1000000; 20000000 for the large run)
 
-#include "geom/qrnreader.h"
-#include "geom/qrnwriter.h"
-#include "geom/stlmesh.h"
+#include "geom/formats/qrnreader.h"
+#include "geom/formats/qrnwriter.h"
+#include "geom/mesh/stlmesh.h"
 #include "io/gzipfile.h"
 #include "measure.h"
 #include "meshfile.h"

@@ -6,8 +6,8 @@
 // N is the number of facets (default 1000000). Each figure is the median of R runs (default 5)
 // after W warm-up runs (default 1); every run is a forked child, so its peak memory is its own.
 
-#include "geom/stlmesh.h"
-#include "geom/stlwriter.h"
+#include "geom/mesh/stlmesh.h"
+#include "geom/formats/stlwriter.h"
 #include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"

@@ -3,7 +3,7 @@
 //
 //     bench_strip [triangles [runs]]     (default 1000000 triangles, best of 3 runs)
 
-#include "geom/stlmesh.h"
+#include "geom/mesh/stlmesh.h"
 #include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"

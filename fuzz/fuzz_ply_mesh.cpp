@@ -2,8 +2,8 @@
 
 #include "fuzzsupport.h"
 
-#include "geom/plystream.h"
-#include "geom/stlmesh.h"
+#include "geom/formats/plystream.h"
+#include "geom/mesh/stlmesh.h"
 #include "meshcheck.h"
 
 #include <QBuffer>

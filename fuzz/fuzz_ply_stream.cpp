@@ -3,7 +3,7 @@
 
 #include "fuzzsupport.h"
 
-#include "geom/plystream.h"
+#include "geom/formats/plystream.h"
 
 #include <QBuffer>
 

@@ -4,9 +4,9 @@
 
 #include "fuzzsupport.h"
 
-#include "geom/vector2d.h"
-#include "geom/vector2f.h"
-#include "geom/vector3f.h"
+#include "geom/core/vector2d.h"
+#include "geom/core/vector2f.h"
+#include "geom/core/vector3f.h"
 
 #include <QBuffer>
 #include <QDataStream>

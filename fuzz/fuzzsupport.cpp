@@ -1,6 +1,6 @@
 #include "fuzzsupport.h"
 
-#include "geom/stlmesh.h"
+#include "geom/mesh/stlmesh.h"
 #include "meshcheck.h"
 
 #include <QCoreApplication>

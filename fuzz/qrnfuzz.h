@@ -2,8 +2,8 @@
 
 #include "fuzzsupport.h"
 
-#include "geom/qrnreader.h"
-#include "geom/stlmesh.h"
+#include "geom/formats/qrnreader.h"
+#include "geom/mesh/stlmesh.h"
 #include "meshcheck.h"
 
 // The reading of a compressed mesh file that both compressed-format targets share: the reader

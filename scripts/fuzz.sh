@@ -72,7 +72,7 @@ trap 'rm -rf "$scratch"' EXIT
 seeds="$scratch/seeds"
 fixtures=()
 if command -v python3 >/dev/null && command -v openssl >/dev/null &&
-    python3 "$QUARN_ROOT/tests/geom/make_qrn_fixtures.py" "$scratch/qrn" --openssl "$(command -v openssl)" >/dev/null; then
+    python3 "$QUARN_ROOT/tests/geom/formats/make_qrn_fixtures.py" "$scratch/qrn" --openssl "$(command -v openssl)" >/dev/null; then
     fixtures=("$scratch/qrn")
 fi
 "$build/fuzz/fuzz_seeds" "$seeds" "${fixtures[@]}"

@@ -1,6 +1,6 @@
 #include "batch/batchcommandline.h"
 
-#include "geom/qrn.h"
+#include "geom/formats/qrn.h"
 
 #include <QCoreApplication>
 

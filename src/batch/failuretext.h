@@ -1,8 +1,8 @@
 #pragma once
 
-#include "geom/qrnreader.h"
-#include "geom/qrnwriter.h"
-#include "geom/stlreader.h"
+#include "geom/formats/qrnreader.h"
+#include "geom/formats/qrnwriter.h"
+#include "geom/formats/stlreader.h"
 
 #include <QString>
 

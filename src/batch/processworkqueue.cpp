@@ -3,12 +3,12 @@
 #include "batch/batchprogressdialog.h"
 #include "batch/failuretext.h"
 #include "batch/stagedoutput.h"
-#include "geom/qrn.h"
-#include "geom/qrnreader.h"
-#include "geom/qrnwriter.h"
-#include "geom/stlmesh.h"
-#include "geom/stlreader.h"
-#include "geom/stlwriter.h"
+#include "geom/formats/qrn.h"
+#include "geom/formats/qrnreader.h"
+#include "geom/formats/qrnwriter.h"
+#include "geom/mesh/stlmesh.h"
+#include "geom/formats/stlreader.h"
+#include "geom/formats/stlwriter.h"
 #include "io/gzipfile.h"
 
 #include <QDir>

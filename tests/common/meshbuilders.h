@@ -1,7 +1,7 @@
 #pragma once
 
-#include "geom/facet.h"
-#include "geom/stlmesh.h"
+#include "geom/core/facet.h"
+#include "geom/mesh/stlmesh.h"
 
 #include <QVector>
 

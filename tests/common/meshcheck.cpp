@@ -2,7 +2,7 @@
 
 #include "meshbuilders.h"
 
-#include "geom/vertexorder.h"
+#include "geom/mesh/vertexorder.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "geom/stlmesh.h"
+#include "geom/mesh/stlmesh.h"
 
 #include <QString>
 #include <QtTest>

@@ -1,0 +1,171 @@
+#include "geom/mesh/stlmesh.h"
+
+#include "geom/mesh/stlmesh_p.h"
+
+#include "tri_stripper.h"
+
+#include <QReadLocker>
+#include <QWriteLocker>
+#include <QtGlobal>
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace geom {
+
+namespace {
+
+// Finds the facet of a triple the stripper emitted. The facet list is sorted by (a, b, c), so a
+// table of where each first index starts narrows every binary search to the few facets that share
+// that index; the result is that of a binary search over the whole list.
+class FacetLookup
+{
+public:
+    FacetLookup(const QVector<IndexedFacet> &facets, int vertexCount)
+        : m_facets(facets.constData())
+        , m_start(size_t(vertexCount) + 1, 0)
+    {
+        for (const IndexedFacet &f : facets) {
+            if (f.a >= 0 && f.a < vertexCount)
+                ++m_start[size_t(f.a) + 1];
+        }
+        for (size_t v = 1; v < m_start.size(); ++v)
+            m_start[v] += m_start[v - 1];
+    }
+
+    // The first facet with the triple rotated smallest-first, or null.
+    const IndexedFacet *find(qint32 a, qint32 b, qint32 c) const
+    {
+        rotateSmallestFirst(a, b, c);
+        if (a < 0 || size_t(a) + 1 >= m_start.size())
+            return nullptr;
+        IndexedFacet key;
+        key.a = a;
+        key.b = b;
+        key.c = c;
+        const IndexedFacet *end = m_facets + m_start[size_t(a) + 1];
+        const IndexedFacet *found = std::lower_bound(m_facets + m_start[size_t(a)], end, key, facetLess);
+        return found != end && sameTriple(*found, key) ? found : nullptr;
+    }
+
+private:
+    const IndexedFacet *m_facets;
+    std::vector<quint32> m_start;
+};
+
+StrippedFacets toStripped(const tristripper::primitive_vector &primitives, const FacetLookup &lookup)
+{
+    StrippedFacets result;
+    for (const tristripper::primitive &primitive : primitives) {
+        const std::vector<std::uint64_t> &indices = primitive.indices;
+        const size_t n = indices.size();
+        if (n <= 2)
+            continue;
+        if (primitive.type == tristripper::triangle_strip) {
+            QVector<StripVertex> strip(static_cast<int>(n));
+            StripVertex *element = strip.data();
+            for (size_t i = 0; i < n; ++i)
+                element[i].index = qint32(indices[i]);
+            qint32 p = element[0].index;
+            qint32 q = element[1].index;
+            for (size_t k = 2; k < n; ++k) {
+                const qint32 r = element[k].index;
+                // A triple missing from the list (a stripper fault) gets attribute 0.
+                const IndexedFacet *facet = lookup.find(p, q, r);
+                element[k].attribute = facet ? facet->attribute : 0;
+                if (k % 2 == 0)
+                    p = r;
+                else
+                    q = r;
+            }
+            result.strips.append(strip);
+        } else if (n % 3 == 0) {
+            QVector<IndexedFacet> group;
+            group.reserve(int(n / 3));
+            for (size_t k = 0; k < n; k += 3) {
+                IndexedFacet emitted;
+                emitted.a = qint32(indices[k]);
+                emitted.b = qint32(indices[k + 1]);
+                emitted.c = qint32(indices[k + 2]);
+                const IndexedFacet *facet = lookup.find(emitted.a, emitted.b, emitted.c);
+                if (facet) {
+                    group.append(*facet);
+                } else {
+                    rotateSmallestFirst(emitted.a, emitted.b, emitted.c);
+                    group.append(emitted);
+                }
+            }
+            result.triangles.append(group);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+StrippedFacets StlMesh::toStrippedFacets() const
+{
+    QReadLocker locker(d->lock);
+    try {
+        tristripper::primitive_vector primitives;
+        {
+            // The stripper reads the corners straight from the facet records.
+            static_assert(offsetof(IndexedFacet, a) == 0 && offsetof(IndexedFacet, b) == sizeof(qint32) &&
+                              offsetof(IndexedFacet, c) == 2 * sizeof(qint32),
+                          "a facet record starts with its three indices");
+            tristripper::tri_stripper stripper(d->indices.constData(), size_t(d->indices.size()),
+                                               sizeof(IndexedFacet));
+            stripper.strip(&primitives);
+        }
+        const FacetLookup lookup(d->indices, d->vertices.size());
+        return toStripped(primitives, lookup);
+    } catch (...) {
+        qCritical("StlMesh: toStrippedFacets VertexCount(%d) IndicesCount(%d)", d->vertices.size(),
+                  d->indices.size());
+    }
+    return StrippedFacets();
+}
+
+void StlMesh::fromStrippedFacets(const QVector<Vector3f> &vertices, const StrippedFacets &stripped)
+{
+    QWriteLocker locker(d->lock);
+    d->clear();
+    d->vertices = vertices;
+
+    qint64 count = 0;
+    for (const QVector<StripVertex> &strip : stripped.strips)
+        count += qMax(strip.size() - 2, 0);
+    for (const QVector<IndexedFacet> &group : stripped.triangles)
+        count += group.size();
+    QVector<IndexedFacet> &facets = d->indices;
+    facets.reserve(int(qMin<qint64>(count, std::numeric_limits<int>::max())));
+
+    for (const QVector<StripVertex> &strip : stripped.strips) {
+        if (strip.size() < 3)
+            continue;
+        qint32 p = strip.at(0).index;
+        qint32 q = strip.at(1).index;
+        for (int k = 2; k < strip.size(); ++k) {
+            IndexedFacet f;
+            f.a = p;
+            f.b = q;
+            f.c = strip.at(k).index;
+            f.attribute = strip.at(k).attribute;
+            facets.append(f);
+            if (k % 2 == 0)
+                p = f.c;
+            else
+                q = f.c;
+        }
+    }
+    for (const QVector<IndexedFacet> &group : stripped.triangles)
+        facets += group;
+
+    d->reindex(false);
+    d->bounds.reset();
+    d->updateStatistics(Cuboid());
+}
+
+} // namespace geom
