@@ -8,6 +8,19 @@
 set(QUARN_TEST_DEFAULT_TIMEOUT 120)
 set(QUARN_DISPLAY_RUNNER ${CMAKE_CURRENT_LIST_DIR}/../scripts/with-display.sh)
 
+# Precompiled QtCore and QtTest headers that the tests reuse. QtTest's headers read which Qt
+# modules a target uses, so the data-side tests and the widget tests have one each.
+set(QUARN_DATA_SIDE_LIBS tristripper quarn_crypto quarn_io quarn_geom quarn_geom_core quarn_geom_mesh
+    quarn_geom_formats quarn_geom_slicing quarn_testcommon ZLIB::ZLIB Qt5::Core Qt5::Gui Qt5::Concurrent)
+add_library(quarn_test_pch STATIC ${CMAKE_CURRENT_LIST_DIR}/testpch.cpp)
+target_link_libraries(quarn_test_pch PRIVATE Qt5::Core Qt5::Gui Qt5::Test)
+target_precompile_headers(quarn_test_pch PRIVATE <QtCore> <QtTest>)
+if(NOT QUARN_DATA_ONLY)
+    add_library(quarn_test_pch_widgets STATIC ${CMAKE_CURRENT_LIST_DIR}/testpch.cpp)
+    target_link_libraries(quarn_test_pch_widgets PRIVATE Qt5::Core Qt5::Gui Qt5::Widgets Qt5::Test)
+    target_precompile_headers(quarn_test_pch_widgets PRIVATE <QtCore> <QtTest>)
+endif()
+
 function(quarn_add_test)
     cmake_parse_arguments(T "DISPLAY" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
     if(NOT T_TIMEOUT)
@@ -17,6 +30,13 @@ function(quarn_add_test)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt5::Test)
     set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON)
     target_compile_definitions(${T_NAME} PRIVATE QUARN_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+    set(pch quarn_test_pch)
+    foreach(lib ${T_LIBS})
+        if(NOT lib IN_LIST QUARN_DATA_SIDE_LIBS)
+            set(pch quarn_test_pch_widgets)
+        endif()
+    endforeach()
+    target_precompile_headers(${T_NAME} REUSE_FROM ${pch})
 
     set(home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home)
     if(T_DISPLAY)

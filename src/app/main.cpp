@@ -7,7 +7,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("orvan.example"));
     QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.9"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUARN_VERSION));
     Application::selectWindowlessPlatform(argc, argv);
 
     Application app(argc, argv);
