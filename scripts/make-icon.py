@@ -2,7 +2,14 @@
 """Draws the program's icon, resources/images/icon.png: a subdivided triangle (a tiny mesh) with
 its middle facet filled, on a rounded teal square. Pure Python, so it needs nothing installed.
 
-    scripts/make-icon.py [OUTPUT.png] [SIZE]
+    scripts/make-icon.py [OUTPUT.png] [SIZE] [--palette] [--background RRGGBB]
+
+--palette writes an 8-bit palette image (with a transparency table where pixels are not opaque);
+small sizes have few enough colours to need no reduction. --background lays the icon on an opaque
+colour. The context-menu pictures of the explorer extension are made with
+
+    scripts/make-icon.py shellext/images/quarn.png 16 --palette
+    scripts/make-icon.py shellext/images/quarn_noalpha.png 13 --palette --background FFFFFF
 """
 import struct
 import sys
@@ -43,7 +50,7 @@ def draw(size):
     mid = lambda u, v: ((u[0] + v[0]) / 2, (u[1] + v[1]) / 2)
     m_tr, m_rl, m_lt = mid(top, right), mid(right, left), mid(left, top)
     edges = [(top, right), (right, left), (left, top), (m_tr, m_rl), (m_rl, m_lt), (m_lt, m_tr)]
-    half_stroke = 1.6 * s
+    half_stroke = max(1.6 * s, 0.6)  # lines stay visible at menu sizes
     rows = []
     for py in range(size):
         row = bytearray([0])  # PNG filter type: none
@@ -69,15 +76,58 @@ def draw(size):
     return b"".join(rows)
 
 
+def rgba_rows(size, pixels):
+    stride = 1 + 4 * size
+    return [[tuple(pixels[y * stride + 1 + 4 * x:y * stride + 5 + 4 * x]) for x in range(size)] for y in range(size)]
+
+
+def on_background(size, pixels, background):
+    rows = []
+    for row in rgba_rows(size, pixels):
+        out = bytearray([0])
+        for r, g, b, a in row:
+            out += bytes(round((c * a + k * (255 - a)) / 255) for c, k in zip((r, g, b), background)) + b"\xff"
+        rows.append(bytes(out))
+    return b"".join(rows)
+
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
 def png(size, pixels):
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(pixels, 9)) + chunk(b"IEND", b"")
 
 
+def palette_png(size, pixels):
+    rows = rgba_rows(size, pixels)
+    colours = sorted({pixel for row in rows for pixel in row}, key=lambda c: c[3])  # transparent first
+    if len(colours) > 256:
+        sys.exit(f"{len(colours)} colours do not fit a palette; use a smaller size")
+    index = {colour: i for i, colour in enumerate(colours)}
+    data = b"".join(bytes([0] + [index[pixel] for pixel in row]) for row in rows)
+    header = struct.pack(">IIBBBBB", size, size, 8, 3, 0, 0, 0)  # 8-bit palette
+    chunks = chunk(b"IHDR", header) + chunk(b"PLTE", b"".join(bytes(c[:3]) for c in colours))
+    alphas = [c[3] for c in colours if c[3] < 255]
+    if alphas:
+        chunks += chunk(b"tRNS", bytes(alphas))
+    return b"\x89PNG\r\n\x1a\n" + chunks + chunk(b"IDAT", zlib.compress(data, 9)) + chunk(b"IEND", b"")
+
+
 if __name__ == "__main__":
-    output = sys.argv[1] if len(sys.argv) > 1 else "resources/images/icon.png"
-    size = int(sys.argv[2]) if len(sys.argv) > 2 else SIZE
+    arguments = sys.argv[1:]
+    palette = "--palette" in arguments
+    background = None
+    if "--background" in arguments:
+        at = arguments.index("--background")
+        background = tuple(bytes.fromhex(arguments[at + 1]))
+        del arguments[at:at + 2]
+    arguments = [a for a in arguments if a != "--palette"]
+    output = arguments[0] if len(arguments) > 0 else "resources/images/icon.png"
+    size = int(arguments[1]) if len(arguments) > 1 else SIZE
+    pixels = draw(size)
+    if background:
+        pixels = on_background(size, pixels, background)
     with open(output, "wb") as f:
-        f.write(png(size, draw(size)))
+        f.write(palette_png(size, pixels) if palette else png(size, pixels))
