@@ -26,18 +26,18 @@ void createApplicationObject(ShellExtModule &module)
         return;
     auto *application = new QGuiApplication(applicationArgc, nullptr);
     module.ownApplication = application;
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("orvan.example"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarn Context Menu Extension"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUARNEXT_VERSION));
+    QCoreApplication::setOrganizationName(ownedText("Orvan"));
+    QCoreApplication::setOrganizationDomain(ownedText("orvan.example"));
+    QCoreApplication::setApplicationName(ownedText("Quarn Context Menu Extension"));
+    QCoreApplication::setApplicationVersion(ownedText(QUARNEXT_VERSION));
 
     const DWORD majorVersion = GetVersion() & 0xFF;
     if (majorVersion >= firstAlphaMenuVersion)
         module.menuBitmap =
-            qt_pixmapToWinHBITMAP(QPixmap(QStringLiteral(":/resources/images/quarn.png")), HBitmapAlpha);
+            qt_pixmapToWinHBITMAP(QPixmap(ownedText(":/resources/images/quarn.png")), HBitmapAlpha);
     else
-        module.menuBitmap = qt_pixmapToWinHBITMAP(
-            QPixmap(QStringLiteral(":/resources/images/quarn_noalpha.png")), HBitmapNoAlpha);
+        module.menuBitmap =
+            qt_pixmapToWinHBITMAP(QPixmap(ownedText(":/resources/images/quarn_noalpha.png")), HBitmapNoAlpha);
 }
 
 } // namespace

@@ -16,7 +16,7 @@ namespace {
 constexpr DWORD initialPathUnits = 260;
 constexpr DWORD maximumPathUnits = 32768;
 
-const QString extensionName = QStringLiteral("Quarn Context Menu Extension");
+const char extensionName[] = "Quarn Context Menu Extension";
 
 // The full path of the module's file, or an empty text when it cannot be read.
 QString readModulePath(HMODULE module)
@@ -96,17 +96,23 @@ ShellExtModule &shellExtModule()
     return module;
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved)
 {
     try {
-        ShellExtModule &module = shellExtModule();
         if (fdwReason == DLL_PROCESS_ATTACH) {
+            ShellExtModule &module = shellExtModule();
             DisableThreadLibraryCalls(hinstDLL);
             module.modulePath = readModulePath(hinstDLL);
             if (module.modulePath.isEmpty())
                 return FALSE;
             module.productName = QStringLiteral("Quarn");
         } else if (fdwReason == DLL_PROCESS_DETACH) {
+            // A non-null reserved argument means that the process is ending: the system takes
+            // everything back, and the toolkit's own state may already be gone, so destroying the
+            // application object then would touch freed memory.
+            if (lpvReserved)
+                return TRUE;
+            ShellExtModule &module = shellExtModule();
             if (module.ownApplication) {
                 DeleteObject(module.menuBitmap);
                 module.menuBitmap = nullptr;
@@ -146,13 +152,13 @@ STDAPI DllCanUnloadNow(void)
 STDAPI DllRegisterServer(void)
 {
     return changeRegistry([](QSettings &registry, const QString &classId) {
-        registry.setValue(classKey(classId) + QStringLiteral("/."), extensionName);
+        registry.setValue(classKey(classId) + QStringLiteral("/."), ownedText(extensionName));
         registry.setValue(classKey(classId) + QStringLiteral("/InProcServer32/."),
                           shellExtModule().modulePath);
         registry.setValue(classKey(classId) + QStringLiteral("/InProcServer32/ThreadingModel"),
-                          QStringLiteral("Apartment"));
+                          ownedText("Apartment"));
         registry.setValue(handlerKey + QStringLiteral("/."), classId);
-        registry.setValue(approvalKey(classId), extensionName);
+        registry.setValue(approvalKey(classId), ownedText(extensionName));
     });
 }
 

@@ -31,6 +31,14 @@ struct ShellExtModule
 // static objects of the library.
 ShellExtModule &shellExtModule();
 
+// A text in memory of its own, for texts that the toolkit keeps in its long-lived stores (the
+// application's identity, the settings cache): those outlive the library, so they must not point
+// into its constant data, which goes when the library is unloaded.
+inline QString ownedText(const char *latin1)
+{
+    return QString::fromLatin1(latin1);
+}
+
 // Runs the body of an export or an interface operation so that no exception leaves the library:
 // running out of memory answers E_OUTOFMEMORY, anything else E_UNEXPECTED.
 template <typename Operation>

@@ -12,30 +12,39 @@ namespace {
 // Any address inside the module serves as its handle.
 const char moduleAnchor = 0;
 
-// The dynamic loader of Linux knows no entry point of the Windows kind: this object calls it when
-// the library is loaded and before it is unloaded (or the process ends).
-class ModuleEntry
+HINSTANCE moduleHandle()
 {
-public:
-    ModuleEntry()
-        : m_attached(DllMain(handle(), DLL_PROCESS_ATTACH, nullptr) != FALSE)
-    {
-        if (!m_attached)
-            std::fprintf(stderr, "quarnext: the module could not attach; it stays inert\n");
-    }
-    ~ModuleEntry()
-    {
-        if (m_attached)
-            DllMain(handle(), DLL_PROCESS_DETACH, nullptr);
-    }
+    return reinterpret_cast<HINSTANCE>(const_cast<char *>(&moduleAnchor));
+}
 
-private:
-    static HINSTANCE handle() { return reinterpret_cast<HINSTANCE>(const_cast<char *>(&moduleAnchor)); }
+// Plain flags, set before any static object is built and never destroyed.
+bool attached = false;
+bool staticObjectsDestroyed = false;
 
-    bool m_attached;
+// The dynamic loader of Linux knows no entry point of the Windows kind; the library's load and
+// unload hooks call it. A dlclose runs the unload hook before the library's static objects are
+// destroyed, whereas the end of the process destroys every static object first (and the
+// toolkit's with them): so a destroyed marker object means that the process is ending, which the
+// entry point learns as on Windows, through a non-null reserved argument.
+struct StaticObjectsMarker
+{
+    ~StaticObjectsMarker() { staticObjectsDestroyed = true; }
 };
+const StaticObjectsMarker staticObjectsMarker;
 
-const ModuleEntry moduleEntry;
+__attribute__((constructor)) void loadModule()
+{
+    attached = DllMain(moduleHandle(), DLL_PROCESS_ATTACH, nullptr) != FALSE;
+    if (!attached)
+        std::fprintf(stderr, "quarnext: the module could not attach; it stays inert\n");
+}
+
+__attribute__((destructor)) void unloadModule()
+{
+    static int processEnding = 1;
+    if (attached)
+        DllMain(moduleHandle(), DLL_PROCESS_DETACH, staticObjectsDestroyed ? &processEnding : nullptr);
+}
 
 } // namespace
 
