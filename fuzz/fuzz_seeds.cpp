@@ -5,7 +5,7 @@
 // Usage: fuzz_seeds OUTDIR [QRN_FIXTURE_DIR]
 // Writes OUTDIR/<target>/<name> for the targets fuzz_stl (whose seeds fuzz_stl_large shares),
 // fuzz_ply_mesh, fuzz_ply_stream, fuzz_qrn_plain, fuzz_qrn_gzip, fuzz_qrn_sealed,
-// fuzz_cipher_stream and fuzz_value_streams.
+// fuzz_cipher_stream, fuzz_value_streams and fuzz_slicer.
 
 #include "fuzzsupport.h"
 
@@ -279,6 +279,41 @@ void valueSeeds(Writer &out)
     out.put("fuzz_value_streams", "v2d.text", QByteArray("\5") + "1e300,-2.5 0x1p3;nan inf,-inf");
 }
 
+// Meshes in the input layout of fuzz_slicer: counts, options, thickness and tolerance, then the
+// vertices and the facets' corner indices of the builders' shapes (no more than it reads).
+void slicerSeeds(Writer &out)
+{
+    const struct
+    {
+        const char *name;
+        QVector<Facet> facets;
+        quint8 options;
+        float thickness;
+    } cases[] = {
+        {"cube", meshtest::unitCube(), 0, 0.25f},
+        {"cube-merge-odd", meshtest::unitCube(), 1, 0.1f},
+        {"fan", meshtest::nonManifoldFan(), 3, 0.05f},
+        {"tetrahedron-unit-range", meshtest::tetrahedron(), 32, 0.3f},
+    };
+    for (const auto &c : cases) {
+        std::unique_ptr<geom::StlMesh> mesh(meshtest::meshFrom(c.facets));
+        const QVector<geom::Vector3f> &v = mesh->vertices();
+        const QVector<geom::IndexedFacet> &f = mesh->indices();
+        if (v.size() > 32 || f.size() > 64)
+            continue;
+        QByteArray bytes;
+        QDataStream s(&bytes, QIODevice::WriteOnly);
+        s.setByteOrder(QDataStream::LittleEndian);
+        s.setFloatingPointPrecision(QDataStream::SinglePrecision);
+        s << quint8(v.size()) << quint8(f.size()) << c.options << c.thickness << 0.001f;
+        for (const geom::Vector3f &p : v)
+            s << p.x << p.y << p.z;
+        for (const geom::IndexedFacet &i : f)
+            s << quint32(i.a) << quint32(i.b) << quint32(i.c);
+        out.put("fuzz_slicer", QLatin1String(c.name), bytes);
+    }
+}
+
 // The mesh builders and writers warn about the odd fixtures on purpose; only failures are shown.
 void failuresOnly(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -303,5 +338,6 @@ int main(int argc, char **argv)
     qrnSeeds(out, args.value(2));
     cipherSeeds(out);
     valueSeeds(out);
+    slicerSeeds(out);
     return out.failed() ? 1 : 0;
 }
