@@ -67,7 +67,8 @@ bool SlcWriter::isWritable()
         return false;
     if (device->isWritable())
         return true;
-    return device->open(QIODevice::WriteOnly);
+    // note: an open device is never reopened: that would drop what it was opened for.
+    return !device->isOpen() && device->open(QIODevice::WriteOnly);
 }
 
 bool SlcWriter::writeSlice(const geom::Slice &slice, bool countGaps)
@@ -90,7 +91,8 @@ bool SlcWriter::writeSlice(const geom::Slice &slice, bool countGaps)
     for (int i = 0; i < n && m_stream.status() == QDataStream::Ok; ++i) {
         const QVector<geom::Vector2f> &points = slice.contour(i)->points();
         const int m = points.size();
-        const bool close = m != 0 && (points.first().x != points.last().x || points.first().y != points.last().y);
+        const bool close =
+            m != 0 && (points.first().x != points.last().x || points.first().y != points.last().y);
         qint32 gaps = 0;
         if (countGaps) {
             for (int k = 0; k + 1 < m; ++k)

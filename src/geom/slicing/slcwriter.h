@@ -30,7 +30,7 @@ public:
     void setHeader(const QByteArray &text);
     // The header bytes as written: the text, CR LF SUB and the 256 reserved bytes.
     QByteArray header() const;
-    // False without a device; true when it is writable or could be opened write-only.
+    // False without a device; true when it is writable, or closed and could be opened write-only.
     bool isWritable();
 
     // Writes one layer (the header and sampling table first, from this layer's z and thickness).

@@ -236,7 +236,8 @@ void TolerantSlicerPrivate::buildCrackTraversal()
                 // QMultiHash yields the values of a key newest first; the group order follows the
                 // order of the records in the table.
                 QVector<quint32> sharing;
-                for (auto it = byVertex.find(vertexIndex); it != byVertex.end() && it.key() == vertexIndex; ++it)
+                for (auto it = byVertex.find(vertexIndex); it != byVertex.end() && it.key() == vertexIndex;
+                     ++it)
                     sharing.append(it.value());
                 std::sort(sharing.begin(), sharing.end());
                 for (const quint32 other : qAsConst(sharing)) {
@@ -420,7 +421,8 @@ int TolerantSlicerPrivate::traceLevel(Slice &slice, quint32 *cursor)
                 }
                 if (isVisited(record(candidate).id))
                     continue;
-                const bool passes = currentAscending ? (nr.flags & Descending) != 0 : !(nr.flags & Descending);
+                const bool passes =
+                    currentAscending ? (nr.flags & Descending) != 0 : !(nr.flags & Descending);
                 if (corner(prevId(nr.id)) == currentThird) {
                     if (passes) {
                         points.removeLast();

@@ -221,7 +221,8 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     if (to < from)
         std::swap(from, to);
     if (from < -rangeLimit || to > rangeLimit)
-        qWarning("TolerantSlicer.extractSlices ignoring out of range values (%.1f, %.1f)", double(from), double(to));
+        qWarning("TolerantSlicer.extractSlices ignoring out of range values (%.1f, %.1f)", double(from),
+                 double(to));
     const double tol = d->tolerance;
     float first = float(std::round(double(from) / tol) * tol);
     if (first <= -rangeLimit)
@@ -231,7 +232,8 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
         last = rangeLimit;
     const double layers = std::round(double(last - first) / double(thickness));
     if (layers > maxLayers) {
-        qWarning("TolerantSlicer.extractSlices too many layers (%.0f) of thickness %g", layers, double(thickness));
+        qWarning("TolerantSlicer.extractSlices too many layers (%.0f) of thickness %g", layers,
+                 double(thickness));
         return finish();
     }
     const int expected = layers <= 1.0 ? 1 : int(layers);

@@ -103,7 +103,8 @@ void TestSlcWriter::layout()
     QCOMPARE(f.layers[2].boundaries[1].area(), 0.5);
     QCOMPARE(f.topZ, 1.75f);
     QCOMPARE(f.trailingBytes, 0);
-    // 34 + 256 header bytes, 17 of sampling table, then the layers: 8 + (8 + 5 * 8) | 8 | 8 + 48 + (8 + 4 * 8).
+    // 34 + 256 header bytes, 17 of sampling table, then the layers: 8 + (8 + 5 * 8) | 8 | 8 + 48 + (8 + 4 *
+    // 8).
     QCOMPARE(bytes.size(), 290 + 17 + 56 + 8 + 96 + 8);
 }
 
@@ -113,11 +114,13 @@ void TestSlcWriter::boundaries_data()
     QTest::addColumn<bool>("countGaps");
     QTest::addColumn<int>("vertices");
     QTest::addColumn<int>("gaps");
-    QTest::newRow("open list closed on write") << QVector<Vector2f>{{0, 0}, {1, 0}, {1, 1}} << false << 4 << 0;
+    QTest::newRow("open list closed on write")
+        << QVector<Vector2f>{{0, 0}, {1, 0}, {1, 1}} << false << 4 << 0;
     QTest::newRow("already closed") << QVector<Vector2f>{{0, 0}, {1, 0}, {1, 1}, {0, 0}} << false << 4 << 0;
     QTest::newRow("gaps counted") << QVector<Vector2f>{{0, 0}, {0, 0}, {1, 0}, {1, 1}} << true << 5 << 1;
     QTest::newRow("gaps not counted") << QVector<Vector2f>{{0, 0}, {0, 0}, {1, 0}, {1, 1}} << false << 5 << 0;
-    QTest::newRow("last-first pair not a gap") << QVector<Vector2f>{{0, 0}, {1, 0}, {1, 1}, {0, 0}} << true << 4 << 0;
+    QTest::newRow("last-first pair not a gap")
+        << QVector<Vector2f>{{0, 0}, {1, 0}, {1, 1}, {0, 0}} << true << 4 << 0;
     QTest::newRow("empty contour") << QVector<Vector2f>{} << true << 0 << 0;
 }
 
