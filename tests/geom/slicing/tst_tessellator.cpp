@@ -1,7 +1,10 @@
+#include "geom/slicing/contour.h"
+#include "geom/slicing/slice.h"
 #include "geom/slicing/tessellator.h"
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 using geom::Tessellator;
@@ -34,6 +37,32 @@ double trianglesArea(const QVector<T> &v, int stride)
     return a;
 }
 
+geom::Contour squareContour(float x0, float y0, float x1, float y1, bool clockwise = false)
+{
+    QVector<Vector2f> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+    if (clockwise)
+        std::reverse(p.begin(), p.end());
+    return geom::Contour(p);
+}
+
+geom::Slice sliceOf(float z, float thickness, const QList<geom::Contour> &contours)
+{
+    geom::Slice s(z, thickness);
+    for (const geom::Contour &c : contours)
+        s.contours().append(c);
+    return s;
+}
+
+// The signed areas of the slice's contours, largest first.
+QVector<double> areas(const geom::Slice &s)
+{
+    QVector<double> out;
+    for (int i = 0; i < s.contourCount(); ++i)
+        out << s.contour(i)->area();
+    std::sort(out.begin(), out.end(), [](double a, double b) { return a > b; });
+    return out;
+}
+
 template <typename T>
 const QVector<T> &output(Tessellator &t, int i)
 {
@@ -58,6 +87,12 @@ private slots:
     void spatialTriangulation();
     void convexFan();
     void convexBand();
+    void outline_data();
+    void outline();
+    void booleans_data();
+    void booleans();
+    void triangulateIntoSlice();
+    void triangulateIntoFacets();
 };
 
 void TestTessellator::propertiesAndIgnoredCalls()
@@ -405,6 +440,154 @@ void TestTessellator::convexBand()
         const Vector3f c = (band[i] + band[i + 1] + band[i + 2]) / 3.0f;
         QVERIFY(n.x * (c.x - 0.5f) + n.y * (c.y - 0.5f) != 0.0f);
     }
+}
+
+void TestTessellator::outline_data()
+{
+    QTest::addColumn<int>("rule");
+    QTest::addColumn<QVector<double>>("expected");
+    QTest::newRow("positive: the outer square alone") << int(Tessellator::Positive) << QVector<double>{16.0};
+    QTest::newRow("odd: the inner square becomes a hole")
+        << int(Tessellator::Odd) << QVector<double>{16.0, -4.0};
+}
+
+// Nested counter-clockwise squares outlined under a rule; the result keeps z and thickness.
+void TestTessellator::outline()
+{
+    QFETCH(int, rule);
+    QFETCH(QVector<double>, expected);
+    Tessellator t(rule);
+    const geom::Slice nested = sliceOf(3.5f, 0.25f, {squareContour(1, 1, 3, 3), squareContour(0, 0, 4, 4)});
+    const geom::Slice out = t.outline(nested);
+    QCOMPARE(out.z(), 3.5f);
+    QCOMPARE(out.thickness(), 0.25f);
+    QCOMPARE(areas(out), expected);
+    QCOMPARE(t.boundaryOnly(), true);
+    QCOMPARE(t.windingRule(), rule);
+
+    const geom::Slice empty = t.outline(geom::Slice(2.0f, 0.5f));
+    QCOMPARE(empty.contourCount(), 0);
+    QCOMPARE(empty.z(), 2.0f);
+    QCOMPARE(empty.thickness(), 0.5f);
+
+    // outlineContour works at the tessellator's z, which addSlice left at the last slice's z.
+    QCOMPARE(t.outlineContour(squareContour(0, 0, 1, 1).points()).z(), 2.0f);
+    QCOMPARE(Tessellator(rule).outlineContour(squareContour(0, 0, 1, 1).points()).z(), 0.0f);
+    // A contour of two points is skipped; one with a NaN point too, instead of reaching GLU.
+    const geom::Slice thin = sliceOf(0, 0,
+                                     {geom::Contour(QVector<Vector2f>{{0, 0}, {1, 1}}),
+                                      geom::Contour(QVector<Vector2f>{{0, 0}, {std::nanf(""), 0}, {1, 1}})});
+    QCOMPARE(t.outline(thin).contourCount(), 0);
+
+}
+
+void TestTessellator::booleans_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QVector<double>>("expected");
+    // Squares [0,4]^2 and [2,6]^2 overlap in [2,4]^2.
+    QTest::newRow("union") << 0 << QVector<double>{28.0};
+    QTest::newRow("intersection") << 1 << QVector<double>{4.0};
+    QTest::newRow("difference") << 2 << QVector<double>{12.0};
+    QTest::newRow("difference of an inner square") << 3 << QVector<double>{16.0, -4.0};
+    QTest::newRow("difference with itself") << 4 << QVector<double>{};
+    QTest::newRow("intersection of disjoint squares") << 5 << QVector<double>{};
+    QTest::newRow("union with an empty slice") << 6 << QVector<double>{16.0};
+}
+
+void TestTessellator::booleans()
+{
+    QFETCH(int, operation);
+    QFETCH(QVector<double>, expected);
+    const geom::Slice a = sliceOf(5.0f, 0.5f, {squareContour(0, 0, 4, 4)});
+    const geom::Slice b = sliceOf(7.0f, 1.0f, {squareContour(2, 2, 6, 6)});
+    const geom::Slice inner = sliceOf(7.0f, 1.0f, {squareContour(1, 1, 3, 3)});
+    const geom::Slice far = sliceOf(7.0f, 1.0f, {squareContour(10, 10, 11, 11)});
+    Tessellator t(Tessellator::Odd);
+    geom::Slice out;
+    switch (operation) {
+    case 0:
+        out = t.unite(a, b);
+        QCOMPARE(t.windingRule(), int(Tessellator::Positive));
+        break;
+    case 1:
+        out = t.intersect(a, b);
+        QCOMPARE(t.windingRule(), int(Tessellator::AbsGeqTwo));
+        break;
+    case 2:
+        out = t.subtract(a, b);
+        break;
+    case 3:
+        out = t.subtract(a, inner);
+        break;
+    case 4:
+        out = t.subtract(a, a);
+        break;
+    case 5:
+        out = t.intersect(a, far);
+        break;
+    case 6:
+        out = t.unite(a, geom::Slice(1.0f, 1.0f));
+        break;
+    }
+    QCOMPARE(out.z(), 5.0f);
+    QCOMPARE(out.thickness(), 0.5f);
+    QCOMPARE(areas(out), expected);
+
+    // The contour forms work at z 0.
+    const geom::Slice c = t.intersect(squareContour(0, 0, 4, 4), squareContour(2, 2, 6, 6));
+    QCOMPARE(c.z(), 0.0f);
+    QCOMPARE(areas(c), QVector<double>{4.0});
+    QCOMPARE(areas(t.subtract(squareContour(0, 0, 4, 4), squareContour(2, 2, 6, 6))), QVector<double>{12.0});
+}
+
+// A square with a square hole: the triangles sum to the ring's area; small ones can be dropped.
+void TestTessellator::triangulateIntoSlice()
+{
+    const geom::Slice ring =
+        sliceOf(1.0f, 0.1f, {squareContour(0, 0, 4, 4), squareContour(1, 1, 3, 3, true)});
+    Tessellator t(Tessellator::Odd);
+    const geom::Slice out = t.triangulate(ring, 0.0);
+    QCOMPARE(t.boundaryOnly(), false);
+    QVERIFY(out.contourCount() >= 1);
+    double area = 0.0;
+    int triangles = 0;
+    for (int i = 0; i < out.contourCount(); ++i) {
+        const QVector<Vector2f> &p = out.contour(i)->points();
+        QCOMPARE(p.size() % 3, 0);
+        for (int k = 0; k < p.size(); k += 3) {
+            const double a = 0.5 * (double(p[k + 1].x - p[k].x) * double(p[k + 2].y - p[k].y) -
+                                    double(p[k + 2].x - p[k].x) * double(p[k + 1].y - p[k].y));
+            QVERIFY(a > 0.0);
+            area += a;
+            ++triangles;
+        }
+    }
+    QCOMPARE(area, 12.0);
+    QCOMPARE(triangles, 8);
+    QCOMPARE(t.triangulate(ring, 1000.0).contourCount(), 0);
+    QCOMPARE(t.triangulate(squareContour(0, 0, 2, 2), 0.0).z(), 0.0f);
+}
+
+void TestTessellator::triangulateIntoFacets()
+{
+    const geom::Slice square = sliceOf(2.0f, 0.1f, {squareContour(0, 0, 1, 1)});
+    Tessellator t(Tessellator::NonZero);
+    for (bool flip : {false, true}) {
+        const QList<geom::Facet> facets = t.triangulate(square, flip);
+        QCOMPARE(facets.size(), 2);
+        for (const geom::Facet &f : facets) {
+            QCOMPARE(f.normal.z, flip ? -1.0f : 1.0f);
+            for (const Vector3f &v : f.vertex)
+                QCOMPARE(v.z, 2.0f);
+            QCOMPARE(f.crossProduct().z > 0.0f, !flip); // counter-clockwise from above unless flipped
+        }
+    }
+    // Under Positive the flipped square winds -1 about the flipped normal: nothing is inside.
+    Tessellator positive(Tessellator::Positive);
+    QCOMPARE(positive.triangulate(square, true).size(), 0);
+    QCOMPARE(positive.triangulate(geom::Slice(1.0f, 1.0f), false).size(), 0);
+    QCOMPARE(positive.triangulate(squareContour(0, 0, 3, 3)).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestTessellator)
