@@ -76,33 +76,47 @@ void TolerantSlicerPrivate::buildHalfEdges()
                  "that is not finite",
                  badCount);
 
-    // The sort key rides in link (smaller index) and slot (larger index) until the records are
-    // linked; (key, id) order is the stable order by key, as ids ascend in table order.
+    // note: the stable sort by (smaller, larger vertex index) is a counting sort by the smaller
+    // index (ids visited in ascending order keep their order), then an insertion sort by the larger
+    // index inside each bucket, which holds the few edges of one vertex. Bad facets' records follow
+    // every real edge, in id order. The larger index rides in slot while the buckets are sorted.
+    std::vector<quint32> start(size_t(vertexCount) + 2, 0u);
     for (quint32 f = 0; f < facetCount; ++f) {
         for (quint32 c = 0; c < 3; ++c) {
             const quint32 id = 4 * f + c;
-            HalfEdge &r = halfEdges[3 * f + c];
-            r.id = id;
-            r.levelKey = 0;
-            r.flags = 0;
-            if (bad[f]) {
-                r.link = 0xFFFFFFFFu;
-                r.slot = id;
-            } else {
-                const quint32 a = corner(id);
-                const quint32 b = corner(nextId(id));
-                r.link = std::min(a, b);
-                r.slot = std::max(a, b);
-            }
+            ++start[bad[f] ? size_t(vertexCount) + 1 : size_t(std::min(corner(id), corner(nextId(id)))) + 1];
         }
     }
-    std::sort(halfEdges.begin(), halfEdges.end(), [](const HalfEdge &x, const HalfEdge &y) {
-        if (x.link != y.link)
-            return x.link < y.link;
-        if (x.slot != y.slot)
-            return x.slot < y.slot;
-        return x.id < y.id;
-    });
+    for (size_t v = 1; v < start.size(); ++v)
+        start[v] += start[v - 1];
+    for (quint32 f = 0; f < facetCount; ++f) {
+        for (quint32 c = 0; c < 3; ++c) {
+            const quint32 id = 4 * f + c;
+            const quint32 a = corner(id), b = corner(nextId(id));
+            HalfEdge &r = halfEdges[start[bad[f] ? size_t(vertexCount) : size_t(std::min(a, b))]++];
+            r.id = id;
+            r.link = bad[f] ? 0xFFFFFFFFu : std::min(a, b);
+            r.slot = bad[f] ? id : std::max(a, b);
+            r.levelKey = 0;
+            r.flags = 0;
+        }
+    }
+    // start[v] is now the end of bucket v.
+    size_t bucketBegin = 0;
+    for (size_t v = 0; v < size_t(vertexCount); ++v) {
+        const size_t bucketEnd = start[v];
+        for (size_t i = bucketBegin + 1; i < bucketEnd; ++i) {
+            const HalfEdge r = halfEdges[i];
+            size_t j = i;
+            while (j > bucketBegin && halfEdges[j - 1].slot > r.slot) {
+                halfEdges[j] = halfEdges[j - 1];
+                --j;
+            }
+            halfEdges[j] = r;
+        }
+        bucketBegin = bucketEnd;
+    }
+    std::vector<quint32>().swap(start);
 
     const Cuboid &box = mesh->bounds();
     const float zmin = box.min().z;
@@ -112,12 +126,12 @@ void TolerantSlicerPrivate::buildHalfEdges()
     lowestCut = 0.0f;
     highestCut = -1.0f;
     bool anyCut = false;
-    std::vector<quint32> slotOf(n);
     for (size_t pos = 0; pos < n; ++pos) {
         HalfEdge &r = halfEdges[pos];
-        const quint32 a = r.link;
-        const quint32 b = r.slot;
+        // The key again from the corners: slot fields are overwritten below as the inverse fills.
         const bool skipped = bad[r.id >> 2];
+        const quint32 a = skipped ? 0xFFFFFFFFu : std::min(corner(r.id), corner(nextId(r.id)));
+        const quint32 b = skipped ? r.id : std::max(corner(r.id), corner(nextId(r.id)));
         if (pos == 0 || a != prevA || b != prevB) {
             ++edgeGroupCounter;
             quint16 q = maxLevelKey;
@@ -156,11 +170,8 @@ void TolerantSlicerPrivate::buildHalfEdges()
                 anyCut = true;
             }
         }
-        slotOf[3 * (r.id >> 2) + (r.id & 3)] = quint32(pos);
-    }
-    for (size_t pos = 0; pos < n; ++pos) {
-        halfEdges[pos].link = quint32(pos);
-        halfEdges[pos].slot = slotOf[pos];
+        r.link = quint32(pos);
+        halfEdges[3 * (r.id >> 2) + (r.id & 3)].slot = quint32(pos);
     }
 }
 
