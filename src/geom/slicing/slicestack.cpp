@@ -23,9 +23,15 @@ bool sameHeight(float a, float b)
     return Fuzzy<float>(a) == b;
 }
 
+// The order of heights: increasing, a height that is not a number after all others.
+bool zBefore(float a, float b)
+{
+    return a < b || (std::isnan(b) && !std::isnan(a));
+}
+
 bool lowerZ(const Slice &s, float z)
 {
-    return s.z() < z;
+    return zBefore(s.z(), z);
 }
 
 // The z of (0, 0, z) mapped by m.
@@ -159,7 +165,7 @@ void SliceStack::normalize()
     std::vector<int> order(size_t(m_slices.size()));
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
-                     [this](int a, int b) { return m_slices[a].z() < m_slices[b].z(); });
+                     [this](int a, int b) { return zBefore(m_slices[a].z(), m_slices[b].z()); });
     QList<Slice> sorted;
     sorted.reserve(m_slices.size());
     for (int i : order)

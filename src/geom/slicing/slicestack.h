@@ -15,8 +15,9 @@ class QMatrix4x4;
 
 namespace geom {
 
-// The layers of a sliced model as one collection: slices ordered by increasing z, at most one per
-// height (heights within min(|a|, |b|) * 1e-5 of each other are one height), with totals that
+// The layers of a sliced model as one collection: slices ordered by increasing z (a z that is not a
+// number after all others), at most one per height (heights within min(|a|, |b|) * 1e-5 of each
+// other are one height), with totals that
 // parallel those of a mesh. After every change that is not deferred, the thickness of each slice
 // but the last is the gap to the next one and the totals match the slices; a caller that defers
 // calls update() when done. Used on one thread at a time.
