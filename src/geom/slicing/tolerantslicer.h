@@ -1,0 +1,84 @@
+#pragma once
+
+#include "geom/slicing/slice.h"
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QVector>
+
+namespace geom {
+
+class StlMesh;
+class TolerantSlicerPrivate;
+
+// Cuts a mesh into horizontal layers of closed contours, tolerant of damage: vertex heights are
+// rounded to the tolerance grid and every cut lies off that grid, open edges (cracks) are bridged,
+// and a layer left with open contours is completed by a union with the nearest complete layer.
+// Reads the mesh (which must not change meanwhile) and never changes it; the mesh is the QObject
+// parent. Runs on the caller's thread; a recursive mutex guards the tables and a running extraction.
+class TolerantSlicer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Builds the tables of the mesh (may be null) at the z quantum max(tolerance, 0.001).
+    TolerantSlicer(StlMesh *mesh, double tolerance);
+    // Waits for a holder of the mutex on another thread, then frees the tables.
+    ~TolerantSlicer() override;
+
+    // Added to a layer's z before the cut; only finite values are taken.
+    void setSampleOffset(double offset);
+    double sampleOffset() const;
+    // Grid of the traced contour points; values not above 0 (and NaN) give 0, no snapping.
+    void setGridStep(double step);
+    double gridStep() const;
+    // The height quantum, at least 0.001; a change rebuilds the tables (under the mutex).
+    void setTolerance(double tolerance);
+    double tolerance() const;
+    // Douglas-Peucker tolerance of traced contours; values not above 0 (and NaN) give 0.
+    void setSimplifyTolerance(double tolerance);
+    double simplifyTolerance() const;
+    // When set, each complete layer is re-outlined with the winding rule, merging overlaps.
+    void setMergeContours(bool merge);
+    bool mergeContours() const;
+    // The rule of the merge: 0 odd, 1 non-zero, 2 positive (default), 3 negative, 4 |w| >= 2.
+    void setWindingRule(int rule);
+    int windingRule() const;
+    // Replaces the mesh and rebuilds the tables (under the mutex); the QObject parent stays.
+    void setMesh(StlMesh *mesh);
+    StlMesh *mesh() const;
+    // True when some edge is shared by an odd number (three or more) of facets.
+    bool hasOddJunctions() const;
+    // The number of cracks (groups of open edges); builds the crack traversal when needed.
+    int crackCount();
+    // (z, thickness) of every layer whose tracing left open contours, in ascending z.
+    QVector<QPair<float, float>> incompleteLayers() const;
+
+    // Layers from the mesh's lowest z up to its highest z plus one thickness, bottom-up.
+    QList<Slice> extractSlices(float thickness);
+    // Layers from `from` to `to` (swapped when reversed, clamped to +-16384), bottom-up. Emits
+    // sliceReady once per final slice and extractFinished once at the end, also when cancelled.
+    // An empty list at once when the thickness is not finite and above 0, the range not finite, the
+    // layers would exceed 2^24, or nothing can be cut. A fault inside the tables ends the run like
+    // a cancel, with a warning.
+    QList<Slice> extractSlices(float from, float to, float thickness);
+    // The one layer at z, or a slice at z without contours.
+    Slice extractSlice(float z);
+
+signals:
+    // Slice number id (from 1) of the expected `total` is final.
+    void sliceReady(int id, int total);
+    // The run ended with sliceCount slices.
+    void extractFinished(int sliceCount);
+
+public slots:
+    // Stops a running extraction before its next layer.
+    void cancelExtract();
+
+private:
+    friend class TolerantSlicerPrivate;
+    TolerantSlicerPrivate *const d;
+};
+
+} // namespace geom
