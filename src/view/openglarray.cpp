@@ -72,7 +72,7 @@ bool VertexStaging::reserve(qint64 bytes)
     return true;
 }
 
-bool VertexStaging::resize(qint64 bytes)
+bool VertexStaging::grow(qint64 bytes)
 {
     if (bytes < 0)
         return false;
@@ -83,9 +83,17 @@ bool VertexStaging::resize(qint64 bytes)
         if (!reserve(std::max(bytes, doubled)) && !reserve(bytes))
             return false;
     }
-    if (bytes > m_size)
-        std::memset(m_data + m_size, 0, size_t(bytes - m_size));
     m_size = bytes;
+    return true;
+}
+
+bool VertexStaging::resize(qint64 bytes)
+{
+    const qint64 old = m_size;
+    if (!grow(bytes))
+        return false;
+    if (bytes > old)
+        std::memset(m_data + old, 0, size_t(bytes - old));
     return true;
 }
 
@@ -323,30 +331,35 @@ int OpenGLArray::appendVertices(const GLfloat *v, int n, int size)
     if (d->vertexSize() == 0)
         d->attributes = quint16((d->attributes & ~VertexSizeMask) | size);
     // note: the size is fixed per array; a call of another arity writes its first floats and leaves
-    // the rest of each record zero, so the layout never changes under the recorded vertices.
+    // the rest of the position zero, so the layout never changes under the recorded vertices.
     const int vertexFloats = d->vertexSize();
     const int stride = d->stride();
     if (qint64(d->count) + n > INT_MAX)
         return -1;
     const qint64 start = qint64(d->count) * stride;
-    if (!d->staging.resize(start + qint64(n) * stride))
+    // Every byte of the new records is written below, so the staging grows without zero-filling.
+    if (!d->staging.grow(start + qint64(n) * stride))
         return -1;
+    const int given = std::min(size, vertexFloats);
+    const bool normal = d->attributes & NormalOn;
+    const bool color = d->attributes & ColorOn;
+    const bool edgeFlag = d->attributes & EdgeFlagOn;
     char *out = d->staging.data() + start;
-    const size_t positionBytes = sizeof(GLfloat) * size_t(std::min(size, vertexFloats));
-    for (int i = 0; i < n; ++i, out += stride, v += size) {
-        char *p = out;
-        std::memcpy(p, v, positionBytes);
-        p += sizeof(GLfloat) * vertexFloats;
-        if (d->attributes & NormalOn) {
-            std::memcpy(p, d->normal, sizeof d->normal);
-            p += sizeof d->normal;
+    for (int i = 0; i < n; ++i, v += size) {
+        GLfloat position[4] = {0, 0, 0, 0};
+        std::memcpy(position, v, sizeof(GLfloat) * size_t(given));
+        std::memcpy(out, position, sizeof(GLfloat) * size_t(vertexFloats));
+        out += sizeof(GLfloat) * vertexFloats;
+        if (normal) {
+            std::memcpy(out, d->normal, sizeof d->normal);
+            out += sizeof d->normal;
         }
-        if (d->attributes & ColorOn) {
-            std::memcpy(p, d->color, sizeof d->color);
-            p += sizeof d->color;
+        if (color) {
+            std::memcpy(out, d->color, sizeof d->color);
+            out += sizeof d->color;
         }
-        if (d->attributes & EdgeFlagOn)
-            *p = char(d->edgeFlag);
+        if (edgeFlag)
+            *out++ = char(d->edgeFlag);
     }
     d->count += n;
     return n;

@@ -25,6 +25,8 @@ public:
     bool reserve(qint64 bytes);
     // Size bytes; new bytes are zero. Grows the capacity geometrically when needed.
     bool resize(qint64 bytes);
+    // As resize, leaving new bytes for the caller to write.
+    bool grow(qint64 bytes);
     // Size 0, capacity kept.
     void empty() { m_size = 0; }
 
