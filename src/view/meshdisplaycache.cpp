@@ -14,6 +14,7 @@
 #include <QReadWriteLock>
 #include <QWriteLocker>
 #include <QtDebug>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -74,8 +75,8 @@ public:
     // the recording or the memory is refused.
     bool start(geom::OpenGLArray &array, GLenum mode, qint64 bytes);
     // Ends the array and stores it under key; value is the geometry's radius, kept when larger than
-    // maxValue. Returns the stored bytes or -1.
-    qint64 finish(MeshDisplayCache *q, geom::OpenGLArray &array, int key, float value);
+    // maxValue or, with replace, always. Returns the stored bytes or -1.
+    qint64 finish(MeshDisplayCache *q, geom::OpenGLArray &array, int key, float value, bool replace = false);
     // Empties the map and forgets the context and the radius; the caller holds the write lock.
     void clearLocked();
 
@@ -119,7 +120,7 @@ bool MeshDisplayCachePrivate::start(geom::OpenGLArray &array, GLenum mode, qint6
     if (!array.glBegin(mode))
         return false;
     array.setCheckErrors(false);
-    if (!array.reserve(bytes)) {
+    if (bytes < 0 || !array.reserve(bytes)) {
         qCritical("MeshDisplayCache.update cannot reserve %lld bytes", bytes);
         array.clear();
         return false;
@@ -127,14 +128,15 @@ bool MeshDisplayCachePrivate::start(geom::OpenGLArray &array, GLenum mode, qint6
     return true;
 }
 
-qint64 MeshDisplayCachePrivate::finish(MeshDisplayCache *q, geom::OpenGLArray &array, int key, float value)
+qint64 MeshDisplayCachePrivate::finish(MeshDisplayCache *q, geom::OpenGLArray &array, int key, float value,
+                                       bool replace)
 {
     if (!array.glEnd()) {
         q->collectGLErrors();
         return -1;
     }
     QWriteLocker locker(&lock);
-    maxValue = std::max(value, maxValue);
+    maxValue = replace ? value : std::max(value, maxValue);
     arrays.insert(key, array);
     return array.byteSize();
 }
@@ -295,6 +297,43 @@ qint64 MeshDisplayCache::update(const QVector<geom::Facet> &facets, int key)
         }
     }
     return d->finish(this, array, key, float(std::sqrt(r2)));
+}
+
+qint64 MeshDisplayCache::update(const LayerSet &layers, int key)
+{
+    const geom::Vector3f c = layers.bounds.center();
+    const bool movePlane = std::fabs(c.x) > CentreTolerance || std::fabs(c.y) > CentreTolerance;
+    const geom::Vector2f shift = movePlane ? geom::Vector2f(c.x, c.y) : geom::Vector2f();
+
+    geom::OpenGLArray array(d->arrayContext());
+    // A count beyond what 64 bits can size is refused like memory that cannot be had.
+    const qint64 edges = qMax<qint64>(layers.edgeCount, 0);
+    const qint64 bytes = edges > LLONG_MAX / (2 * VertexBytes) ? -1 : edges * 2 * VertexBytes;
+    if (!d->start(array, GL_LINES, bytes))
+        return -1;
+    for (const geom::Slice &slice : layers.slices) {
+        const float z = slice.z() - c.z;
+        for (int i = slice.contourCount() - 1; i >= 0; --i) {
+            const geom::Contour *contour = slice.contour(i);
+            if (!contour || contour->pointCount() < 2)
+                continue;
+            const QVector<geom::Vector2f> &points = contour->points();
+            geom::Vector2f prev = points.last() - shift;
+            for (const geom::Vector2f &point : points) {
+                const geom::Vector2f cur = point - shift;
+                geom::Vector3f n(cur.y - prev.y, prev.x - cur.x, 0.0f);
+                n.setLength(1.0);
+                array.glNormal3fv(&n.x);
+                const GLfloat ends[6] = {prev.x, prev.y, z, cur.x, cur.y, z};
+                if (array.glVertex3fv(ends, 2) != 2) {
+                    qCritical("MeshDisplayCache.update no memory for the contours of key %d", key);
+                    return -1;
+                }
+                prev = cur;
+            }
+        }
+    }
+    return d->finish(this, array, key, float(layers.radius), true);
 }
 
 void MeshDisplayCache::draw(const QList<QMatrix4x4> &matrices)

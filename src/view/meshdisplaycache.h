@@ -1,5 +1,8 @@
 #pragma once
 
+#include "geom/core/cuboid.h"
+#include "geom/slicing/slice.h"
+
 #include <QList>
 #include <QMatrix4x4>
 #include <QStringList>
@@ -27,6 +30,16 @@ class MeshDisplayCache
 public:
     // The GL error texts kept by collectGLErrors: the newest this many.
     static constexpr int MaxGLErrors = 100;
+
+    // Sliced layers to draw as contour lines: the model's box (its centre goes to the origin), the
+    // number of contour edges (sizes the staging up front), the model's radius and the slices.
+    struct LayerSet
+    {
+        geom::Cuboid bounds;
+        qint64 edgeCount = 0;
+        double radius = 0.0;
+        QList<geom::Slice> slices;
+    };
 
     // An empty cache with caching and error checking on and no context.
     MeshDisplayCache();
@@ -65,6 +78,10 @@ public:
     qint64 update(const geom::StlMesh *mesh, int key);
     // As above from STL facet records with their stored normals.
     qint64 update(const QVector<geom::Facet> &facets, int key);
+    // Builds a GL_LINES array of the layers' contours, one line per contour edge (the closing edge
+    // first) at the slice's height, with the edge's outward normal in the layer's plane; stores it
+    // under key and sets the radius to the set's, even when smaller. Returns as above.
+    qint64 update(const LayerSet &layers, int key);
 
     // Draws the arrays in key order, the n-th with the n-th matrix (an array whose matrix is
     // degenerate relative to its size is hidden; arrays beyond the list use the current modelview).

@@ -101,6 +101,7 @@ private slots:
     void centring();
     void facetRecords();
     void buildAndReplace();
+    void layerLines();
     void identicalImagesWithAndWithoutCaching_data();
     void identicalImagesWithAndWithoutCaching();
     void drawsUnderMatrices();
@@ -283,6 +284,51 @@ void TestMeshDisplayCache::buildAndReplace()
     QVERIFY(other.isCaching());
     cache.swap(cache);
     QVERIFY(!cache.isEmpty());
+}
+
+void TestMeshDisplayCache::layerLines()
+{
+    // A counter-clockwise square and a one-point contour at z 3 of a model boxed in (0,0,0)-(2,2,4):
+    // the square is moved by the box centre (1, 1, 2), the lone point is skipped.
+    MeshDisplayCache::LayerSet layers;
+    layers.bounds = geom::Cuboid(Vector3f(0, 0, 0), Vector3f(2, 2, 4));
+    layers.radius = 0.5;
+    geom::Slice slice(3.0f);
+    slice.contours() << geom::Contour(QVector<geom::Vector2f>{{0, 0}, {2, 0}, {2, 2}, {0, 2}})
+                     << geom::Contour(QVector<geom::Vector2f>{{5, 5}});
+    layers.slices << slice;
+    layers.edgeCount = 4;
+
+    auto large = meshOf(meshtest::box(Vector3f(-4, -4, -4), Vector3f(4, 4, 4)));
+    MeshDisplayCache cache;
+    cache.setCaching(false);
+    QVERIFY(cache.update(large.get(), 0) > 0);
+    QCOMPARE(cache.update(layers, 0), qint64(8 * 24));
+    QCOMPARE(cache.maxValue(), 0.5f);
+    const QVector<SavedVertex> saved = savedVertices(cache);
+    QCOMPARE(saved.size(), 8);
+    QCOMPARE(saved[0].position, Vector3f(-1, 1, 1));
+    QCOMPARE(saved[1].position, Vector3f(-1, -1, 1));
+    QCOMPARE(saved[0].normal, Vector3f(-1, 0, 0));
+    QCOMPARE(saved[1].normal, Vector3f(-1, 0, 0));
+    QCOMPARE(saved[3].position, Vector3f(1, -1, 1));
+    QCOMPARE(saved[3].normal, Vector3f(0, -1, 0));
+
+    // Staging that cannot be had fails the build and keeps the stored array.
+    for (int shift : {50, 58, 62}) {
+        MeshDisplayCache::LayerSet absurd = layers;
+        absurd.edgeCount = qint64(1) << shift;
+        meshtest::MessageCapture capture;
+        QCOMPARE(cache.update(absurd, 0), qint64(-1));
+        QCOMPARE(capture.messages().size(), 1);
+    }
+    QCOMPARE(cache.byteSize(), qint64(8 * 24));
+
+    // Drawn from buffer objects they outline the square.
+    cache.setCaching(true);
+    const QImage image = drawScene(cache, {}, 2, "cache-layer-lines");
+    QVERIFY(viewtest::litPixels(image) > 100);
+    QCOMPARE(image.pixel(80, 80) & 0xffffff, 0u);
 }
 
 void TestMeshDisplayCache::identicalImagesWithAndWithoutCaching_data()

@@ -286,6 +286,8 @@ void TestOpenGLArray::movesBetweenClientAndBuffers()
     array.setChunkSize(100);
     QVERIFY(array.reserve(10 * 72));
     QVERIFY(array.reservedSize() >= 10 * 72);
+    QVERIFY(!array.reserve(qint64(1) << 60));
+    QVERIFY(array.reservedSize() < qint64(1) << 60);
     recordTriangles(array, 10);
     QVERIFY(array.glEnd());
     const QByteArray client = savedBytes(array);
