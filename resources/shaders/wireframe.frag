@@ -1,0 +1,1 @@
+#version 150 compatibility
