@@ -13,6 +13,10 @@ class GLWindow : public QGLWidget
 public:
     GLWindow(const QGLFormat &format, QWidget *parent);
 
+    // The owning view swaps the buffers itself after each frame.
+    using QGLWidget::autoBufferSwap;
+    using QGLWidget::setAutoBufferSwap;
+
 signals:
     // Emitted with this surface's context current, once before its first resize or paint.
     void initializeGLEvent();

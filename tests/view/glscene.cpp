@@ -73,8 +73,7 @@ QImage GLScene::finish(const QString &name)
 
 QString GLScene::artefactDir()
 {
-    const QString home = qEnvironmentVariable("QUARN_TEST_HOME", QDir::tempPath());
-    const QString dir = home + "/artefacts";
+    const QString dir = QStringLiteral(QUARN_ARTEFACT_DIR);
     QDir().mkpath(dir);
     return dir;
 }

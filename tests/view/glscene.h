@@ -26,7 +26,7 @@ public:
     // depth test on, lighting off, white colour.
     void begin(float extent = 1.0f);
     // Reads the framebuffer back with glReadPixels (top row first), releases it, and saves the image
-    // as name.png in the test's artefact folder.
+    // as name.png in the view tests' artefact folder.
     QImage finish(const QString &name);
     // The folder in the build tree where drawn frames are kept.
     static QString artefactDir();
