@@ -5,17 +5,20 @@
 // Usage: fuzz_seeds OUTDIR [QRN_FIXTURE_DIR]
 // Writes OUTDIR/<target>/<name> for the targets fuzz_stl (whose seeds fuzz_stl_large shares),
 // fuzz_ply_mesh, fuzz_ply_stream, fuzz_qrn_plain, fuzz_qrn_gzip, fuzz_qrn_sealed,
-// fuzz_cipher_stream and fuzz_value_streams.
+// fuzz_cipher_stream, fuzz_value_streams and fuzz_slice_streams.
 
 #include "fuzzsupport.h"
 
 #include "crypto/qryptocipher.h"
-#include "geom/formats/plystream.h"
-#include "geom/formats/qrnwriter.h"
-#include "geom/mesh/stlmesh.h"
 #include "geom/core/vector2d.h"
 #include "geom/core/vector2f.h"
 #include "geom/core/vector3f.h"
+#include "geom/formats/plystream.h"
+#include "geom/formats/qrnwriter.h"
+#include "geom/mesh/stlmesh.h"
+#include "geom/slicing/contour.h"
+#include "geom/slicing/slice.h"
+#include "geom/slicing/slicestack.h"
 #include "io/gzipfile.h"
 #include "meshbuilders.h"
 #include "stltestdata.h"
@@ -26,6 +29,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
+#include <QTransform>
 #include <QtEndian>
 
 #include <cstdio>
@@ -279,6 +283,45 @@ void valueSeeds(Writer &out)
     out.put("fuzz_value_streams", "v2d.text", QByteArray("\5") + "1e300,-2.5 0x1p3;nan inf,-inf");
 }
 
+// One record of each planar stream type behind its selector byte (bit 7: big-endian).
+template <typename T>
+QByteArray streamSeed(char choice, bool bigEndian, const T &value)
+{
+    QByteArray bytes(1, char(choice | (bigEndian ? 0x80 : 0)));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
+    QDataStream stream(&buffer);
+    stream.setByteOrder(bigEndian ? QDataStream::BigEndian : QDataStream::LittleEndian);
+    stream << value;
+    return buffer.data();
+}
+
+void sliceSeeds(Writer &out)
+{
+    const QVector<geom::Vector2f> square{{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    const QVector<geom::Vector2f> hole{{2, 2}, {2, 8}, {8, 8}, {8, 2}};
+    geom::Contour outer(square);
+    outer.children().append(geom::Contour(hole));
+    outer.children()[0].children().append(
+        geom::Contour(geom::Vector2f(4, 4), geom::Vector2f(6, 4), geom::Vector2f(5, 6)));
+
+    geom::Slice slice(1.5f, 0.25f);
+    slice.contours() << outer << geom::Contour(square) << geom::Contour(hole);
+    geom::SliceStack stack;
+    stack.insert(slice);
+    stack.insert(geom::Slice(slice, QTransform::fromTranslate(1, 1), false));
+    geom::Slice top(4.0f, 0.5f);
+    top.contours() << geom::Contour(square);
+    stack.insert(top);
+
+    for (bool big : {false, true}) {
+        const QString order = QLatin1String(big ? "be" : "le");
+        out.put("fuzz_slice_streams", "contour." + order, streamSeed(0, big, outer));
+        out.put("fuzz_slice_streams", "slice." + order, streamSeed(1, big, slice));
+        out.put("fuzz_slice_streams", "stack." + order, streamSeed(2, big, stack));
+    }
+}
+
 // The mesh builders and writers warn about the odd fixtures on purpose; only failures are shown.
 void failuresOnly(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -303,5 +346,6 @@ int main(int argc, char **argv)
     qrnSeeds(out, args.value(2));
     cipherSeeds(out);
     valueSeeds(out);
+    sliceSeeds(out);
     return out.failed() ? 1 : 0;
 }

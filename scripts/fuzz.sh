@@ -18,7 +18,7 @@ set -euo pipefail
 QUARN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 TARGETS=(fuzz_stl fuzz_stl_large fuzz_ply_mesh fuzz_ply_stream fuzz_qrn_plain fuzz_qrn_gzip fuzz_qrn_sealed
-    fuzz_cipher_stream fuzz_value_streams)
+    fuzz_cipher_stream fuzz_value_streams fuzz_slice_streams)
 
 target=${1:-all}
 seconds=${2:-60}
@@ -50,6 +50,7 @@ dictionary() {
     fuzz_qrn_*) echo qrn ;;
     fuzz_cipher_stream) echo cipher ;;
     fuzz_value_streams) echo values ;;
+    fuzz_slice_streams) echo slices ;;
     esac
 }
 

@@ -101,7 +101,6 @@ template <typename P>
 QVector<P> snapToGrid(const QVector<P> &points, double step, bool *changed)
 {
     using S = typename PointTraits<P>::Scalar;
-    constexpr S eps = PointTraits<P>::epsilon;
     if (changed)
         *changed = false;
     if (points.isEmpty() || step < planar::SingleTolerance)
@@ -111,7 +110,7 @@ QVector<P> snapToGrid(const QVector<P> &points, double step, bool *changed)
     // step beyond the range of int still snap correctly.
     const auto snap = [step](S v) { return S(std::round(double(v) / step) * step); };
     // A NaN difference counts as exceeding.
-    const auto beyond = [eps](S a, S b) { return !(std::fabs(S(a - b)) <= eps); };
+    const auto beyond = [](S a, S b) { return !(std::fabs(S(a - b)) <= PointTraits<P>::epsilon); };
 
     bool moved = false;
     QVector<P> out;

@@ -35,6 +35,21 @@ struct PointTraits<Vector2d>
 // types share where single-precision data is the norm.
 constexpr double SingleTolerance = double(1e-5f);
 
+// v * f with each product formed in double and stored in the point's precision.
+template <typename P>
+P scaled(const P &v, double f)
+{
+    using S = typename PointTraits<P>::Scalar;
+    return P(S(double(v.x) * f), S(double(v.y) * f));
+}
+
+// The dot product in double.
+template <typename P>
+double dot(const P &a, const P &b)
+{
+    return double(a.x) * double(b.x) + double(a.y) * double(b.y);
+}
+
 // p + v * f with each product formed in double and stored in the point's precision, then added
 // in that precision.
 template <typename P>

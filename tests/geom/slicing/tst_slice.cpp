@@ -475,5 +475,5 @@ void TestSlice::painting()
     QCOMPARE(qAlpha(paintedGrouped.pixel(10, 10)), 0);
 }
 
-QTEST_MAIN(TestSlice)
+QTEST_GUILESS_MAIN(TestSlice)
 #include "tst_slice.moc"
