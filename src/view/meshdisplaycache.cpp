@@ -70,7 +70,7 @@ public:
     QGLContext *arrayContext();
     // Moves every array into target; arrays that cannot be read back from their buffers are
     // dropped (write lock).
-    void moveArrays(QGLContext *target);
+    void moveArrays(QGLContext *target, const char *caller);
     // A recording of mode with bytes of staging reserved and its own error checking off; false when
     // the recording or the memory is refused.
     bool start(geom::OpenGLArray &array, GLenum mode, qint64 bytes);
@@ -101,14 +101,14 @@ QGLContext *MeshDisplayCachePrivate::arrayContext()
     return context;
 }
 
-void MeshDisplayCachePrivate::moveArrays(QGLContext *target)
+void MeshDisplayCachePrivate::moveArrays(QGLContext *target, const char *caller)
 {
     QWriteLocker locker(&lock);
     for (auto it = arrays.begin(); it != arrays.end();) {
         if (it.value().setContext(target)) {
             ++it;
         } else {
-            qWarning("MeshDisplayCache.setCaching dropped array %d: its buffers could not be read back",
+            qWarning("MeshDisplayCache.%s dropped array %d: its buffers could not be read back", caller,
                      it.key());
             it = arrays.erase(it);
         }
@@ -168,7 +168,7 @@ void MeshDisplayCache::setCaching(bool on)
     if (d->caching == on)
         return;
     d->caching = on;
-    d->moveArrays(d->arrayContext());
+    d->moveArrays(d->arrayContext(), "setCaching");
 }
 
 bool MeshDisplayCache::checkErrors() const
@@ -191,7 +191,7 @@ void MeshDisplayCache::setContext(QGLContext *ctx)
     if (ctx == d->context)
         return;
     d->context = ctx;
-    d->moveArrays(d->arrayContext());
+    d->moveArrays(d->arrayContext(), "setContext");
 }
 
 float MeshDisplayCache::maxValue() const

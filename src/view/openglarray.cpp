@@ -194,8 +194,12 @@ bool OpenGLArrayPrivate::download()
     bool ok = true;
     for (int i = 0; i < chunks.size(); ++i) {
         OpenGLArrayChunk &chunk = chunks[i];
-        if (!chunk.buffer.isCreated())
+        if (!chunk.buffer.isCreated()) {
+            // A buffer gone with its context took the only copy of the chunk.
+            if (!chunk.inClient)
+                ok = false;
             continue;
+        }
         if (!chunk.inClient) {
             drainErrors();
             QGL::BufferBinder binder(&chunk.buffer);

@@ -7,6 +7,7 @@
 #include <QDataStream>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -73,6 +74,7 @@ private slots:
     void drawRangeAcrossChunks_data();
     void drawRangeAcrossChunks();
     void movesBetweenClientAndBuffers();
+    void contextGoneBeforeArray();
     void saveLoadRoundTrip_data();
     void saveLoadRoundTrip();
     void damagedRecordsRefused_data();
@@ -311,6 +313,44 @@ void TestOpenGLArray::movesBetweenClientAndBuffers()
     QVERIFY(array.glEnd());
     QCOMPARE(array.count(), 3);
     QCOMPARE(array.last(), QVector4D(2, 4, 6, 0));
+}
+
+void TestOpenGLArray::contextGoneBeforeArray()
+{
+    // A surface's context goes (as when the view is re-created) while arrays still hold its buffers.
+    OpenGLArray array;
+    {
+        GLWindow window(QGLFormat(), nullptr);
+        window.resize(16, 16);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.makeCurrent();
+        QVERIFY(array.setContext(const_cast<QGLContext *>(window.context())));
+        recordTriangles(array, 4);
+        QVERIFY(array.glEnd());
+        QCOMPARE(array.at(11), QVector4D(11, 22, 33, 0));
+    }
+    OpenGLArray copy = array;
+    m_scene->context();
+    meshtest::MessageCapture capture;
+    // The data went with the context: moving out says so, and drawing skips the lost chunk.
+    QVERIFY(!array.setContext(nullptr));
+    QCOMPARE(array.count(), 12);
+    m_scene->begin();
+    array.enableClientStates();
+    array.glDrawArrays(GL_TRIANGLES, 0, array.count());
+    array.disableClientStates();
+    QCOMPARE(viewtest::litPixels(m_scene->finish("openglarray-context-gone")), 0);
+    const QStringList messages = capture.messages();
+    QVERIFY2(std::any_of(messages.begin(), messages.end(),
+                         [](const QString &m) {
+                             return m.startsWith("OpenGLArray[ ") &&
+                                    m.endsWith(" ].chunks[ 0 ].data is null");
+                         }),
+             qPrintable(messages.join('\n')));
+    copy = OpenGLArray();
+    array.clear();
+    QCOMPARE(array.count(), 0);
 }
 
 void TestOpenGLArray::saveLoadRoundTrip_data()
