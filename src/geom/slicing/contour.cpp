@@ -571,7 +571,8 @@ void Contour::resample(double step, int mode)
         } else if (mode == 1) {
             out.append(p);
         } else {
-            if (double(length) > step) {
+            // note: an edge of no finite length has nothing to split into.
+            if (double(length) > step && std::isfinite(length)) {
                 int k = 1;
                 while (!(double(length) / k <= step) && k < mode && k < MaxEdgeSplit)
                     k *= 2;
@@ -595,7 +596,7 @@ void Contour::smooth(int radius, double decay)
         return;
     invalidate();
     const int n = m_points.size();
-    if (n <= radius + 1) {
+    if (qint64(n) <= qint64(radius) + 1) {
         m_points.clear();
         return;
     }

@@ -133,6 +133,7 @@ Slice::Slice(const Slice &s, const QSet<int> &indices)
 
 int Slice::contourCount() const
 {
+    refreshGroups();
     if (m_contours.isEmpty())
         return 0;
     if (m_format == Grouped && !m_groupIndex.isEmpty())
@@ -144,6 +145,7 @@ const Contour *Slice::enumerated(int index) const
 {
     if (m_contours.isEmpty())
         return nullptr;
+    refreshGroups();
     if (m_format == Grouped) {
         const auto it = m_groupIndex.lowerBound(index);
         if (it != m_groupIndex.constEnd()) {
@@ -151,7 +153,9 @@ const Contour *Slice::enumerated(int index) const
             const int position = index - (it.key() - outer.childCount());
             if (position <= 0)
                 return &outer;
-            return &outer.children()[position - 1];
+            // note: holes changed through a handed-out pointer since the index was built may leave
+            // the position beyond the group; its last member answers then.
+            return &outer.children()[std::min(position, outer.childCount()) - 1];
         }
     }
     const int clamped = std::max(0, std::min(index, m_contours.size() - 1));
@@ -168,6 +172,15 @@ Contour *Slice::contour(int index)
     for (Contour &c : m_contours)
         c.children().detach();
     return const_cast<Contour *>(enumerated(index));
+}
+
+void Slice::refreshGroups() const
+{
+    if (!m_groupsStale)
+        return;
+    m_groupsStale = false;
+    if (m_format == Grouped)
+        rebuildGroupIndex();
 }
 
 const Contour *Slice::contour(int index) const
@@ -353,6 +366,8 @@ int Slice::compare(const Slice &a, const Slice &b)
 
 QList<Contour *> Slice::allContours()
 {
+    m_pointCount = -1;
+    m_groupsStale = true;
     QList<Contour *> out;
     for (Contour &c : m_contours)
         out += c.flatten();
@@ -490,6 +505,7 @@ void Slice::resample(double step, int mode)
 void Slice::invalidate()
 {
     m_pointCount = -1;
+    m_groupsStale = true;
 }
 
 void Slice::sortByArea(bool ascending)
@@ -592,7 +608,7 @@ void Slice::detectFormat()
         m_groupIndex.clear();
 }
 
-void Slice::rebuildGroupIndex()
+void Slice::rebuildGroupIndex() const
 {
     m_groupIndex.clear();
     int start = 0;

@@ -69,15 +69,20 @@ public:
     int format() const { return m_format; }
     // In Grouped: for each top-level contour k, the enumeration index of the last member of k's
     // group mapped to k. Empty in the other formats.
-    const QMap<int, int> &groupIndex() const { return m_groupIndex; }
+    const QMap<int, int> &groupIndex() const
+    {
+        refreshGroups();
+        return m_groupIndex;
+    }
 
     // The top-level contours.
     const QList<Contour> &contours() const { return m_contours; }
-    // The top-level contours for writing (producers append here); marks the cache stale. In Grouped,
-    // call setFormat again after changing the list.
+    // The top-level contours for writing (producers append here); marks the cache stale. In Grouped
+    // the enumeration follows the changed list (the holes of a contour are its children).
     QList<Contour> &contours()
     {
         m_pointCount = -1;
+        m_groupsStale = true;
         return m_contours;
     }
 
@@ -86,7 +91,8 @@ public:
     int contourCount() const;
     // The enumerated contour at index, valid while the contour list is not changed. Outside the
     // Grouped enumeration the index is clamped into the top-level list (below 0 the first, beyond
-    // the end the last). Null for a slice without contours.
+    // the end the last). Null for a slice without contours. After changing the holes of a Grouped
+    // slice through the pointer, call invalidate() before enumerating again.
     Contour *contour(int index);
     const Contour *contour(int index) const;
 
@@ -147,7 +153,7 @@ public:
     int simplifyAndClean(double tolerance);
     // Resamples every top-level contour; in mode 0 contours shorter than step are removed.
     void resample(double step, int mode);
-    // Marks the cache stale.
+    // Marks the cache stale (and the grouping of a Grouped slice, rebuilt on the next enumeration).
     void invalidate();
     // Sorts the top-level contours by absolute area, increasing when ascending; a stable sort, so
     // contours of equal absolute area keep their order.
@@ -170,18 +176,21 @@ private:
     template <typename F>
     void forEachEnumerated(F f) const;
     void detectFormat();
-    void rebuildGroupIndex();
+    void rebuildGroupIndex() const;
+    // Rebuilds the group index of a Grouped slice after the contours were handed out for writing.
+    void refreshGroups() const;
     const Contour *enumerated(int index) const;
 
     QList<Contour> m_contours;
     float m_z = 0.0f;
     float m_thickness = 0.0f;
-    QMap<int, int> m_groupIndex;
+    mutable QMap<int, int> m_groupIndex;
     int m_format = Flat;
     mutable double m_area = 0.0;
     mutable double m_perimeter = 0.0;
     mutable Rectangle m_bounds;
     mutable int m_pointCount = -1;
+    mutable bool m_groupsStale = false;
 };
 
 // Writes qint32 top-level contour count, the contour records, float z and float thickness (4 bytes

@@ -78,6 +78,7 @@ private slots:
     void resample_data();
     void resample();
     void smooth();
+    void hugeArguments();
     void simplifyAndSnap();
     void pointSets();
     void keyedPoints();
@@ -374,6 +375,28 @@ void TestContour::smooth()
     QCOMPARE(small.pointCount(), 4);
     small.smooth(3, 1.0);
     QCOMPARE(small.pointCount(), 0);
+}
+
+void TestContour::hugeArguments()
+{
+    // Arguments far beyond the ring neither overflow nor run away.
+    Contour c = squareContour(0, 0, 1);
+    c.smooth(std::numeric_limits<int>::max(), 1.0);
+    QCOMPARE(c.pointCount(), 0);
+
+    const float inf = std::numeric_limits<float>::infinity();
+    Contour endless(QVector<Vector2f>{{0, 0}, {inf, 0}, {0, 1}});
+    endless.resample(1.0, std::numeric_limits<int>::max());
+    QCOMPARE(endless.pointCount(), 3);
+    endless.resample(1e-30, 0);
+    QCOMPARE(endless.pointCount(), 3);
+
+    Contour tiny = squareContour(0, 0, 1000);
+    tiny.resample(1e-30, 0); // the step vanishes against the edge lengths
+    QVERIFY(tiny.pointCount() > 0);
+    tiny = squareContour(0, 0, 1);
+    tiny.resample(-1.0, 0);
+    QCOMPARE(tiny.points(), square(0, 0, 1));
 }
 
 void TestContour::simplifyAndSnap()

@@ -85,6 +85,7 @@ private slots:
     void emptySlice();
     void enumeration();
     void formats();
+    void groupedFollowsEdits();
     void hierarchy();
     void copies();
     void totals();
@@ -157,6 +158,32 @@ void TestSlice::formats()
 
     grouped.setFormat(7);
     QCOMPARE(grouped.format(), int(Slice::Flat));
+}
+
+void TestSlice::groupedFollowsEdits()
+{
+    Slice s = twoGroups();
+    s.setFormat(Slice::Grouped);
+    QCOMPARE(s.contourCount(), 4);
+
+    // Contours added to or taken from the list are enumerated at once.
+    s.contours().append(squareContour(50, 0, 2));
+    QCOMPARE(s.contourCount(), 5);
+    QCOMPARE(s.contour(4)->area(), 4.0);
+    s.contours().removeFirst();
+    QCOMPARE(s.contourCount(), 2);
+    QCOMPARE(s.groupIndex(), (QMap<int, int>{{0, 0}, {1, 1}}));
+    QCOMPARE(s.area(), 13.0);
+
+    // A hole added through a handed-out pointer joins its group after invalidate().
+    Contour *b = s.contour(0);
+    b->children().append(squareContour(21, 1, 1, true));
+    b->children().append(squareContour(21, 2, 0.5f, true));
+    QCOMPARE(s.contour(1)->area(), 4.0); // no crash on the old index
+    s.invalidate();
+    QCOMPARE(s.contourCount(), 4);
+    QCOMPARE(s.contour(1)->area(), -1.0);
+    QCOMPARE(s.area(), 13.0 - 1.0 - 0.25);
 }
 
 void TestSlice::hierarchy()
