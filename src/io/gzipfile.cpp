@@ -334,7 +334,13 @@ qint64 GZipFile::readData(char *data, qint64 maxSize)
         break;
     }
     updatePosition();
-    return got > 0 ? got : -1;
+    if (got > 0)
+        return got;
+    // The end of undamaged data reads as 0, as for a plain file; only a damaged or cut stream
+    // (a data error, a check or length mismatch, an unexpected end) reads as -1.
+    int code = Z_OK;
+    gzerror(d->stream, &code);
+    return code == Z_OK && gzeof(d->stream) ? 0 : -1;
 }
 
 qint64 GZipFile::readLineData(char *data, qint64 maxSize)

@@ -39,6 +39,7 @@ struct QrnReader::Record : Qrn::TaskRecord
                             QVector<Vector3f> &vertices);
     void failCipher(Qrn::ChunkReader &in);
     bool readStrips(Qrn::ChunkReader &in, StrippedFacets &stripped);
+    bool readEnd(Qrn::ChunkReader &in);
 
     // Strips and groups still to start: 0 before their section, -1 after it.
     qint32 stripsLeft = 0;
@@ -251,6 +252,18 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &strippe
     return false;
 }
 
+bool QrnReader::Record::readEnd(Qrn::ChunkReader &in)
+{
+    // note: zlib checks a gzip stream's CRC and length only when it is read to its end, and
+    // delivers the content of a stream cut short without complaint; so the last group is not
+    // the end of the file until the device says so. Content behind it (two files joined) is
+    // not part of this mesh either.
+    if (in.atCleanEnd())
+        return true;
+    status = CorruptedData;
+    return false;
+}
+
 QrnReader::QrnReader(QIODevice *device)
     : d(new Record(device))
 {}
@@ -301,7 +314,7 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
         QVector<Vector3f> vertices;
         StrippedFacets stripped;
         Qrn::ChunkReader in(d->stream);
-        if (d->readVertices(in, vertices) && d->readStrips(in, stripped)) {
+        if (d->readVertices(in, vertices) && d->readStrips(in, stripped) && d->readEnd(in)) {
             if (mesh)
                 mesh->fromStrippedFacets(vertices, stripped);
             d->status = Done;
