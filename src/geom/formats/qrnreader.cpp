@@ -44,7 +44,31 @@ struct QrnReader::Record : Qrn::TaskRecord
     // Strips and groups still to start: 0 before their section, -1 after it.
     qint32 stripsLeft = 0;
     qint32 groupsLeft = 0;
+    // Facets of the last read that named a vertex outside the vertex list.
+    int droppedFacets = 0;
 };
+
+namespace {
+
+// The facets of the stripped form that name a vertex outside [0, vertexCount): the mesh leaves
+// them out when it is built.
+int facetsOutside(const StrippedFacets &stripped, qint32 vertexCount)
+{
+    const auto outside = [vertexCount](qint32 i) { return i < 0 || i >= vertexCount; };
+    int count = 0;
+    for (const QVector<StripVertex> &strip : stripped.strips) {
+        // Each element from the third on closes the triangle of itself and the two before it.
+        for (int k = 2; k < strip.size(); ++k)
+            count += outside(strip[k - 2].index) || outside(strip[k - 1].index) || outside(strip[k].index);
+    }
+    for (const QVector<IndexedFacet> &group : stripped.triangles) {
+        for (const IndexedFacet &f : group)
+            count += outside(f.a) || outside(f.b) || outside(f.c);
+    }
+    return count;
+}
+
+} // namespace
 
 void QrnReader::Record::failCipher(Qrn::ChunkReader &in)
 {
@@ -298,6 +322,11 @@ void QrnReader::setKey(const QByteArray &key)
     d->key = key;
 }
 
+int QrnReader::droppedFacetCount() const
+{
+    return d->droppedFacets;
+}
+
 QDataStream *QrnReader::stream()
 {
     return &d->stream;
@@ -310,11 +339,13 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
     d->stream.resetStatus();
     d->stripsLeft = 0;
     d->groupsLeft = 0;
+    d->droppedFacets = 0;
     try {
         QVector<Vector3f> vertices;
         StrippedFacets stripped;
         Qrn::ChunkReader in(d->stream);
         if (d->readVertices(in, vertices) && d->readStrips(in, stripped) && d->readEnd(in)) {
+            d->droppedFacets = facetsOutside(stripped, vertices.size());
             if (mesh)
                 mesh->fromStrippedFacets(vertices, stripped);
             d->status = Done;

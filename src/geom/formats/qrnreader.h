@@ -48,6 +48,10 @@ public:
     // The little-endian, single-precision data stream on the device.
     QDataStream *stream();
 
+    // Facets of the last read that named a vertex outside the vertex list; the mesh leaves them
+    // out. 0 unless the read was Done.
+    int droppedFacetCount() const;
+
     // Reads the file to the end of its data and, on success, replaces mesh's content. Returns Done,
     // NotReadable, IncorrectFormat, CorruptedData or OutOfMemory (mesh cleared); any other failure leaves
     // mesh untouched. status() is Idle again afterwards. Holds the reader's mutex throughout. A null mesh

@@ -96,6 +96,7 @@ private slots:
     void endOfData_data();
     void endOfData();
     void damagedTrailerNeverDone();
+    void facetsOutsideVertices();
     void outOfMemory();
     void stateAfterRead();
 
@@ -427,6 +428,28 @@ void TestQrnReader::damagedTrailerNeverDone()
             QCOMPARE(mesh.indices().size(), 0);
         }
     }
+}
+
+// Facets that name a missing vertex are left out of the mesh and counted.
+void TestQrnReader::facetsOutsideVertices()
+{
+    Content c;
+    c.header(7).u16(0).vertexList(Tetra).u16(1);
+    c.i32(1).strip({1, 2, 0, 3, 9}); // the third triangle names vertex 9
+    c.i32(1).u32(9).i32(0).i32(1).i32(3).u16(7).i32(1).i32(-2).i32(3).u16(8).i32(4).i32(1).i32(2).u16(9);
+    QBuffer buffer;
+    buffer.setData(c.bytes());
+    QrnReader reader(&buffer);
+    geom::StlMesh mesh;
+    QCOMPARE(reader.read(&mesh), QrnReader::Done);
+    QCOMPARE(reader.droppedFacetCount(), 3);
+    QCOMPARE(mesh.indices().size(), 3);
+    QUARN_CHECK_MESH(mesh, meshtest::AllowEqualVertices);
+
+    buffer.close();
+    buffer.setData(validContent());
+    QCOMPARE(reader.read(&mesh), QrnReader::Done);
+    QCOMPARE(reader.droppedFacetCount(), 0);
 }
 
 // A real allocation failure (a vertex list larger than the address space allows) ends as out of
