@@ -46,6 +46,8 @@ struct QrnReader::Record : Qrn::TaskRecord
     qint32 groupsLeft = 0;
     // Facets of the last read that named a vertex outside the vertex list.
     int droppedFacets = 0;
+    // Whether the vertex block of the last file read is enciphered.
+    bool enciphered = false;
 };
 
 namespace {
@@ -89,7 +91,8 @@ bool QrnReader::Record::decipherCompressed(QryptoCipher &cipher, QByteArray &dat
 void QrnReader::Record::readVersion5(Qrn::ChunkReader &in, QVector<Vector3f> &vertices)
 {
     header.flags = in.readU8();
-    if (!(header.flags & Qrn::EncipheredFlag)) {
+    enciphered = header.flags & Qrn::EncipheredFlag;
+    if (!enciphered) {
         in.readVertexList(vertices);
         return;
     }
@@ -118,7 +121,8 @@ void QrnReader::Record::readVersion6(Qrn::ChunkReader &in, QVector<Vector3f> &ve
 {
     const quint32 flags = in.readU32();
     header.flags = quint16(flags & 7);
-    if (!(flags & Qrn::EncipheredFlag)) {
+    enciphered = flags & Qrn::EncipheredFlag;
+    if (!enciphered) {
         in.readVertexList(vertices);
         return;
     }
@@ -143,7 +147,8 @@ void QrnReader::Record::readVersion6(Qrn::ChunkReader &in, QVector<Vector3f> &ve
 void QrnReader::Record::readVersion7(Qrn::ChunkReader &in, QVector<Vector3f> &vertices)
 {
     header.cipherNid = in.readU16();
-    if (header.cipherNid != 0) {
+    enciphered = in.ok() && header.cipherNid != 0;
+    if (enciphered) {
         header.cipherFlags = in.readU16();
         header.digestNid = in.readU16();
         if (header.cipherFlags & QryptoCipher::Salt)
@@ -327,6 +332,11 @@ int QrnReader::droppedFacetCount() const
     return d->droppedFacets;
 }
 
+bool QrnReader::enciphered() const
+{
+    return d->enciphered;
+}
+
 QDataStream *QrnReader::stream()
 {
     return &d->stream;
@@ -340,6 +350,7 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
     d->stripsLeft = 0;
     d->groupsLeft = 0;
     d->droppedFacets = 0;
+    d->enciphered = false;
     try {
         QVector<Vector3f> vertices;
         StrippedFacets stripped;

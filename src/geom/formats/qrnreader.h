@@ -52,6 +52,10 @@ public:
     // out. 0 unless the read was Done.
     int droppedFacetCount() const;
 
+    // Whether the last file read has an enciphered vertex block (known once its flags or cipher
+    // field were read), which cannot be read without the key.
+    bool enciphered() const;
+
     // Reads the file to the end of its data and, on success, replaces mesh's content. Returns Done,
     // NotReadable, IncorrectFormat, CorruptedData or OutOfMemory (mesh cleared); any other failure leaves
     // mesh untouched. status() is Idle again afterwards. Holds the reader's mutex throughout. A null mesh
