@@ -1,4 +1,5 @@
 #include "io/gzipfile.h"
+#include "io/iolog.h"
 
 #include <QByteArray>
 
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -21,8 +23,17 @@ bool refusesReadWrite(QIODevice::OpenMode mode)
 {
     if ((mode & QIODevice::ReadWrite) != QIODevice::ReadWrite)
         return false;
-    qCritical("GZipFile.open does not support ReadWrite.");
+    qCCritical(lcIo, "GZipFile.open does not support ReadWrite.");
     return true;
+}
+
+// The text of a zlib failure: the system's own text when the file refused (a full disk, a
+// size limit), since zlib's then reads "file error" or names its descriptor; else zlib's.
+QString errorText(int code, int systemError, const char *zlibMessage)
+{
+    if (code == Z_ERRNO && systemError != 0)
+        return qt_error_string(systemError);
+    return QString::fromLatin1(zlibMessage);
 }
 
 } // namespace
@@ -123,7 +134,7 @@ bool GZipFile::open(int fd, OpenMode mode, FileHandleFlags handleFlags)
 bool GZipFile::attachStream()
 {
     if (isSequential() || !QFile::seek(0)) {
-        qCritical("GZipFile.open does not support streams.");
+        qCCritical(lcIo, "GZipFile.open does not support streams.");
         return false;
     }
     const char *zmode = isReadable() ? "rb" : (openMode() & Append) ? "ab" : "wb";
@@ -141,7 +152,7 @@ bool GZipFile::attachStream()
     gzbuffer(stream, unsigned(d->bufferSize));
     if (isWritable()) {
         if (gzsetparams(stream, d->level, d->strategy) != Z_OK)
-            qWarning("GZipFile.open invalid compression parameters.");
+            qCWarning(lcIo, "GZipFile.open invalid compression parameters.");
     } else if (gzdirect(stream) == 0) {
         // note: the whole content is inflated once so that size() and the progress drawn
         // from pos() are exact; readData stops at the first read that makes no progress.
@@ -164,8 +175,11 @@ bool GZipFile::attachStream()
 void GZipFile::close()
 {
     int result = Z_OK;
+    int systemError = 0;
     if (d->stream) {
+        errno = 0;
         result = gzclose(d->stream);
+        systemError = errno;
         d->stream = nullptr;
     }
     d->uncompressedSize = -1;
@@ -174,7 +188,7 @@ void GZipFile::close()
     const bool writing = isWritable();
     QFile::close();
     if (writing && result != Z_OK)
-        setErrorString(QString::fromLatin1(zError(result)));
+        setErrorString(errorText(result, systemError, zError(result)));
 }
 
 void GZipFile::updatePosition()
@@ -334,7 +348,13 @@ qint64 GZipFile::readData(char *data, qint64 maxSize)
         break;
     }
     updatePosition();
-    return got > 0 ? got : -1;
+    if (got > 0)
+        return got;
+    // The end of undamaged data reads as 0, as for a plain file; only a damaged or cut stream
+    // (a data error, a check or length mismatch, an unexpected end) reads as -1.
+    int code = Z_OK;
+    gzerror(d->stream, &code);
+    return code == Z_OK && gzeof(d->stream) ? 0 : -1;
 }
 
 qint64 GZipFile::readLineData(char *data, qint64 maxSize)
@@ -350,7 +370,7 @@ qint64 GZipFile::readLineData(char *data, qint64 maxSize)
         return -1;
     const qint64 length = qint64(gztell(d->stream)) - start;
     if (length < 0 || length >= room) {
-        qWarning("GZipFile.readLine length error 0 < %lld < %lld", length, room);
+        qCWarning(lcIo, "GZipFile.readLine length error 0 < %lld < %lld", length, room);
         return -1;
     }
     return data[length] == '\0' || data[length] == '\n' ? length : -1;
@@ -365,12 +385,15 @@ qint64 GZipFile::writeData(const char *data, qint64 len)
     qint64 written = 0;
     while (written < len) {
         const unsigned piece = unsigned(std::min(len - written, MaximumChunk));
+        errno = 0;
         const int n = gzwrite(d->stream, data + written, piece);
+        const int systemError = errno;
         if (n > 0)
             written += n;
         if (n < int(piece)) {
             int code = Z_OK;
-            setErrorString(QString::fromLatin1(gzerror(d->stream, &code)));
+            const char *message = gzerror(d->stream, &code);
+            setErrorString(errorText(code, systemError, message));
             break;
         }
     }

@@ -1,4 +1,5 @@
 #include "geom/formats/qrn.h"
+#include "geom/formats/formatslog.h"
 
 #include <QBuffer>
 #include <QtEndian>
@@ -222,7 +223,7 @@ QVector<Vector3f> decodeVertices(EncryptedVertices &block)
         return result;
     }
     block.state = -1;
-    qCritical("Qrn.EncryptedVertices decryption failed.");
+    qCCritical(lcQrn, "Qrn.EncryptedVertices decryption failed.");
     return QVector<Vector3f>();
 }
 
@@ -327,6 +328,15 @@ void ChunkReader::readVertexRecords(QVector<Vector3f> &vertices, qint64 n)
         m_pos += qint64(k) * VertexRecordSize;
         n -= k;
     }
+}
+
+bool ChunkReader::atCleanEnd()
+{
+    if (m_pos != m_end)
+        return false;
+    QIODevice *device = m_stream.device();
+    char byte;
+    return !device || device->read(&byte, 1) == 0;
 }
 
 // ChunkWriter
