@@ -284,6 +284,8 @@ public:
     // The picture of the current offscreen buffer, opaque RGB32; null when there is none.
     QImage grabOffscreenImage();
     void endOffscreenBuffer();
+    // The framebuffer object kept between grabs; null before the first grab or after a failure.
+    QGLFramebufferObject *offscreenFramebuffer() const { return m_offscreenFramebuffer; }
 
     // --- Picking: number the items 0..count-1 and draw them between the item marks ---
 
@@ -445,6 +447,7 @@ private:
     void createGLWindow(const QGLFormat &format);
     void cacheDriverFacts();
     void buildShaderPrograms();
+    void renderPasses();
     void applyViewState(const ViewState &state);
     ViewState interpolate(const ViewState &a, const ViewState &b, double t) const;
     QVector3D trackballPoint(const QPointF &point, bool clamp) const;
