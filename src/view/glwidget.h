@@ -334,6 +334,7 @@ public slots:
     void setAnimateZoom(bool enabled);
     void setAnimationDuration(int duration);
     void setAnimationEnabled(bool enabled);
+    // Shows or hides the axis overlay in the bottom-left corner from the next frame on.
     void setAxis3DEnabled(bool enabled);
     void setMultiSampling(bool enabled);
     void setSceneCenter(QVector3D center);
@@ -521,6 +522,7 @@ private:
     QColor m_backFillColor;
     QVector<GLuint> m_pickIds;
     bool m_pickingActive = false;
+    bool m_selectionEnded = false; // pickedItems has left GL selection mode
     QList<TextLabel *> m_textLabels;
     GLuint m_displayList = 0;
     QPoint m_lastPointerPosition;

@@ -71,6 +71,7 @@ void TestGLFrame::init()
     m_widget->setBackgroundTopColor(Background);
     m_widget->setBackgroundBottomColor(Background);
     m_widget->setEdgeColor(Qt::blue);
+    m_widget->setAxis3DEnabled(false); // its corner would cover the probes
     m_owner = new CubeOwner(m_widget);
     m_widget->resize(200, 200);
     m_widget->show();
