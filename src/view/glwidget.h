@@ -72,18 +72,18 @@ public:
     // wanted, keepInView, color, background and data; the view computes anchor and rect.
     struct TextLabel
     {
-        QString text;            // may hold several lines
-        QPointF position;        // window pixels, y downwards
-        int alignment = 0;       // Qt::Alignment flags about position
-        bool keepInView = false; // moved inside the view instead of being clipped
-        QColor color;            // invalid: defaultLabelColor
-        QBrush background;       // Qt::NoBrush: no box
-        QPointF anchor;          // computed: position after alignment
-        QRectF rect;             // computed: the text's bounds in window pixels
-        bool drawn = false;      // set once the text has been painted
-        QStringList texts;       // carried for the caller, never read by the view
-        QVector<double> values;  // carried for the caller, never read by the view
-        QVariant data;           // answered by textLabelDataAt; invalid when not set
+        QString text;                          // may hold several lines
+        QPointF position;                      // window pixels, y downwards
+        int alignment = 0;                     // Qt::Alignment flags about position
+        bool keepInView = false;               // moved inside the view instead of being clipped
+        QColor color;                          // invalid: defaultLabelColor
+        QBrush background = defaultLabelBrush; // Qt::NoBrush: no box
+        QPointF anchor;                        // computed: position after alignment
+        QRectF rect;                           // computed: the text's bounds in window pixels
+        bool drawn = false;                    // set once the text has been painted
+        QStringList texts;                     // carried for the caller, never read by the view
+        QVector<double> values;                // carried for the caller, never read by the view
+        QVariant data;                         // answered by textLabelDataAt; invalid when not set
     };
 
     // Defaults shared with the owner's settings and the preferences dialog.
