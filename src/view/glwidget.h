@@ -72,18 +72,18 @@ public:
     // wanted, keepInView, color, background and data; the view computes anchor and rect.
     struct TextLabel
     {
-        QString text;            // may hold several lines
-        QPointF position;        // window pixels, y downwards
-        int alignment = 0;       // Qt::Alignment flags about position
-        bool keepInView = false; // moved inside the view instead of being clipped
-        QColor color;            // invalid: defaultLabelColor
-        QBrush background;       // Qt::NoBrush: no box
-        QPointF anchor;          // computed: position after alignment
-        QRectF rect;             // computed: the text's bounds in window pixels
-        bool drawn = false;      // set once the text has been painted
-        QStringList texts;       // carried for the caller, never read by the view
-        QVector<double> values;  // carried for the caller, never read by the view
-        QVariant data;           // answered by textLabelDataAt; invalid when not set
+        QString text;                          // may hold several lines
+        QPointF position;                      // window pixels, y downwards
+        int alignment = 0;                     // Qt::Alignment flags about position
+        bool keepInView = false;               // moved inside the view instead of being clipped
+        QColor color;                          // invalid: defaultLabelColor
+        QBrush background = defaultLabelBrush; // Qt::NoBrush: no box
+        QPointF anchor;                        // computed: position after alignment
+        QRectF rect;                           // computed: the text's bounds in window pixels
+        bool drawn = false;                    // set once the text has been painted
+        QStringList texts;                     // carried for the caller, never read by the view
+        QVector<double> values;                // carried for the caller, never read by the view
+        QVariant data;                         // answered by textLabelDataAt; invalid when not set
     };
 
     // Defaults shared with the owner's settings and the preferences dialog.
@@ -284,6 +284,8 @@ public:
     // The picture of the current offscreen buffer, opaque RGB32; null when there is none.
     QImage grabOffscreenImage();
     void endOffscreenBuffer();
+    // The framebuffer object kept between grabs; null before the first grab or after a failure.
+    QGLFramebufferObject *offscreenFramebuffer() const { return m_offscreenFramebuffer; }
 
     // --- Picking: number the items 0..count-1 and draw them between the item marks ---
 
@@ -332,6 +334,7 @@ public slots:
     void setAnimateZoom(bool enabled);
     void setAnimationDuration(int duration);
     void setAnimationEnabled(bool enabled);
+    // Shows or hides the axis overlay in the bottom-left corner from the next frame on.
     void setAxis3DEnabled(bool enabled);
     void setMultiSampling(bool enabled);
     void setSceneCenter(QVector3D center);
@@ -445,6 +448,7 @@ private:
     void createGLWindow(const QGLFormat &format);
     void cacheDriverFacts();
     void buildShaderPrograms();
+    void renderPasses();
     void applyViewState(const ViewState &state);
     ViewState interpolate(const ViewState &a, const ViewState &b, double t) const;
     QVector3D trackballPoint(const QPointF &point, bool clamp) const;
@@ -518,6 +522,7 @@ private:
     QColor m_backFillColor;
     QVector<GLuint> m_pickIds;
     bool m_pickingActive = false;
+    bool m_selectionEnded = false; // pickedItems has left GL selection mode
     QList<TextLabel *> m_textLabels;
     GLuint m_displayList = 0;
     QPoint m_lastPointerPosition;
