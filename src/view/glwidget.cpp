@@ -386,6 +386,8 @@ GLWidget::GLWidget(QWidget *parent)
     makeCurrent();
     cacheDriverFacts();
     m_occlusionQueryAvailable = testOcclusionQuery();
+    // The test ran in a context of its own.
+    makeCurrent();
     if (!QGLFramebufferObject::hasOpenGLFramebufferBlit())
         qWarning("Frame buffer blitting is unsupported, performance will be affected");
 
