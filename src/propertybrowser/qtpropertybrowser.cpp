@@ -188,6 +188,12 @@ void QtTreePropertyBrowser::setResizeMode(ResizeMode mode)
         break;
     }
     m_treeWidget->header()->setSectionResizeMode(sectionMode);
+    // The header sizes its sections lazily, at the next layout; a switch to another mode before
+    // that would keep the old widths.
+    if (mode == ResizeToContents) {
+        for (int column = 0; column < m_treeWidget->columnCount(); ++column)
+            m_treeWidget->resizeColumnToContents(column);
+    }
 }
 
 bool QtTreePropertyBrowser::alternatingRowColors() const
