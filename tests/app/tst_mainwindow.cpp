@@ -193,7 +193,9 @@ void TestMainWindow::freshWindow()
     QVERIFY(!window.isBusy());
     QVERIFY(child<QProgressBar>(&window, "progressBar")->isHidden());
 
-    QVERIFY(child<GLWidget>(&window, "widget"));
+    auto *view = child<GLWidget>(&window, "widget");
+    QVERIFY(view);
+    QCOMPARE(view->standardViewIndex(view->cameraOrientation()), 7); // isometric
 
     QCOMPARE(menuTexts(window.menuBar()->actions()),
              (QStringList{"&File", "&Edit", "&Options", "&View", "&Help"}));
