@@ -1,12 +1,54 @@
 #include "app/application.h"
 
+#include "app/mainwindow.h"
 #include "batch/batchcommandline.h"
+
+#include <QFileOpenEvent>
 
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {}
 
 Application::~Application() = default;
+
+bool Application::event(QEvent *event)
+{
+    if (event->type() == QEvent::FileOpen) {
+        openFile(static_cast<QFileOpenEvent *>(event)->file());
+        return true;
+    }
+    return QApplication::event(event);
+}
+
+void Application::openFile(const QString &name)
+{
+    // The file from the system wins over the command line's: a window shown for it must not
+    // replace it with the command-line argument.
+    MainWindow::dropCommandLineFile();
+    MainWindow *target = nullptr;
+    const QWidgetList widgets = topLevelWidgets();
+    for (QWidget *widget : widgets) {
+        auto *window = qobject_cast<MainWindow *>(widget);
+        if (window && !window->hasCurrentFile() && !window->isBusy()) {
+            target = window;
+            break;
+        }
+    }
+    if (target) {
+        // A closed window that receives a file comes back, so the file is not opened unseen.
+        target->show();
+        target->raise();
+        target->activateWindow();
+        target->openFile(name);
+        return;
+    }
+    // Lives until the process ends, like every window the user has not closed.
+    auto *window = new MainWindow;
+    window->openFile(name);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 bool Application::needsWindowlessPlatform(const QStringList &arguments, const QByteArray &platformVariable)
 {

@@ -2,7 +2,8 @@
 
 #include <QApplication>
 
-// The program's application object.
+// The program's application object. It hands files that the system asks to open to a main
+// window.
 class Application : public QApplication
 {
     Q_OBJECT
@@ -22,4 +23,13 @@ public:
     static void quietenWindowlessRun(int argc, char **argv);
     // The decision above as a pure function of the arguments and the value of QT_QPA_PLATFORM.
     static bool needsWindowlessPlatform(const QStringList &arguments, const QByteArray &platformVariable);
+
+protected:
+    // Consumes QEvent::FileOpen and opens its file (openFile); everything else goes to the base.
+    bool event(QEvent *event) override;
+
+private:
+    // Opens name in the first main window that has no file and is not busy with a file
+    // operation, or else in a new window; the window is shown and raised.
+    void openFile(const QString &name);
 };

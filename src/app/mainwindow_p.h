@@ -1,0 +1,70 @@
+#pragma once
+
+#include "geom/core/cuboid.h"
+#include "geom/core/vector3f.h"
+
+#include <QByteArray>
+#include <QMatrix4x4>
+#include <QString>
+#include <QVector>
+
+#include <array>
+
+class ExportSlicesDialog;
+class NewsDialog;
+class PreferencesDialog;
+class QAction;
+class QFileSystemWatcher;
+class QObject;
+class QProgressBar;
+class QProgressDialog;
+class QSlider;
+class QToolButton;
+class QUndoStack;
+class QtProperty;
+class QtStringPropertyManager;
+
+namespace geom {
+class StlMesh;
+}
+
+// The main window's data. Pointers to QObjects are children of the window; the mesh is owned.
+struct MainWindowPrivate
+{
+    static constexpr int recentFileCount = 5;
+
+    QObject *shortcutFilter = nullptr;
+    QSlider *clipSlider = nullptr;
+    QToolButton *clipToggle = nullptr;
+    ExportSlicesDialog *exportSlicesDialog = nullptr;
+    PreferencesDialog *preferencesDialog = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QProgressDialog *progressDialog = nullptr;
+    QtStringPropertyManager *propertyManager = nullptr;
+    // The information rows: per axis X, Y, Z the axis row and its Delta, Min and Max rows.
+    std::array<QtProperty *, 3> axisProperties{};
+    std::array<QtProperty *, 3> deltaProperties{};
+    std::array<QtProperty *, 3> minProperties{};
+    std::array<QtProperty *, 3> maxProperties{};
+    QtProperty *trianglesProperty = nullptr;
+    QtProperty *surfaceAreaProperty = nullptr;
+    QtProperty *volumeProperty = nullptr;
+    QtProperty *fileProperty = nullptr;
+    QtProperty *fileSizeProperty = nullptr;
+    QtProperty *fileDateProperty = nullptr;
+    QByteArray defaultLayout;
+    QString baseTitle;
+    std::array<QAction *, recentFileCount> recentFileActions{};
+    QFileSystemWatcher *fileSystemWatcher = nullptr;
+    geom::Cuboid sceneBounds;
+    double sceneRadius = 0;
+    QByteArray headerBytes;
+    geom::StlMesh *mesh = nullptr;
+    QMatrix4x4 modelMatrix;
+    QUndoStack *undoStack = nullptr;
+    QString currentFile;
+    NewsDialog *newsDialog = nullptr;
+    geom::Vector3f hoverPoint{0, 0, 0};
+    QVector<geom::Vector3f> rulerPoints;
+    double rulerDistance = 0;
+};
