@@ -153,7 +153,8 @@ Mesh subdivide(const Mesh &in)
     };
     out.facets.reserve(4 * in.facets.size());
     for (const auto &f : in.facets) {
-        const std::uint32_t ab = edgePoint(f[0], f[1]), bc = edgePoint(f[1], f[2]), ca = edgePoint(f[2], f[0]);
+        const std::uint32_t ab = edgePoint(f[0], f[1]), bc = edgePoint(f[1], f[2]),
+                            ca = edgePoint(f[2], f[0]);
         out.facets.push_back({f[0], ab, ca});
         out.facets.push_back({ab, f[1], bc});
         out.facets.push_back({ca, bc, f[2]});
