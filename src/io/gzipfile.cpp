@@ -29,6 +29,15 @@ bool refusesReadWrite(QIODevice::OpenMode mode)
     return true;
 }
 
+// The text of a zlib failure: the system's own text when the file refused (a full disk, a
+// size limit), since zlib's then reads "file error" or names its descriptor; else zlib's.
+QString errorText(int code, int systemError, const char *zlibMessage)
+{
+    if (code == Z_ERRNO && systemError != 0)
+        return qt_error_string(systemError);
+    return QString::fromLatin1(zlibMessage);
+}
+
 } // namespace
 
 struct GZipFile::Private
@@ -36,6 +45,8 @@ struct GZipFile::Private
     // Reading: zlib's stream. Writing: the block deflater, which uses several processors.
     gzFile stream = nullptr;
     std::unique_ptr<BlockDeflater> deflater;
+    // The system's error of a failed write of compressed data (a full disk), else 0.
+    int writeError = 0;
     int strategy = Z_DEFAULT_STRATEGY;
     int bufferSize = std::max(MinimumBufferSize, DefaultBufferSize);
     int level = Z_DEFAULT_COMPRESSION;
@@ -134,15 +145,18 @@ bool GZipFile::attachStream()
     }
     if (isWritable()) {
         // Append mode writes at the end on its own; a new member starts there.
+        d->writeError = 0;
         const int fd = handle();
         d->deflater.reset(new BlockDeflater(
-            [fd](const char *data, size_t size) {
+            [fd, this](const char *data, size_t size) {
                 while (size > 0) {
                     const ssize_t n = ::write(fd, data, size);
                     if (n < 0 && errno == EINTR)
                         continue;
-                    if (n <= 0)
+                    if (n <= 0) {
+                        d->writeError = n < 0 ? errno : ENOSPC;
                         return false;
+                    }
                     data += n;
                     size -= size_t(n);
                 }
@@ -189,14 +203,17 @@ bool GZipFile::attachStream()
 void GZipFile::close()
 {
     int result = Z_OK;
+    int systemError = 0;
     QString failure;
     if (d->stream) {
+        errno = 0;
         result = gzclose(d->stream);
+        systemError = errno;
         d->stream = nullptr;
     }
     if (d->deflater) {
         if (!d->deflater->finish())
-            failure = QString::fromLatin1(d->deflater->error());
+            failure = writeFailure();
         d->deflater.reset();
     }
     d->uncompressedSize = -1;
@@ -205,9 +222,17 @@ void GZipFile::close()
     const bool writing = isWritable();
     QFile::close();
     if (writing && result != Z_OK)
-        setErrorString(QString::fromLatin1(zError(result)));
+        setErrorString(errorText(result, systemError, zError(result)));
     if (!failure.isEmpty())
         setErrorString(failure);
+}
+
+QString GZipFile::writeFailure() const
+{
+    if (d->writeError != 0)
+        return qt_error_string(d->writeError);
+    const char *message = d->deflater ? d->deflater->error() : nullptr;
+    return QString::fromLatin1(message ? message : "write failed");
 }
 
 void GZipFile::updatePosition()
@@ -393,7 +418,13 @@ qint64 GZipFile::readData(char *data, qint64 maxSize)
         break;
     }
     updatePosition();
-    return got > 0 ? got : -1;
+    if (got > 0)
+        return got;
+    // The end of undamaged data reads as 0, as for a plain file; only a damaged or cut stream
+    // (a data error, a check or length mismatch, an unexpected end) reads as -1.
+    int code = Z_OK;
+    gzerror(d->stream, &code);
+    return code == Z_OK && gzeof(d->stream) ? 0 : -1;
 }
 
 qint64 GZipFile::readLineData(char *data, qint64 maxSize)
@@ -429,6 +460,6 @@ qint64 GZipFile::writeData(const char *data, qint64 len)
     updatePosition();
     if (written)
         return len;
-    setErrorString(QString::fromLatin1(d->deflater->error()));
+    setErrorString(writeFailure());
     return -1;
 }
