@@ -4,7 +4,7 @@
 # medians printed. Every input is timed with all cores, pinned to 2 cores and to 1 core (taskset),
 # and with all cores while as many busy loops as cores run.
 #
-#   bench/bench_real.sh [-r RUNS] [-i "INPUTS"] [-c "MODES"] [-b BUILD] [-q QUARN]
+#   bench/bench_real.sh [-h] [-r RUNS] [-i "INPUTS"] [-c "MODES"] [-b BUILD] [-q QUARN]
 #
 #   INPUTS  of torus shuffled bunny2 bunny3 torus10m (default: torus shuffled bunny2 bunny3)
 #           torus: generated torus of 1 M triangles; shuffled: the same with shuffled facets;
@@ -23,13 +23,14 @@ inputs="torus shuffled bunny2 bunny3"
 modes="all 2 1 loaded"
 build=$root/build
 quarn=
-while getopts "r:i:c:b:q:" option; do
+while getopts "hr:i:c:b:q:" option; do
     case $option in
     r) runs=$OPTARG ;;
     i) inputs=$OPTARG ;;
     c) modes=$OPTARG ;;
     b) build=$(cd "$OPTARG" && pwd) ;;
     q) quarn=$OPTARG ;;
+    h) sed -n '2,17p' "$0"; exit 0 ;;
     *) sed -n '2,17p' "$0" >&2; exit 2 ;;
     esac
 done
