@@ -231,8 +231,10 @@ bool BlockDeflater::Private::submit(bool last)
     }
 
     inFlight.push_back(block);
-    startWorkers();
-    if (threads <= 1) {
+    // A member of one block (a small file) is deflated here: workers would cost more.
+    if (!(last && workers.empty()))
+        startWorkers();
+    if (threads <= 1 || workers.empty()) {
         deflateBlock(*block);
         block->done = true;
         return drain(0);
