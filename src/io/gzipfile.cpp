@@ -1,6 +1,8 @@
 #include "io/gzipfile.h"
 #include "io/iolog.h"
 
+#include "io/blockdeflater.h"
+
 #include <QByteArray>
 
 #include <zlib.h>
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -40,7 +43,11 @@ QString errorText(int code, int systemError, const char *zlibMessage)
 
 struct GZipFile::Private
 {
+    // Reading: zlib's stream. Writing: the block deflater, which uses several processors.
     gzFile stream = nullptr;
+    std::unique_ptr<BlockDeflater> deflater;
+    // The system's error of a failed write of compressed data (a full disk), else 0.
+    int writeError = 0;
     int strategy = Z_DEFAULT_STRATEGY;
     int bufferSize = std::max(MinimumBufferSize, DefaultBufferSize);
     int level = Z_DEFAULT_COMPRESSION;
@@ -137,7 +144,32 @@ bool GZipFile::attachStream()
         qCCritical(lcIo, "GZipFile.open does not support streams.");
         return false;
     }
-    const char *zmode = isReadable() ? "rb" : (openMode() & Append) ? "ab" : "wb";
+    if (isWritable()) {
+        // Append mode writes at the end on its own; a new member starts there.
+        d->writeError = 0;
+        const int fd = handle();
+        d->deflater.reset(new BlockDeflater(
+            [fd, this](const char *data, size_t size) {
+                while (size > 0) {
+                    const ssize_t n = ::write(fd, data, size);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n <= 0) {
+                        d->writeError = n < 0 ? errno : ENOSPC;
+                        return false;
+                    }
+                    data += n;
+                    size -= size_t(n);
+                }
+                return true;
+            },
+            d->level, d->strategy));
+        d->uncompressedSize = QFile::size();
+        updatePosition();
+        QIODevice::seek(0);
+        return true;
+    }
+    const char *zmode = "rb";
     // zlib closes the duplicate with its stream; the file keeps and closes its own descriptor.
     const int fd = ::dup(handle());
     if (fd < 0)
@@ -150,10 +182,7 @@ bool GZipFile::attachStream()
     d->stream = stream;
     d->uncompressedSize = QFile::size();
     gzbuffer(stream, unsigned(d->bufferSize));
-    if (isWritable()) {
-        if (gzsetparams(stream, d->level, d->strategy) != Z_OK)
-            qCWarning(lcIo, "GZipFile.open invalid compression parameters.");
-    } else if (gzdirect(stream) == 0) {
+    if (gzdirect(stream) == 0) {
         // note: the whole content is inflated once so that size() and the progress drawn
         // from pos() are exact; readData stops at the first read that makes no progress.
         QByteArray scratch(d->bufferSize, Qt::Uninitialized);
@@ -176,11 +205,17 @@ void GZipFile::close()
 {
     int result = Z_OK;
     int systemError = 0;
+    QString failure;
     if (d->stream) {
         errno = 0;
         result = gzclose(d->stream);
         systemError = errno;
         d->stream = nullptr;
+    }
+    if (d->deflater) {
+        if (!d->deflater->finish())
+            failure = writeFailure();
+        d->deflater.reset();
     }
     d->uncompressedSize = -1;
     d->streamPosition = 0;
@@ -189,11 +224,24 @@ void GZipFile::close()
     QFile::close();
     if (writing && result != Z_OK)
         setErrorString(errorText(result, systemError, zError(result)));
+    if (!failure.isEmpty())
+        setErrorString(failure);
+}
+
+QString GZipFile::writeFailure() const
+{
+    if (d->writeError != 0)
+        return qt_error_string(d->writeError);
+    const char *message = d->deflater ? d->deflater->error() : nullptr;
+    return QString::fromLatin1(message ? message : "write failed");
 }
 
 void GZipFile::updatePosition()
 {
-    d->streamPosition = d->stream ? qint64(gztell(d->stream)) : 0;
+    if (d->deflater)
+        d->streamPosition = qint64(d->deflater->consumed());
+    else
+        d->streamPosition = d->stream ? qint64(gztell(d->stream)) : 0;
 }
 
 qint64 GZipFile::streamPosition() const
@@ -218,6 +266,23 @@ qint64 GZipFile::size() const
 
 bool GZipFile::seek(qint64 target)
 {
+    if (d->deflater) {
+        // As zlib does: a write moves forwards only, over zeros.
+        const qint64 gap = target - streamPosition();
+        if (gap < 0)
+            return false;
+        const QByteArray zeros(int(std::min<qint64>(gap, 65536)), '\0');
+        for (qint64 left = gap; left > 0;) {
+            const qint64 piece = std::min<qint64>(left, zeros.size());
+            if (!d->deflater->write(zeros.constData(), size_t(piece))) {
+                updatePosition();
+                return false;
+            }
+            left -= piece;
+        }
+        updatePosition();
+        return QIODevice::seek(target);
+    }
     if (!d->stream) {
         if (d->opening || !isOpen())
             return QFile::seek(target);
@@ -265,6 +330,12 @@ bool GZipFile::canReadLine() const
 
 bool GZipFile::flush()
 {
+    if (d->deflater) {
+        const bool flushed = d->deflater->flush();
+        if (!flushed)
+            setErrorString(QString::fromLatin1(d->deflater->error()));
+        return flushed;
+    }
     if (!d->stream)
         return false;
     const bool flushed = gzflush(d->stream, Z_SYNC_FLUSH) == Z_OK;
@@ -299,8 +370,8 @@ int GZipFile::setCompression(int level, int strategy)
 {
     d->level = level > 9 ? 9 : level < 0 ? Z_DEFAULT_COMPRESSION : level;
     d->strategy = strategy;
-    if (d->stream && isWritable())
-        return gzsetparams(d->stream, d->level, d->strategy);
+    if (d->deflater && isWritable())
+        return d->deflater->setParams(d->level, d->strategy) ? Z_OK : Z_STREAM_ERROR;
     return 0;
 }
 
@@ -378,25 +449,18 @@ qint64 GZipFile::readLineData(char *data, qint64 maxSize)
 
 qint64 GZipFile::writeData(const char *data, qint64 len)
 {
-    if (!d->stream) {
+    if (!d->deflater) {
         setErrorString(tr("No gzip stream attached"));
         return -1;
     }
-    qint64 written = 0;
-    while (written < len) {
-        const unsigned piece = unsigned(std::min(len - written, MaximumChunk));
-        errno = 0;
-        const int n = gzwrite(d->stream, data + written, piece);
-        const int systemError = errno;
-        if (n > 0)
-            written += n;
-        if (n < int(piece)) {
-            int code = Z_OK;
-            const char *message = gzerror(d->stream, &code);
-            setErrorString(errorText(code, systemError, message));
-            break;
-        }
-    }
+    if (len <= 0)
+        return 0;
+    // note: the deflater takes every byte into its current block before it fails on a later
+    // block, so a failure counts the whole request as not written.
+    const bool written = d->deflater->write(data, size_t(len));
     updatePosition();
-    return written > 0 || len <= 0 ? written : -1;
+    if (written)
+        return len;
+    setErrorString(writeFailure());
+    return -1;
 }

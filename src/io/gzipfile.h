@@ -76,6 +76,8 @@ private:
     bool openHandle(OpenMode mode, OpenFile openFile);
     bool attachStream();
     void updatePosition();
+    // The message of a failed write: the system's for a failed file write, else the deflater's.
+    QString writeFailure() const;
     qint64 streamPosition() const;
 
     Private *d;

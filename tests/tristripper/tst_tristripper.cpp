@@ -192,6 +192,8 @@ private slots:
     void largeIndicesKeepTheResult();
     void repeatedCallSameResult();
     void threadsGiveTheSameResult();
+    void goldenStrips_data();
+    void goldenStrips();
     void nullResultPointerThrows();
 };
 
@@ -600,6 +602,77 @@ void TestTriStripper::threadsGiveTheSameResult()
         QCOMPARE(first, expected);
     }
     QVERIFY(expand(stripped(indices)) == trianglesOf(indices));
+}
+
+// A large, irregular input: a grid with random holes, its triangles in a shuffled order with rotated
+// corners, and the awkward pieces appended. The permutation is spelled out here, so the input is the
+// same with every standard library.
+index_list irregular(int w, int h, unsigned seed, bool holes = true)
+{
+    std::mt19937 random(seed);
+    const index_list full = grid(w, h, false);
+    std::vector<std::array<Index, 3>> tris;
+    for (size_t k = 0; k + 2 < full.size(); k += 3) {
+        if (!holes || random() % 16 != 0)
+            tris.push_back({full[k], full[k + 1], full[k + 2]});
+    }
+    for (size_t i = tris.size(); i > 1; --i)
+        std::swap(tris[i - 1], tris[random() % i]);
+    index_list out;
+    for (auto t : tris) {
+        std::rotate(t.begin(), t.begin() + random() % 3, t.end());
+        out.insert(out.end(), t.begin(), t.end());
+    }
+    const Index base = Index((w + 1) * (h + 1));
+    for (Index v : awkward())
+        out.push_back(v + base);
+    return out;
+}
+
+// FNV-1a over every primitive's type, length and indices.
+quint64 fingerprint(const primitive_vector &primitives)
+{
+    quint64 hash = 14695981039346656037ull;
+    const auto mix = [&hash](quint64 value) {
+        for (int byte = 0; byte < 8; ++byte) {
+            hash ^= (value >> (8 * byte)) & 0xFF;
+            hash *= 1099511628211ull;
+        }
+    };
+    for (const primitive &p : primitives) {
+        mix(p.type);
+        mix(p.indices.size());
+        for (Index v : p.indices)
+            mix(v);
+    }
+    return hash;
+}
+
+void TestTriStripper::goldenStrips_data()
+{
+    QTest::addColumn<index_list>("indices");
+    QTest::addColumn<quint64>("expected");
+
+    // Large enough for the threaded graph build (the first) and the heap worker (both); the
+    // fingerprints are those of the stripper's fixed output, which faster code must keep.
+    QTest::newRow("irregular 140 x 130") << irregular(140, 130, 21) << quint64(5326821448297915410ull);
+    QTest::newRow("shuffled grid 100 x 90")
+        << irregular(100, 90, 22, false) << quint64(17634897276385823478ull);
+}
+
+void TestTriStripper::goldenStrips()
+{
+    QFETCH(index_list, indices);
+    QFETCH(quint64, expected);
+    const std::vector<quint32> narrow(indices.begin(), indices.end());
+    for (unsigned threads : {0u, 1u, 2u}) {
+        tri_stripper stripper(narrow, threads);
+        primitive_vector out;
+        stripper.strip(&out);
+        QCOMPARE(fingerprint(out), expected);
+        if (threads == 1)
+            QVERIFY(expand(out) == trianglesOf(indices));
+    }
 }
 
 void TestTriStripper::nullResultPointerThrows()

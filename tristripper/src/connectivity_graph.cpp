@@ -1,5 +1,7 @@
 #include "detail/connectivity_graph.h"
 
+#include "detail/processors.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -31,7 +33,7 @@ unsigned chunk_count(std::size_t Triangles, unsigned Requested)
         return Requested;
     if (Triangles < parallel_threshold)
         return 1;
-    return std::max(1u, std::min(max_chunks, std::thread::hardware_concurrency()));
+    return std::max(1u, std::min(max_chunks, usable_processors()));
 }
 
 // The start of chunk Chunk of Chunks equal chunks of [0, Total).
@@ -92,8 +94,8 @@ struct edge_entry
 // v - 1 ends.
 struct edge_table
 {
-    std::vector<std::uint32_t> End;
-    std::vector<edge_entry> Edges;
+    large_vector<std::uint32_t> End;
+    large_vector<edge_entry> Edges;
 
     edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks);
 
@@ -125,7 +127,7 @@ edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCoun
     const std::size_t n = Triangles.size();
     const std::size_t V = VertexCount;
     // Per chunk and vertex: first the chunk's edge count, then where its next edge goes.
-    std::vector<std::uint32_t> Cursor(Chunks * V, 0);
+    large_vector<std::uint32_t> Cursor(Chunks * V, 0);
     run_chunks(Chunks, [&](unsigned Chunk) {
         std::uint32_t *const Count = Cursor.data() + Chunk * V;
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
@@ -176,7 +178,7 @@ edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCoun
             Edges[Next[t.c]++] = {t.a, Triangle};
         }
     });
-    std::vector<std::uint32_t>().swap(Cursor);
+    large_vector<std::uint32_t>().swap(Cursor);
 
     run_chunks(Chunks, [&](unsigned Chunk) {
         const auto BySecond = [](const edge_entry &x, const edge_entry &y) { return x.second < y.second; };

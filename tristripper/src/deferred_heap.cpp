@@ -4,17 +4,19 @@ namespace tristripper {
 namespace detail {
 namespace {
 
-// Waiting without a sleep: the other side is expected to catch up within microseconds, so a
-// while of busy waiting comes before giving the processor away.
-void back_off(unsigned &Rounds)
+// How long a waiting side spins before it blocks. The other side usually catches up within
+// microseconds when it has a processor of its own; when the two share one (a pinned or busy
+// machine), spinning only takes time from the side that is waited for, so the spin stays short.
+constexpr unsigned spin_rounds = 256;
+// A blocked worker is woken for this many queued operations; fewer are cheaper to apply on the
+// calling thread at the next sync than a wake-up is.
+constexpr std::uint64_t wake_backlog = 2048;
+
+void pause()
 {
-    if (++Rounds < 4096) {
 #if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
+    __builtin_ia32_pause();
 #endif
-        return;
-    }
-    std::this_thread::yield();
 }
 
 } // namespace
@@ -102,7 +104,28 @@ void deferred_heap::queue(operation Op)
     // note: publishing every operation would move the counter's cache line between the two
     // threads each time; batches keep the worker busy at a fraction of that cost.
     if (m_Queued % publish_batch == 0)
-        m_Published.store(m_Queued, std::memory_order_release);
+        publish(false);
+}
+
+void deferred_heap::publish(bool Wake)
+{
+    // note: sequentially consistent on both sides: either the worker sees the new count before
+    // it blocks, or this side sees that it blocks and wakes it.
+    m_Published.store(m_Queued, std::memory_order_seq_cst);
+    if (m_WorkerWaits.load(std::memory_order_seq_cst) &&
+        (Wake || m_Queued - m_Applied.load(std::memory_order_relaxed) >= wake_backlog)) {
+        std::lock_guard<std::mutex> Lock(m_Mutex);
+        m_WorkerWake.notify_one();
+    }
+}
+
+void deferred_heap::hand_back(std::uint64_t Applied)
+{
+    m_Applied.store(Applied, std::memory_order_seq_cst);
+    if (m_CallerWaits.load(std::memory_order_seq_cst)) {
+        std::lock_guard<std::mutex> Lock(m_Mutex);
+        m_CallerWake.notify_one();
+    }
 }
 
 void deferred_heap::start_worker()
@@ -117,6 +140,8 @@ void deferred_heap::start_worker()
     m_Applied.store(0, std::memory_order_relaxed);
     m_Stop.store(false, std::memory_order_relaxed);
     m_Failed.store(false, std::memory_order_relaxed);
+    m_WorkerWaits.store(false, std::memory_order_relaxed);
+    m_CallerWaits.store(false, std::memory_order_relaxed);
     m_Failure = nullptr;
     try {
         m_Worker = std::thread(&deferred_heap::run_worker, this);
@@ -138,33 +163,59 @@ void deferred_heap::run_worker()
                     ++Applied;
                     // Hands back room in the ring now and then, not only at the end of a batch.
                     if (Applied % 256 == 0)
-                        m_Applied.store(Applied, std::memory_order_release);
+                        hand_back(Applied);
                 } while (Applied != Published);
-                m_Applied.store(Applied, std::memory_order_release);
+                hand_back(Applied);
                 Rounds = 0;
                 continue;
             }
             if (m_Stop.load(std::memory_order_acquire) &&
                 Applied == m_Published.load(std::memory_order_acquire))
                 return;
-            back_off(Rounds);
+            if (++Rounds < spin_rounds) {
+                pause();
+                continue;
+            }
+            std::unique_lock<std::mutex> Lock(m_Mutex);
+            m_WorkerWaits.store(true, std::memory_order_seq_cst);
+            m_WorkerWake.wait(Lock, [&] {
+                return m_Published.load(std::memory_order_seq_cst) !=
+                           m_Applied.load(std::memory_order_seq_cst) ||
+                       m_Stop.load(std::memory_order_seq_cst);
+            });
+            m_WorkerWaits.store(false, std::memory_order_relaxed);
+            // The caller may have applied operations itself meanwhile (see sync).
+            Applied = m_Applied.load(std::memory_order_relaxed);
+            Rounds = 0;
         }
     } catch (...) {
         m_Failure = std::current_exception();
-        m_Failed.store(true, std::memory_order_release);
+        std::lock_guard<std::mutex> Lock(m_Mutex);
+        m_Failed.store(true, std::memory_order_seq_cst);
+        m_CallerWake.notify_one();
     }
 }
 
 void deferred_heap::wait_until_applied(std::uint64_t Count)
 {
-    m_Published.store(m_Queued, std::memory_order_release);
+    publish(true);
     unsigned Rounds = 0;
     while (m_Applied.load(std::memory_order_acquire) < Count) {
         if (m_Failed.load(std::memory_order_acquire)) {
             end_worker();
             std::rethrow_exception(m_Failure);
         }
-        back_off(Rounds);
+        if (++Rounds < spin_rounds) {
+            pause();
+            continue;
+        }
+        std::unique_lock<std::mutex> Lock(m_Mutex);
+        m_CallerWaits.store(true, std::memory_order_seq_cst);
+        m_CallerWake.wait(Lock, [&] {
+            return m_Applied.load(std::memory_order_seq_cst) >= Count ||
+                   m_Failed.load(std::memory_order_seq_cst);
+        });
+        m_CallerWaits.store(false, std::memory_order_relaxed);
     }
 }
 
@@ -172,8 +223,27 @@ void deferred_heap::sync()
 {
     if (!m_Worker.joinable())
         return;
-    wait_until_applied(m_Queued);
+    if (!apply_while_worker_waits())
+        wait_until_applied(m_Queued);
     m_KnownApplied = m_Queued;
+}
+
+bool deferred_heap::apply_while_worker_waits()
+{
+    // note: a blocked worker would first have to be woken, which costs more than the few
+    // operations queued since; it cannot leave its wait while this side holds the mutex, and it
+    // takes up the counts this side leaves when it wakes.
+    if (!m_WorkerWaits.load(std::memory_order_seq_cst))
+        return false;
+    std::lock_guard<std::mutex> Lock(m_Mutex);
+    if (!m_WorkerWaits.load(std::memory_order_seq_cst) || m_Failed.load(std::memory_order_seq_cst))
+        return false;
+    std::uint64_t Applied = m_Applied.load(std::memory_order_seq_cst);
+    for (; Applied != m_Queued; ++Applied)
+        apply(m_Ring[Applied % ring_size]);
+    m_Published.store(m_Queued, std::memory_order_seq_cst);
+    m_Applied.store(m_Queued, std::memory_order_seq_cst);
+    return true;
 }
 
 void deferred_heap::stop_worker()
@@ -190,7 +260,11 @@ void deferred_heap::end_worker() noexcept
     if (!m_Worker.joinable())
         return;
     m_Published.store(m_Queued, std::memory_order_release);
-    m_Stop.store(true, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> Lock(m_Mutex);
+        m_Stop.store(true, std::memory_order_seq_cst);
+        m_WorkerWake.notify_one();
+    }
     m_Worker.join();
 }
 

@@ -1,5 +1,7 @@
 #include "tri_stripper.h"
 
+#include "detail/processors.h"
+
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -106,7 +108,7 @@ bool tri_stripper::use_worker() const
     // note: below this size a second thread costs more than the heap work it takes over.
     constexpr std::size_t worker_threshold = 1 << 14;
     if (m_Threads == 0)
-        return m_Triangles.size() >= worker_threshold && std::thread::hardware_concurrency() > 1;
+        return m_Triangles.size() >= worker_threshold && detail::usable_processors() > 1;
     return m_Threads > 1;
 }
 

@@ -3,10 +3,12 @@
 #include "detail/heap_array.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -75,15 +77,23 @@ private:
     static constexpr std::uint64_t publish_batch = 64;
 
     void queue(operation Op);
+    // Makes the queued operations visible to the worker; wakes it when it blocks and Wake is set or
+    // enough work waits.
+    void publish(bool Wake);
+    // Worker side: reports Applied operations done and wakes a caller that blocks on them.
+    void hand_back(std::uint64_t Applied);
     void apply(const operation &Op);
     void run_worker();
     void wait_until_applied(std::uint64_t Count);
+    // Applies the queued operations on the calling thread when the worker blocks with nothing
+    // left to do; false (and nothing done) otherwise.
+    bool apply_while_worker_waits();
     void end_worker() noexcept;
 
     // note: what the worker writes lies on cache lines of its own, apart from what the caller
     // writes and reads on every operation; shared lines would travel between the processors.
-    std::vector<key_type> m_Keys;
-    std::vector<unsigned char> m_Present;
+    large_vector<key_type> m_Keys;
+    large_vector<unsigned char> m_Present;
     std::unique_ptr<operation[]> m_Ring;
     std::thread m_Worker;
     std::uint64_t m_Queued = 0;
@@ -95,6 +105,12 @@ private:
     alignas(64) std::atomic<bool> m_Stop{false};
     std::atomic<bool> m_Failed{false};
     std::exception_ptr m_Failure;
+    // Each side spins briefly, then blocks; the flags tell the other side to wake it.
+    alignas(64) std::mutex m_Mutex;
+    std::condition_variable m_WorkerWake;
+    std::condition_variable m_CallerWake;
+    std::atomic<bool> m_WorkerWaits{false};
+    std::atomic<bool> m_CallerWaits{false};
 };
 
 } // namespace detail

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detail/check.h"
+#include "detail/large_allocator.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -143,8 +144,8 @@ private:
         return nb_nodes;
     }
 
-    std::vector<node> m_Nodes;
-    std::vector<arc> m_Arcs;
+    large_vector<node> m_Nodes;
+    large_vector<arc> m_Arcs;
 };
 
 } // namespace detail

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detail/check.h"
+#include "detail/large_allocator.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -170,8 +171,8 @@ private:
         Position[Moving.m_Id] = static_cast<id_type>(p);
     }
 
-    std::vector<heap_entry> m_Heap;
-    std::vector<id_type> m_Position;
+    large_vector<heap_entry> m_Heap;
+    large_vector<id_type> m_Position;
     bool m_Locked = false;
 };
 

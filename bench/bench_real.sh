@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Times the batch program end to end on real and generated meshes: `quarn --headless -compress`
+# beside `gzip -6`, and `-decompress` beside `gzip -d`, on the same STL file, runs interleaved,
+# medians printed. Every input is timed with all cores, pinned to 2 cores and to 1 core (taskset),
+# and with all cores while as many busy loops as cores run.
+#
+#   bench/bench_real.sh [-h] [-r RUNS] [-i "INPUTS"] [-c "MODES"] [-b BUILD] [-q QUARN]
+#
+#   INPUTS  of torus shuffled bunny2 bunny3 torus10m (default: torus shuffled bunny2 bunny3)
+#           torus: generated torus of 1 M triangles; shuffled: the same with shuffled facets;
+#           bunny2 / bunny3: the bunny of the npm package stl-models subdivided twice (1.1 M) and
+#           three times (4.4 M) by Loop's scheme; torus10m: a torus of 10 M triangles
+#   MODES   of all 2 1 loaded (default: all 2 1 loaded)
+#   RUNS    runs per figure (default 5); BUILD the build tree (default build); QUARN the program
+#           (default BUILD/src/app/quarn)
+#
+# The inputs are made once into BUILD/bench-data; the bunny is installed there with npm when it is
+# missing. Nothing is written into the source tree.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+runs=5
+inputs="torus shuffled bunny2 bunny3"
+modes="all 2 1 loaded"
+build=$root/build
+quarn=
+while getopts "hr:i:c:b:q:" option; do
+    case $option in
+    r) runs=$OPTARG ;;
+    i) inputs=$OPTARG ;;
+    c) modes=$OPTARG ;;
+    b) build=$(cd "$OPTARG" && pwd) ;;
+    q) quarn=$OPTARG ;;
+    h) sed -n '2,17p' "$0"; exit 0 ;;
+    *) sed -n '2,17p' "$0" >&2; exit 2 ;;
+    esac
+done
+quarn=${quarn:-$build/src/app/quarn}
+meshgen=$build/bench/bench_meshgen
+[ -x "$quarn" ] || { echo "bench_real: $quarn is not built" >&2; exit 1; }
+[ -x "$meshgen" ] || { echo "bench_real: $meshgen is not built" >&2; exit 1; }
+
+data=$build/bench-data
+mkdir -p "$data"
+
+# input_file NAME: makes the input when it is missing and prints its path.
+input_file() {
+    local name=$1 file=$data/$1.stl
+    if [ ! -s "$file" ]; then
+        case $name in
+        torus) "$meshgen" torus 1000000 "$file" >&2 ;;
+        shuffled) "$meshgen" shuffled 1000000 "$file" >&2 ;;
+        torus10m) "$meshgen" torus 10000000 "$file" >&2 ;;
+        bunny2 | bunny3)
+            local bunny=$data/npm/node_modules/stl-models/objects/bunny.bin.stl
+            if [ ! -s "$bunny" ]; then
+                npm install --prefix "$data/npm" --no-save --no-audit --no-fund --ignore-scripts \
+                    stl-models@0.12.0 >&2
+            fi
+            "$meshgen" loop "${name#bunny}" "$bunny" "$file" >&2
+            ;;
+        *) echo "bench_real: unknown input $name" >&2; exit 2 ;;
+        esac
+    fi
+    echo "$file"
+}
+
+work=$(mktemp -d)
+load_pids=()
+stop_load() {
+    local pid
+    for pid in "${load_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    load_pids=()
+}
+trap 'stop_load; rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR=$work
+
+# timed OUTPUT COMMAND...: runs the command from $work/run with its standard output into OUTPUT
+# and appends "seconds kib" to $work/times.
+timed() {
+    local output=$1
+    shift
+    if ! (cd "$work/run" && /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$output" 2>"$work/err"); then
+        echo "bench_real: $* failed" >&2
+        cat "$work/err" >&2
+        exit 1
+    fi
+    cat "$work/time"
+}
+
+median() {
+    sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+printf "%-9s %-7s %9s %9s %7s %9s %9s %7s %9s %9s %8s\n" input cores "compr s" "gzip-6 s" ratio \
+    "decomp s" "gzip-d s" ratio "c B/tri" "d B/tri" "qrn/gz"
+for name in $inputs; do
+    file=$(input_file "$name")
+    triangles=$(od -An -tu4 -j80 -N4 "$file" | tr -d ' ')
+    for mode in $modes; do
+        pin=()
+        case $mode in
+        all) ;;
+        2) pin=(taskset -c 0,1) ;;
+        1) pin=(taskset -c 0) ;;
+        loaded)
+            for _ in $(seq "$(nproc)"); do
+                (while :; do :; done) &
+                load_pids+=($!)
+            done
+            ;;
+        *) echo "bench_real: unknown mode $mode" >&2; exit 2 ;;
+        esac
+        : >"$work/c" && : >"$work/g" && : >"$work/d" && : >"$work/u"
+        for _ in $(seq "$runs"); do
+            rm -rf "$work/run" && mkdir "$work/run"
+            ln -s "$file" "$work/run/model.stl"
+            timed /dev/null "${pin[@]}" "$quarn" --headless -compress model.stl >>"$work/c"
+            timed model.stl.gz "${pin[@]}" gzip -6 -c model.stl >>"$work/g"
+            rm "$work/run/model.stl"
+            timed /dev/null "${pin[@]}" "$quarn" --headless -decompress model.qrn >>"$work/d"
+            timed gunzip.stl "${pin[@]}" gzip -d -c model.stl.gz >>"$work/u"
+            cmp -s "$file" "$work/run/gunzip.stl" || { echo "bench_real: gzip -d differs" >&2; exit 1; }
+            [ "$(od -An -tu4 -j80 -N4 "$work/run/model.stl" | tr -d ' ')" = "$triangles" ] ||
+                { echo "bench_real: the decompressed facet count differs" >&2; exit 1; }
+        done
+        stop_load
+        c=$(cut -d' ' -f1 "$work/c" | median) && g=$(cut -d' ' -f1 "$work/g" | median)
+        d=$(cut -d' ' -f1 "$work/d" | median) && u=$(cut -d' ' -f1 "$work/u" | median)
+        cm=$(cut -d' ' -f2 "$work/c" | median) && dm=$(cut -d' ' -f2 "$work/d" | median)
+        awk -v n="$name" -v m="$mode" -v t="$triangles" -v c="$c" -v g="$g" -v d="$d" -v u="$u" \
+            -v cm="$cm" -v dm="$dm" -v q="$(stat -c %s "$work/run/model.qrn")" \
+            -v z="$(stat -c %s "$work/run/model.stl.gz")" 'BEGIN {
+            printf "%-9s %-7s %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f %9.1f %9.1f %8.3f\n", n, m, c, g, c / g,
+                d, u, d / u, cm * 1024 / t, dm * 1024 / t, q / z
+        }'
+    done
+done

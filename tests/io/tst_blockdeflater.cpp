@@ -1,0 +1,159 @@
+#include "io/blockdeflater.h"
+#include "iosupport.h"
+
+#include <QtTest>
+
+#include <zlib.h>
+
+#include <cstring>
+
+using iotest::gzipped;
+using iotest::payload;
+using iotest::runGzip;
+
+namespace {
+
+// One way of feeding the deflater: pieces of a size, with a flush or a change of level after the
+// first piece.
+enum class Interrupt
+{
+    None,
+    Flush,
+    Level,
+};
+
+struct Member
+{
+    bool ok = false;
+    QByteArray bytes;
+};
+
+Member deflated(const QByteArray &content, unsigned threads, int piece, Interrupt interrupt = Interrupt::None)
+{
+    Member member;
+    BlockDeflater deflater(
+        [&member](const char *data, size_t size) {
+            member.bytes.append(data, int(size));
+            return true;
+        },
+        6, Z_DEFAULT_STRATEGY, threads);
+    bool ok = true;
+    for (int at = 0; at < content.size(); at += piece) {
+        ok = ok && deflater.write(content.constData() + at, size_t(qMin(piece, content.size() - at)));
+        if (at == 0 && interrupt == Interrupt::Flush)
+            ok = ok && deflater.flush();
+        if (at == 0 && interrupt == Interrupt::Level)
+            ok = ok && deflater.setParams(1, Z_FILTERED);
+    }
+    ok = ok && deflater.consumed() == quint64(content.size());
+    member.ok = deflater.finish() && ok;
+    return member;
+}
+
+// Inflates a gzip member with zlib alone; null on any error, a bad check value included.
+QByteArray inflated(const QByteArray &member)
+{
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK)
+        return QByteArray();
+    QByteArray out;
+    char buffer[65536];
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(member.constData()));
+    stream.avail_in = uInt(member.size());
+    int result = Z_OK;
+    do {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, int(sizeof buffer - stream.avail_out));
+    } while (result == Z_OK);
+    const bool whole = result == Z_STREAM_END && stream.avail_in == 0;
+    inflateEnd(&stream);
+    return whole ? out : QByteArray();
+}
+
+} // namespace
+
+class TestBlockDeflater : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void membersRead_data();
+    void membersRead();
+    void sizeCloseToOneStream();
+    void failingSinkFails();
+};
+
+void TestBlockDeflater::membersRead_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("piece");
+    QTest::addColumn<int>("interrupt");
+
+    const int none = int(Interrupt::None);
+    QTest::newRow("empty") << QByteArray() << 1 << none;
+    QTest::newRow("one byte") << QByteArray("x") << 1 << none;
+    QTest::newRow("exactly one block") << payload(int(BlockDeflater::BlockSize)) << 4096 << none;
+    QTest::newRow("one block and a byte") << payload(int(BlockDeflater::BlockSize) + 1) << 70001 << none;
+    QTest::newRow("many blocks in one write") << payload(5000000) << 5000000 << none;
+    QTest::newRow("incompressible blocks") << payload(1500000, false) << 100000 << none;
+    QTest::newRow("flush after the first piece") << payload(900000) << 300001 << int(Interrupt::Flush);
+    QTest::newRow("new level after the first piece") << payload(900000) << 12345 << int(Interrupt::Level);
+}
+
+// Every number of threads gives the same bytes, which gzip and zlib read back as the content.
+void TestBlockDeflater::membersRead()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, piece);
+    QFETCH(int, interrupt);
+
+    const Member single = deflated(content, 1, piece, Interrupt(interrupt));
+    QVERIFY(single.ok);
+    QCOMPARE(inflated(single.bytes), content);
+    QByteArray unzipped;
+    QVERIFY(runGzip({QStringLiteral("-dc")}, single.bytes, &unzipped));
+    QCOMPARE(unzipped, content);
+    for (unsigned threads : {2u, 5u}) {
+        const Member parallel = deflated(content, threads, piece, Interrupt(interrupt));
+        QVERIFY(parallel.ok);
+        QVERIFY(parallel.bytes == single.bytes);
+    }
+}
+
+void TestBlockDeflater::sizeCloseToOneStream()
+{
+    const QByteArray content = payload(8000000);
+    const Member member = deflated(content, 0, 1 << 20);
+    QVERIFY(member.ok);
+    const QByteArray reference = gzipped(content, QStringLiteral("-6"));
+    QVERIFY(!reference.isEmpty());
+    QVERIFY2(member.bytes.size() <= reference.size() * 1.01,
+             qPrintable(QStringLiteral("%1 against %2").arg(member.bytes.size()).arg(reference.size())));
+}
+
+// A sink that refuses bytes fails the member; finish() must not report success.
+void TestBlockDeflater::failingSinkFails()
+{
+    for (unsigned threads : {1u, 3u}) {
+        int calls = 0;
+        BlockDeflater deflater(
+            [&calls](const char *, size_t) {
+                ++calls;
+                return calls < 3;
+            },
+            6, Z_DEFAULT_STRATEGY, threads);
+        const QByteArray content = payload(3000000, false);
+        bool written = true;
+        for (int at = 0; at < content.size() && written; at += 100000)
+            written = deflater.write(content.constData() + at, 100000);
+        QVERIFY(!deflater.finish());
+        QVERIFY(deflater.error() != nullptr);
+        QVERIFY(!deflater.write("x", 1));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestBlockDeflater)
+#include "tst_blockdeflater.moc"

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace tristripper {
+namespace detail {
+
+// The allocator of the stripper's large arrays. Blocks of at least huge_block bytes are aligned to
+// and rounded up to whole huge pages, and the system is asked to back them with huge pages; smaller
+// blocks come from operator new. Stateless: every instance frees what any other allocated.
+template <class T>
+struct large_allocator
+{
+    using value_type = T;
+
+    // note: the stripper reaches its nodes, arcs and heap entries in an order that is spread over
+    // the whole mesh. With small pages, every access of a mesh of millions of triangles misses the
+    // address translation cache, and the share of such misses grows with the mesh; huge pages keep
+    // the translations of the whole working set in that cache.
+    static constexpr std::size_t huge_page = std::size_t(1) << 21;
+    static constexpr std::size_t huge_block = 4 * huge_page;
+
+    large_allocator() = default;
+    template <class U>
+    large_allocator(const large_allocator<U> &) noexcept
+    {}
+
+    T *allocate(std::size_t n)
+    {
+        if (n > std::size_t(-1) / 2 / sizeof(T))
+            throw std::bad_array_new_length();
+        const std::size_t Bytes = n * sizeof(T);
+        if (Bytes < huge_block)
+            return static_cast<T *>(::operator new(Bytes));
+        const std::size_t Rounded = (Bytes + huge_page - 1) & ~(huge_page - 1);
+        void *Block = std::aligned_alloc(huge_page, Rounded);
+        if (!Block)
+            throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        // A refusal only costs speed.
+        ::madvise(Block, Rounded, MADV_HUGEPAGE);
+#endif
+        return static_cast<T *>(Block);
+    }
+
+    void deallocate(T *Block, std::size_t n) noexcept
+    {
+        if (n * sizeof(T) < huge_block)
+            ::operator delete(Block);
+        else
+            std::free(Block);
+    }
+
+    template <class U>
+    bool operator==(const large_allocator<U> &) const noexcept
+    {
+        return true;
+    }
+    template <class U>
+    bool operator!=(const large_allocator<U> &) const noexcept
+    {
+        return false;
+    }
+};
+
+// A vector in large_allocator's blocks.
+template <class T>
+using large_vector = std::vector<T, large_allocator<T>>;
+
+} // namespace detail
+} // namespace tristripper
