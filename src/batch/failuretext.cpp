@@ -23,13 +23,29 @@ QString readFailureText(geom::QrnReader::Status status)
     }
 }
 
+QString readFailureText(const geom::QrnReader &reader, geom::QrnReader::Status status)
+{
+    const bool keyMissing =
+        status == geom::QrnReader::IncorrectFormat || status == geom::QrnReader::CorruptedData;
+    if (keyMissing && reader.enciphered())
+        return QStringLiteral("Enciphered, cannot be read without its key");
+    return readFailureText(status);
+}
+
+QString droppedFacetsText(int count)
+{
+    return QStringLiteral("Corrupted data: %1 facets refer to missing vertices").arg(count);
+}
+
 QString writeFailureText(geom::QrnWriter::Status status)
 {
     switch (status) {
     case geom::QrnWriter::NotWritable:
         return QStringLiteral("Not writable");
     case geom::QrnWriter::Failed:
-        return QStringLiteral("Conversion failed");
+        // note: the stripped form fails to build only when memory runs out (the stripper's
+        // containers throw); the writer itself allocates nothing large.
+        return QStringLiteral("Not enough memory");
     default:
         return QStringLiteral("Write failed");
     }

@@ -13,5 +13,11 @@
 QString readFailureText(geom::StlReader::Statuses status);
 // 6, 4 and 5 have their own texts; any other status is "Not readable".
 QString readFailureText(geom::QrnReader::Status status);
-// "Not writable", "Write failed" or "Conversion failed" (no complete triangle strips).
+// As above, but a file whose vertex block is enciphered says so, since without the key (which
+// the batch never has) it cannot be read.
+QString readFailureText(const geom::QrnReader &reader, geom::QrnReader::Status status);
+// A read that succeeded but left out `count` facets naming missing vertices.
+QString droppedFacetsText(int count);
+// "Not writable", "Write failed", or "Not enough memory" for Failed: the stripped form could not
+// be built, which happens when memory runs out.
 QString writeFailureText(geom::QrnWriter::Status status);

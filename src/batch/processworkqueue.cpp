@@ -6,9 +6,9 @@
 #include "geom/formats/qrn.h"
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
 #include "geom/formats/stlwriter.h"
+#include "geom/mesh/stlmesh.h"
 #include "io/gzipfile.h"
 
 #include <QDir>
@@ -138,7 +138,12 @@ void ProcessWorkQueue::decompressFile(BatchJob *job)
     const std::unique_ptr<geom::StlMesh> mesh(new geom::StlMesh);
     const geom::QrnReader::Status status = reader.read(mesh.get());
     if (status != geom::QrnReader::Done) {
-        failed(job, readFailure(source, readFailureText(status)));
+        failed(job, readFailure(source, readFailureText(reader, status)));
+        return;
+    }
+    // A mesh that lost facets is not the one that was stored: it must not replace a good file.
+    if (reader.droppedFacetCount() > 0) {
+        failed(job, readFailure(source, droppedFacetsText(reader.droppedFacetCount())));
         return;
     }
     if (!beginConversion(job, QStringLiteral("Decompressing")) || replacement(job, output) != Write)

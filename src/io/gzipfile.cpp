@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,6 +24,15 @@ bool refusesReadWrite(QIODevice::OpenMode mode)
         return false;
     qCritical("GZipFile.open does not support ReadWrite.");
     return true;
+}
+
+// The text of a zlib failure: the system's own text when the file refused (a full disk, a
+// size limit), since zlib's then reads "file error" or names its descriptor; else zlib's.
+QString errorText(int code, int systemError, const char *zlibMessage)
+{
+    if (code == Z_ERRNO && systemError != 0)
+        return qt_error_string(systemError);
+    return QString::fromLatin1(zlibMessage);
 }
 
 } // namespace
@@ -164,8 +174,11 @@ bool GZipFile::attachStream()
 void GZipFile::close()
 {
     int result = Z_OK;
+    int systemError = 0;
     if (d->stream) {
+        errno = 0;
         result = gzclose(d->stream);
+        systemError = errno;
         d->stream = nullptr;
     }
     d->uncompressedSize = -1;
@@ -174,7 +187,7 @@ void GZipFile::close()
     const bool writing = isWritable();
     QFile::close();
     if (writing && result != Z_OK)
-        setErrorString(QString::fromLatin1(zError(result)));
+        setErrorString(errorText(result, systemError, zError(result)));
 }
 
 void GZipFile::updatePosition()
@@ -334,7 +347,13 @@ qint64 GZipFile::readData(char *data, qint64 maxSize)
         break;
     }
     updatePosition();
-    return got > 0 ? got : -1;
+    if (got > 0)
+        return got;
+    // The end of undamaged data reads as 0, as for a plain file; only a damaged or cut stream
+    // (a data error, a check or length mismatch, an unexpected end) reads as -1.
+    int code = Z_OK;
+    gzerror(d->stream, &code);
+    return code == Z_OK && gzeof(d->stream) ? 0 : -1;
 }
 
 qint64 GZipFile::readLineData(char *data, qint64 maxSize)
@@ -365,12 +384,15 @@ qint64 GZipFile::writeData(const char *data, qint64 len)
     qint64 written = 0;
     while (written < len) {
         const unsigned piece = unsigned(std::min(len - written, MaximumChunk));
+        errno = 0;
         const int n = gzwrite(d->stream, data + written, piece);
+        const int systemError = errno;
         if (n > 0)
             written += n;
         if (n < int(piece)) {
             int code = Z_OK;
-            setErrorString(QString::fromLatin1(gzerror(d->stream, &code)));
+            const char *message = gzerror(d->stream, &code);
+            setErrorString(errorText(code, systemError, message));
             break;
         }
     }

@@ -60,8 +60,10 @@ public:
     void ungetChar(char c);
 
 protected:
-    // Counts of uncompressed bytes; a short count leaves zlib's message in errorString(), and
-    // -1 stands for nothing read (the end included) or nothing written.
+    // Counts of uncompressed bytes; a short count leaves zlib's message in errorString(). A read
+    // gives 0 at the end of intact data and -1 when the stream is damaged or cut short (a data
+    // error, a check or length mismatch in its trailer, no trailer); a write gives -1 for
+    // nothing written.
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 readLineData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 len) override;

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <thread>
@@ -74,6 +75,8 @@ private slots:
     void failures_data();
     void failures();
     void existingOutputReplacedWithoutDialog();
+    void damagedSourceKeepsOutput_data();
+    void damagedSourceKeepsOutput();
     void failureAtCompletionKeepsOutput_data();
     void failureAtCompletionKeepsOutput();
     void cancelBeforeFirstJob();
@@ -206,23 +209,85 @@ void TestProcessWorkQueue::existingOutputReplacedWithoutDialog()
     QVERIFY(readQrn(dir.filePath(QStringLiteral("a.qrn"))));
 }
 
+void TestProcessWorkQueue::damagedSourceKeepsOutput_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("gzip trailer cut off") << "cut trailer"
+                                          << "(Corrupted data)";
+    QTest::newRow("two files joined") << "joined"
+                                      << "(Corrupted data)";
+    QTest::newRow("facet naming a missing vertex") << "index"
+                                                   << "(Corrupted data: 1 facets refer to missing vertices)";
+    QTest::newRow("enciphered") << "enciphered"
+                                << "(Enciphered, cannot be read without its key)";
+}
+
+// A compressed file that is damaged, or cannot be read whole, fails and leaves the existing
+// output as it was.
+void TestProcessWorkQueue::damagedSourceKeepsOutput()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("m.qrn"));
+    const QString output = dir.filePath(QStringLiteral("m.stl"));
+    const QVector<geom::Facet> facets = meshtest::sheet(8, 9);
+    if (damage == QLatin1String("enciphered")) {
+        QVERIFY(writeEncipheredQrn(source, facets, "secret"));
+    } else {
+        QVERIFY(writeQrn(source, facets));
+    }
+    const QByteArray written = readAll(source);
+    if (damage == QLatin1String("cut trailer")) {
+        QVERIFY(writeAll(source, written.left(written.size() - 8)));
+    } else if (damage == QLatin1String("joined")) {
+        QVERIFY(writeAll(source, written + written));
+    } else if (damage == QLatin1String("index")) {
+        // The first index of the first strip: behind magic, version, text, cipher field, the
+        // vertex list, the flags word, the strip count and the strip's length.
+        QByteArray content = readGzip(source);
+        const qint32 vertexCount = qFromLittleEndian<qint32>(content.constData() + 90);
+        const int at = 94 + 12 * vertexCount + 2 + 4 + 4;
+        QVERIFY(qFromLittleEndian<qint32>(content.constData() + at - 8) > 0);
+        qToLittleEndian<qint32>(vertexCount + 5, content.data() + at);
+        QVERIFY(writeGzip(source, content));
+    }
+    QVERIFY(writeAll(output, "old"));
+
+    ProcessWorkQueue queue(jobList({{BatchJob::Decompress, source}}), nullptr);
+    queue.run();
+    const BatchJob job = queue.jobs()[0];
+    QCOMPARE(job.activity, QStringLiteral("Failed"));
+    QVERIFY2(job.message.endsWith(reason + QLatin1Char('.')), qPrintable(job.message));
+    QCOMPARE(queue.failedCount(), 1);
+    QCOMPARE(readAll(output), QByteArray("old"));
+    QVERIFY(temporaryFiles(dir.path()).isEmpty());
+}
+
 void TestProcessWorkQueue::failureAtCompletionKeepsOutput_data()
 {
     QTest::addColumn<int>("kind");
-    // The writers keep these small files in buffers, so the failure comes when the file is
-    // completed and closed, after the writer itself reported success.
-    QTest::newRow("compressed file fails at close") << int(BatchJob::Compress);
-    QTest::newRow("STL file fails at completion") << int(BatchJob::Decompress);
+    QTest::addColumn<int>("triangles");
+    // The writers keep small files in buffers, so the failure comes when the file is completed
+    // and closed, after the writer itself reported success; large ones fail while written.
+    QTest::newRow("compressed file fails at close") << int(BatchJob::Compress) << 0;
+    QTest::newRow("compressed file fails while written") << int(BatchJob::Compress) << 60000;
+    QTest::newRow("STL file fails at completion") << int(BatchJob::Decompress) << 0;
+    QTest::newRow("STL file fails while written") << int(BatchJob::Decompress) << 60000;
 }
 
 void TestProcessWorkQueue::failureAtCompletionKeepsOutput()
 {
     QFETCH(int, kind);
+    QFETCH(int, triangles);
     QTemporaryDir dir;
     const bool compress = kind == BatchJob::Compress;
     const QString source = dir.filePath(compress ? QStringLiteral("m.stl") : QStringLiteral("m.qrn"));
     const QString output = dir.filePath(compress ? QStringLiteral("m.qrn") : QStringLiteral("m.stl"));
-    QVERIFY(compress ? writeStl(source, meshtest::unitCube()) : writeQrn(source, meshtest::unitCube()));
+    const QVector<geom::Facet> facets =
+        triangles > 0 ? meshtest::Torus(triangles).facets() : meshtest::unitCube();
+    QVERIFY(compress ? writeStl(source, facets) : writeQrn(source, facets));
     QVERIFY(writeAll(output, "old"));
 
     ProcessWorkQueue queue(jobList({{kind, source}}), nullptr);
@@ -235,6 +300,9 @@ void TestProcessWorkQueue::failureAtCompletionKeepsOutput()
     const BatchJob job = queue.jobs()[0];
     QCOMPARE(job.activity, QStringLiteral("Failed"));
     QVERIFY2(job.message.startsWith(QStringLiteral("Unable to write")), qPrintable(job.message));
+    // The system's own text for the error, as for a full disk.
+    QVERIFY2(job.message.endsWith(QStringLiteral("(%1).").arg(qt_error_string(EFBIG))),
+             qPrintable(job.message));
     QCOMPARE(queue.failedCount(), 1);
     QCOMPARE(readAll(output), QByteArray("old"));
     QVERIFY(temporaryFiles(dir.path()).isEmpty());

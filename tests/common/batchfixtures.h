@@ -6,9 +6,9 @@
 #include "geom/core/facet.h"
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
 #include "geom/formats/stlwriter.h"
+#include "geom/mesh/stlmesh.h"
 #include "io/gzipfile.h"
 #include "meshbuilders.h"
 
@@ -45,6 +45,37 @@ inline bool writeQrn(const QString &path, const QVector<geom::Facet> &facets,
     }
     file.close();
     return status == geom::QrnWriter::Done;
+}
+
+// As writeQrn, with the vertex block enciphered under key.
+inline bool writeEncipheredQrn(const QString &path, const QVector<geom::Facet> &facets, const QByteArray &key)
+{
+    const std::unique_ptr<geom::StlMesh> mesh(meshtest::meshFrom(facets));
+    GZipFile file(path);
+    geom::QrnWriter::Status status;
+    {
+        geom::QrnWriter writer(&file);
+        writer.setKey(key);
+        status = writer.write(mesh.get());
+    }
+    file.close();
+    return status == geom::QrnWriter::Done;
+}
+
+// The uncompressed content of a gzip file, and a gzip file of content.
+inline QByteArray readGzip(const QString &path)
+{
+    GZipFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeGzip(const QString &path, const QByteArray &content)
+{
+    GZipFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return false;
+    file.close();
+    return file.error() == QFileDevice::NoError;
 }
 
 // The mesh of an STL file, or null.

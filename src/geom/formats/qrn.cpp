@@ -329,6 +329,15 @@ void ChunkReader::readVertexRecords(QVector<Vector3f> &vertices, qint64 n)
     }
 }
 
+bool ChunkReader::atCleanEnd()
+{
+    if (m_pos != m_end)
+        return false;
+    QIODevice *device = m_stream.device();
+    char byte;
+    return !device || device->read(&byte, 1) == 0;
+}
+
 // ChunkWriter
 
 ChunkWriter::ChunkWriter(QDataStream &stream)

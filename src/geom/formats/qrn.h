@@ -187,6 +187,9 @@ public:
     void readVertexList(QVector<Vector3f> &vertices);
     // n records of x, y, z appended to vertices as they arrive (n >= 0).
     void readVertexRecords(QVector<Vector3f> &vertices, qint64 n);
+    // True when every byte has been read: none is left in the chunk, and the device reads 0 more
+    // (its clean end). A byte more, or a device that reports damage (-1), gives false.
+    bool atCleanEnd();
 
 private:
     bool need(int n) { return m_end - m_pos >= n || refill(n); }

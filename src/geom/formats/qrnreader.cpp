@@ -39,11 +39,38 @@ struct QrnReader::Record : Qrn::TaskRecord
                             QVector<Vector3f> &vertices);
     void failCipher(Qrn::ChunkReader &in);
     bool readStrips(Qrn::ChunkReader &in, StrippedFacets &stripped);
+    bool readEnd(Qrn::ChunkReader &in);
 
     // Strips and groups still to start: 0 before their section, -1 after it.
     qint32 stripsLeft = 0;
     qint32 groupsLeft = 0;
+    // Facets of the last read that named a vertex outside the vertex list.
+    int droppedFacets = 0;
+    // Whether the vertex block of the last file read is enciphered.
+    bool enciphered = false;
 };
+
+namespace {
+
+// The facets of the stripped form that name a vertex outside [0, vertexCount): the mesh leaves
+// them out when it is built.
+int facetsOutside(const StrippedFacets &stripped, qint32 vertexCount)
+{
+    const auto outside = [vertexCount](qint32 i) { return i < 0 || i >= vertexCount; };
+    int count = 0;
+    for (const QVector<StripVertex> &strip : stripped.strips) {
+        // Each element from the third on closes the triangle of itself and the two before it.
+        for (int k = 2; k < strip.size(); ++k)
+            count += outside(strip[k - 2].index) || outside(strip[k - 1].index) || outside(strip[k].index);
+    }
+    for (const QVector<IndexedFacet> &group : stripped.triangles) {
+        for (const IndexedFacet &f : group)
+            count += outside(f.a) || outside(f.b) || outside(f.c);
+    }
+    return count;
+}
+
+} // namespace
 
 void QrnReader::Record::failCipher(Qrn::ChunkReader &in)
 {
@@ -64,7 +91,8 @@ bool QrnReader::Record::decipherCompressed(QryptoCipher &cipher, QByteArray &dat
 void QrnReader::Record::readVersion5(Qrn::ChunkReader &in, QVector<Vector3f> &vertices)
 {
     header.flags = in.readU8();
-    if (!(header.flags & Qrn::EncipheredFlag)) {
+    enciphered = header.flags & Qrn::EncipheredFlag;
+    if (!enciphered) {
         in.readVertexList(vertices);
         return;
     }
@@ -93,7 +121,8 @@ void QrnReader::Record::readVersion6(Qrn::ChunkReader &in, QVector<Vector3f> &ve
 {
     const quint32 flags = in.readU32();
     header.flags = quint16(flags & 7);
-    if (!(flags & Qrn::EncipheredFlag)) {
+    enciphered = flags & Qrn::EncipheredFlag;
+    if (!enciphered) {
         in.readVertexList(vertices);
         return;
     }
@@ -118,7 +147,8 @@ void QrnReader::Record::readVersion6(Qrn::ChunkReader &in, QVector<Vector3f> &ve
 void QrnReader::Record::readVersion7(Qrn::ChunkReader &in, QVector<Vector3f> &vertices)
 {
     header.cipherNid = in.readU16();
-    if (header.cipherNid != 0) {
+    enciphered = in.ok() && header.cipherNid != 0;
+    if (enciphered) {
         header.cipherFlags = in.readU16();
         header.digestNid = in.readU16();
         if (header.cipherFlags & QryptoCipher::Salt)
@@ -251,6 +281,18 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &strippe
     return false;
 }
 
+bool QrnReader::Record::readEnd(Qrn::ChunkReader &in)
+{
+    // note: zlib checks a gzip stream's CRC and length only when it is read to its end, and
+    // delivers the content of a stream cut short without complaint; so the last group is not
+    // the end of the file until the device says so. Content behind it (two files joined) is
+    // not part of this mesh either.
+    if (in.atCleanEnd())
+        return true;
+    status = CorruptedData;
+    return false;
+}
+
 QrnReader::QrnReader(QIODevice *device)
     : d(new Record(device))
 {}
@@ -285,6 +327,16 @@ void QrnReader::setKey(const QByteArray &key)
     d->key = key;
 }
 
+int QrnReader::droppedFacetCount() const
+{
+    return d->droppedFacets;
+}
+
+bool QrnReader::enciphered() const
+{
+    return d->enciphered;
+}
+
 QDataStream *QrnReader::stream()
 {
     return &d->stream;
@@ -297,11 +349,14 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
     d->stream.resetStatus();
     d->stripsLeft = 0;
     d->groupsLeft = 0;
+    d->droppedFacets = 0;
+    d->enciphered = false;
     try {
         QVector<Vector3f> vertices;
         StrippedFacets stripped;
         Qrn::ChunkReader in(d->stream);
-        if (d->readVertices(in, vertices) && d->readStrips(in, stripped)) {
+        if (d->readVertices(in, vertices) && d->readStrips(in, stripped) && d->readEnd(in)) {
+            d->droppedFacets = facetsOutside(stripped, vertices.size());
             if (mesh)
                 mesh->fromStrippedFacets(vertices, stripped);
             d->status = Done;

@@ -22,7 +22,9 @@ public:
         Done = 2,            // the mesh was read and built
         NotReadable = 3,     // no device, or it cannot be opened read-only
         IncorrectFormat = 4, // wrong magic or version, data that ends early or is damaged
-        CorruptedData = 5,   // an enciphered vertex block (version 6 or 7) that does not decipher
+        CorruptedData = 5,   // an enciphered vertex block (version 6 or 7) that does not decipher,
+                             // or data after the last group that is not the stream's clean end
+                             // (more content, a damaged or missing gzip trailer)
         OutOfMemory = 6      // an allocation failed; the mesh was cleared
     };
 
@@ -46,10 +48,18 @@ public:
     // The little-endian, single-precision data stream on the device.
     QDataStream *stream();
 
-    // Reads the file and, on success, replaces mesh's content. Returns Done, NotReadable,
-    // IncorrectFormat, CorruptedData or OutOfMemory (mesh cleared); any other failure leaves mesh
-    // untouched. status() is Idle again afterwards. Holds the reader's mutex throughout. A null
-    // mesh only checks the file.
+    // Facets of the last read that named a vertex outside the vertex list; the mesh leaves them
+    // out. 0 unless the read was Done.
+    int droppedFacetCount() const;
+
+    // Whether the last file read has an enciphered vertex block (known once its flags or cipher
+    // field were read), which cannot be read without the key.
+    bool enciphered() const;
+
+    // Reads the file to the end of its data and, on success, replaces mesh's content. Returns Done,
+    // NotReadable, IncorrectFormat, CorruptedData or OutOfMemory (mesh cleared); any other failure leaves
+    // mesh untouched. status() is Idle again afterwards. Holds the reader's mutex throughout. A null mesh
+    // only checks the file.
     Status read(StlMesh *mesh);
 
 private:

@@ -1,4 +1,5 @@
 #include "geom/formats/qrnreader.h"
+#include "geom/formats/qrnwriter.h"
 #include "geom/mesh/stlmesh.h"
 #include "io/gzipfile.h"
 #include "meshbuilders.h"
@@ -92,6 +93,10 @@ private slots:
     void damaged();
     void everyPrefix();
     void gzipContainer();
+    void endOfData_data();
+    void endOfData();
+    void damagedTrailerNeverDone();
+    void facetsOutsideVertices();
     void outOfMemory();
     void stateAfterRead();
 
@@ -309,17 +314,21 @@ void TestQrnReader::everyPrefix()
         geom::StlMesh mesh;
         QCOMPARE(readBytes(valid.left(n), &mesh).status, int(QrnReader::IncorrectFormat));
     }
-    // note: a member cut only in its 8-byte trailer (CRC and size) still holds the whole content,
-    // which then reads completely; every shorter cut loses content.
+    // note: a member cut only in its 8-byte trailer (CRC and size) still holds the whole content;
+    // that the stream ends without its trailer makes it corrupted. Every shorter cut loses content.
     const QByteArray gz = qrntest::gzipMember(valid);
     const QString path = m_dir.filePath("prefix.qrn");
-    for (int n = 0; n < gz.size() - 8; n += 3) {
+    for (int n = 0; n < gz.size(); n += n < gz.size() - 8 ? 3 : 1) {
         QVERIFY(qrntest::writeFile(path, gz.left(n)));
         GZipFile file(path);
         geom::StlMesh mesh;
         const int status = readDevice(&file, &mesh).status;
-        QVERIFY2(status == QrnReader::IncorrectFormat || status == QrnReader::NotReadable,
-                 qPrintable(QString("prefix %1: status %2").arg(n).arg(status)));
+        const bool expected = n >= gz.size() - 8
+                                  ? status == QrnReader::CorruptedData
+                                  : status == QrnReader::IncorrectFormat || status == QrnReader::NotReadable;
+        QVERIFY2(expected,
+                 qPrintable(QString("prefix %1 of %2: status %3").arg(n).arg(gz.size()).arg(status)));
+        QCOMPARE(mesh.indices().size(), 0);
     }
 }
 
@@ -341,6 +350,106 @@ void TestQrnReader::gzipContainer()
             first = qrntest::facetTexts(mesh);
         QCOMPARE(qrntest::facetTexts(mesh), first);
     }
+}
+
+namespace {
+
+// A file of a 144-facet sheet as the program writes it: QrnWriter through GZipFile.
+QByteArray writtenFile(const QString &path)
+{
+    QScopedPointer<geom::StlMesh> mesh(meshtest::meshFrom(meshtest::sheet(8, 9)));
+    {
+        GZipFile file(path);
+        geom::QrnWriter writer(&file);
+        if (writer.write(mesh.data()) != geom::QrnWriter::Done)
+            return QByteArray();
+    }
+    return qrntest::readFile(path);
+}
+
+} // namespace
+
+void TestQrnReader::endOfData_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("status");
+
+    const QByteArray written = writtenFile(m_dir.filePath("written.qrn"));
+    QCOMPARE(qrntest::gunzip(written).isEmpty(), false);
+    const QByteArray content = qrntest::gunzip(written);
+    QTest::newRow("as written") << written << int(QrnReader::Done);
+    QTest::newRow("plain content") << content << int(QrnReader::Done);
+    QTest::newRow("gzip trailer missing")
+        << written.left(written.size() - 8) << int(QrnReader::CorruptedData);
+    QTest::newRow("gzip length missing") << written.left(written.size() - 4) << int(QrnReader::CorruptedData);
+    QTest::newRow("two files joined") << written + written << int(QrnReader::CorruptedData);
+    QTest::newRow("one byte more in the member")
+        << qrntest::gzipMember(content + '\0') << int(QrnReader::CorruptedData);
+    QTest::newRow("one byte more in plain content") << content + 'x' << int(QrnReader::CorruptedData);
+}
+
+// The file ends where its last group ends, and a gzip stream only at its intact trailer.
+void TestQrnReader::endOfData()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, status);
+    const QString path = m_dir.filePath("end.qrn");
+    QVERIFY(qrntest::writeFile(path, file));
+    GZipFile device(path);
+    geom::StlMesh mesh;
+    QCOMPARE(readDevice(&device, &mesh).status, status);
+    QCOMPARE(mesh.indices().size(), status == QrnReader::Done ? 144 : 0);
+    if (status == QrnReader::Done)
+        QUARN_CHECK_MESH(mesh);
+}
+
+// One flipped byte anywhere in the last part of a written file, trailer included, never reads
+// as a mesh, unless it only touched the unused padding bits of the last deflate byte.
+void TestQrnReader::damagedTrailerNeverDone()
+{
+    const QByteArray written = writtenFile(m_dir.filePath("flip-source.qrn"));
+    QVERIFY(!written.isEmpty());
+    const QByteArray content = qrntest::gunzip(written);
+    const QString path = m_dir.filePath("flipped.qrn");
+    for (int at = written.size() - 24; at < written.size(); ++at) {
+        for (const char mask : {char(0x01), char(0x80)}) {
+            QByteArray damaged = written;
+            damaged[at] = char(damaged[at] ^ mask);
+            QVERIFY(qrntest::writeFile(path, damaged));
+            GZipFile device(path);
+            geom::StlMesh mesh;
+            const int status = readDevice(&device, &mesh).status;
+            if (qrntest::gunzip(damaged) == content)
+                continue;
+            QVERIFY2(
+                status == QrnReader::CorruptedData || status == QrnReader::IncorrectFormat,
+                qPrintable(
+                    QString("byte %1 of %2 flipped: status %3").arg(at).arg(written.size()).arg(status)));
+            QCOMPARE(mesh.indices().size(), 0);
+        }
+    }
+}
+
+// Facets that name a missing vertex are left out of the mesh and counted.
+void TestQrnReader::facetsOutsideVertices()
+{
+    Content c;
+    c.header(7).u16(0).vertexList(Tetra).u16(1);
+    c.i32(1).strip({1, 2, 0, 3, 9}); // the third triangle names vertex 9
+    c.i32(1).u32(9).i32(0).i32(1).i32(3).u16(7).i32(1).i32(-2).i32(3).u16(8).i32(4).i32(1).i32(2).u16(9);
+    QBuffer buffer;
+    buffer.setData(c.bytes());
+    QrnReader reader(&buffer);
+    geom::StlMesh mesh;
+    QCOMPARE(reader.read(&mesh), QrnReader::Done);
+    QCOMPARE(reader.droppedFacetCount(), 3);
+    QCOMPARE(mesh.indices().size(), 3);
+    QUARN_CHECK_MESH(mesh, meshtest::AllowEqualVertices);
+
+    buffer.close();
+    buffer.setData(validContent());
+    QCOMPARE(reader.read(&mesh), QrnReader::Done);
+    QCOMPARE(reader.droppedFacetCount(), 0);
 }
 
 // A real allocation failure (a vertex list larger than the address space allows) ends as out of
