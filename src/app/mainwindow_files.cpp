@@ -34,6 +34,7 @@
 #include <QUndoStack>
 #include <QtConcurrent>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <new>
@@ -281,6 +282,24 @@ Loaded loadPly(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     return loaded;
 }
 
+// Opens file on a temporary name beside the target. A target marked read-only is refused: the
+// rename that completes a save would otherwise replace it against its owner's will (and for an
+// administrator the mode bits are the only sign). Returns the reason on failure.
+QString openStaged(StagedOutput &staged, QFile &file)
+{
+    const QFileInfo target(staged.target());
+    if (target.exists()) {
+        const QFile::Permissions permissions = target.permissions();
+        const bool writable = (permissions & QFile::WriteUser) &&
+                              (permissions & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+        if (!writable)
+            return qt_error_string(EACCES);
+    }
+    if (!staged.open(file))
+        return staged.errorString();
+    return QString();
+}
+
 // True when closing the file raised no error of its own.
 bool closedCleanly(QFileDevice &file, const QString &errorBeforeClose)
 {
@@ -493,8 +512,9 @@ QString MainWindow::writeQrnFile(const QString &fileName)
 {
     StagedOutput staged(fileName);
     GZipFile file;
-    if (!staged.open(file))
-        return staged.errorString();
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isNull())
+        return notOpened;
     const QString noError = file.errorString();
     geom::QrnWriter::Status status;
     {
@@ -528,8 +548,9 @@ QString MainWindow::writeStlFile(const QString &fileName)
 {
     StagedOutput staged(fileName);
     QFile file;
-    if (!staged.open(file))
-        return staged.errorString();
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isNull())
+        return notOpened;
     const QString noError = file.errorString();
     bool complete = false;
     {
@@ -562,8 +583,9 @@ QString MainWindow::writePlyFile(const QString &fileName, int format)
 {
     StagedOutput staged(fileName);
     QFile file;
-    if (!staged.open(file))
-        return staged.errorString();
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isNull())
+        return notOpened;
     const QString noError = file.errorString();
     QString failure;
     {

@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/mainwindow.h"
+#include "app/transformpanel.h"
 #include "batchfixtures.h"
 #include "geom/formats/plystream.h"
 #include "geom/formats/qrntestsupport.h"
@@ -37,6 +38,20 @@ private slots:
     void refusedOpensKeepTheModel();
     void damagedQrn_data();
     void damagedQrn();
+    void saveEachFormatAndReopen_data();
+    void saveEachFormatAndReopen();
+    void quarnMakesTheQrnCurrent();
+    void cancelledPlyFormatWritesNothing();
+    void failedSaveKeepsTheTarget_data();
+    void failedSaveKeepsTheTarget();
+    void closeClearsEverything();
+    void clipSliderRange_data();
+    void clipSliderRange();
+    void flatPartKeepsItsBoundsForTheTransformPanel();
+    void changedFileAsksToReload();
+    void savingOverTheOpenFileAsksNothing();
+    void dropOpensTheFirstFile();
+    void longSaveStaysResponsiveAndIgnoresCtrlW();
 };
 
 namespace {
@@ -124,8 +139,7 @@ QAction *action(QWidget *window, const char *name)
 }
 
 // Answers a file dialog with a name and, when given, a name filter.
-[[maybe_unused]] ModalDialogAnswerer::Answer chooseFile(const QString &path,
-                                                        const QString &filter = QString())
+ModalDialogAnswerer::Answer chooseFile(const QString &path, const QString &filter = QString())
 {
     return [path, filter](QWidget *dialog) {
         auto *files = qobject_cast<QFileDialog *>(dialog);
@@ -135,14 +149,20 @@ QAction *action(QWidget *window, const char *name)
             return;
         }
         files->setOption(QFileDialog::DontConfirmOverwrite);
+        files->setDirectory(QFileInfo(path).absolutePath());
         if (!filter.isEmpty())
             files->selectNameFilter(filter);
-        files->selectFile(path);
+        // Typed last: a change of filter rewrites the suffix of the name in the field.
+        auto *nameEdit = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (nameEdit)
+            nameEdit->setText(QFileInfo(path).fileName());
+        else
+            files->selectFile(path);
         static_cast<QDialog *>(files)->accept();
     };
 }
 
-[[maybe_unused]] ModalDialogAnswerer::Answer chooseItem(const QString &item)
+ModalDialogAnswerer::Answer chooseItem(const QString &item)
 {
     return [item](QWidget *dialog) {
         auto *input = qobject_cast<QInputDialog *>(dialog);
@@ -173,11 +193,13 @@ struct Measures
     double volume = 0;
 };
 
-[[maybe_unused]] Measures measuresOf(const QString &path)
+Measures measuresOf(const QString &path, bool asStl = false)
 {
     Measures m;
     std::unique_ptr<geom::StlMesh> mesh;
-    if (path.endsWith(QLatin1String(".qrn"))) {
+    if (asStl) {
+        mesh = batchtest::readStl(path);
+    } else if (path.endsWith(QLatin1String(".qrn"))) {
         mesh = batchtest::readQrn(path);
     } else if (path.endsWith(QLatin1String(".ply"))) {
         QFile file(path);
@@ -409,6 +431,388 @@ void TestMainWindowFiles::damagedQrn()
                  QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
         QCOMPARE(panelTexts(window.get()).value("Triangles"), QStringLiteral("3"));
     }
+}
+
+void TestMainWindowFiles::saveEachFormatAndReopen_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("plyFormat");
+    QTest::newRow("stl") << "saved.stl"
+                         << "STL Files (*.stl)" << QString();
+    QTest::newRow("qrn") << "saved.qrn"
+                         << "Quarn Files (*.qrn)" << QString();
+    QTest::newRow("ply big-endian") << "saved.ply"
+                                    << "Polygon Files (*.ply)"
+                                    << "Binary Big Endian";
+    QTest::newRow("ply little-endian") << "saved.ply"
+                                       << "Polygon Files (*.ply)"
+                                       << "Binary Little Endian";
+    QTest::newRow("ply ascii") << "saved.ply"
+                               << "Polygon Files (*.ply)"
+                               << "Text Ascii";
+    // The filter decides the format, not the name typed.
+    QTest::newRow("stl filter, ply name") << "typed.ply"
+                                          << "STL Files (*.stl)" << QString();
+}
+
+void TestMainWindowFiles::saveEachFormatAndReopen()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    QFETCH(QString, plyFormat);
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("ascii ply"));
+    const QString path = QFileInfo(dir.filePath(name)).absoluteFilePath();
+    const auto window = shownWindow();
+    window->openFile(source);
+    const QMap<QString, QString> before = panelTexts(window.get());
+    const QString baseTitle = window->windowTitle().section(QStringLiteral(" - "), 1);
+    {
+        ModalDialogAnswerer answerer({chooseFile(path, filter), chooseItem(plyFormat)});
+        action(window.get(), "action_Save_As")->trigger();
+        const QList<ModalDialogAnswerer::Seen> seen = answerer.seen();
+        QCOMPARE(seen.size(), plyFormat.isEmpty() ? 1 : 2);
+        if (!plyFormat.isEmpty()) {
+            QCOMPARE(seen.at(1).className, QStringLiteral("QInputDialog"));
+            QCOMPARE(seen.at(1).title, QStringLiteral("Save As"));
+        }
+    }
+    QVERIFY(!window->isBusy());
+    QVERIFY(window->statusBar()->currentMessage().isEmpty());
+    QCOMPARE(window->windowTitle(), name + QStringLiteral(" - ") + baseTitle);
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(path));
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), (QStringList{path, source}));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+
+    // The file holds the loaded coordinates, not the centred mesh.
+    const bool stl = filter.startsWith(QLatin1String("STL"));
+    const Measures saved = measuresOf(path, stl);
+    QCOMPARE(saved.facets, 12);
+    QCOMPARE(saved.bounds.min(), geom::Vector3f(-1.5f, 0, 1));
+    QCOMPARE(saved.bounds.max(), geom::Vector3f(2.5f, 2, 4));
+    QCOMPARE(saved.volume, 24.0);
+    if (stl)
+        QCOMPARE(stltest::records(batchtest::readAll(path)).size(), 12);
+
+    if (stl && name.endsWith(QLatin1String(".ply")))
+        return; // an STL under a PLY name does not open as PLY
+    window->openFile(path);
+    QMap<QString, QString> after = panelTexts(window.get());
+    for (const char *key : {"File", "File.Size", "File.Date Modified"}) {
+        after.remove(key);
+        QVERIFY(before.contains(key));
+    }
+    QMap<QString, QString> expected = before;
+    for (const char *key : {"File", "File.Size", "File.Date Modified"})
+        expected.remove(key);
+    QCOMPARE(after, expected);
+}
+
+void TestMainWindowFiles::quarnMakesTheQrnCurrent()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("part.final.stl"));
+    QVERIFY(batchtest::writeStl(source, fixtureBox(), "carried header"));
+    const QString target = QFileInfo(dir.filePath(QStringLiteral("part.qrn"))).absoluteFilePath();
+    const auto window = shownWindow();
+    window->openFile(source);
+    QString suggested;
+    {
+        ModalDialogAnswerer answerer({[&suggested, target](QWidget *dialog) {
+            auto *files = qobject_cast<QFileDialog *>(dialog);
+            QVERIFY(files);
+            suggested = files->selectedFiles().value(0);
+            chooseFile(target)(dialog);
+        }});
+        QVERIFY(action(window.get(), "action_Quarn")->isVisible());
+        action(window.get(), "action_Quarn")->trigger();
+    }
+    QCOMPARE(suggested, target);
+    QVERIFY(!action(window.get(), "action_Quarn")->isVisible());
+    QVERIFY(action(window.get(), "action_Unquarn")->isVisible());
+    QVERIFY(action(window.get(), "action_Unquarn")->isEnabled());
+    QVERIFY(window->windowTitle().startsWith(QStringLiteral("part.qrn - ")));
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(target));
+    QByteArray comment;
+    const std::unique_ptr<geom::StlMesh> mesh = batchtest::readQrn(target, &comment);
+    QVERIFY(mesh);
+    QVERIFY(comment.startsWith("carried header"));
+    QCOMPARE(mesh->indices().size(), 12);
+
+    // And back: Unquarn writes binary STL under the suggested name.
+    QVERIFY(QFile::remove(source));
+    const QString back = QFileInfo(dir.filePath(QStringLiteral("part.stl"))).absoluteFilePath();
+    {
+        ModalDialogAnswerer answerer({chooseFile(back)});
+        action(window.get(), "action_Unquarn")->trigger();
+    }
+    QCOMPARE(measuresOf(back).facets, 12);
+    QVERIFY(action(window.get(), "action_Quarn")->isEnabled());
+}
+
+void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
+{
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const auto window = shownWindow();
+    window->openFile(source);
+    const QString path = dir.filePath(QStringLiteral("never.ply"));
+    {
+        ModalDialogAnswerer answerer(
+            {chooseFile(path, QStringLiteral("Polygon Files (*.ply)")), ModalDialogAnswerer::reject()});
+        action(window.get(), "action_Save_As")->trigger();
+        QCOMPARE(answerer.seen().size(), 2);
+    }
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(source));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestMainWindowFiles::failedSaveKeepsTheTarget_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("stl") << "STL Files (*.stl)";
+    QTest::newRow("qrn") << "Quarn Files (*.qrn)";
+}
+
+void TestMainWindowFiles::failedSaveKeepsTheTarget()
+{
+    QFETCH(QString, filter);
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const QString target = dir.filePath(QStringLiteral("locked.stl"));
+    QVERIFY(writeBytes(target, "keep me"));
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const auto window = shownWindow();
+    window->openFile(source);
+    const QString title = window->windowTitle();
+    {
+        ModalDialogAnswerer answerer({chooseFile(target, filter)});
+        action(window.get(), "action_Save_As")->trigger();
+        QCOMPARE(answerer.seen().size(), 2);
+        QCOMPARE(answerer.seen().at(1).title, QStringLiteral("Save As"));
+        QCOMPARE(answerer.seen().at(1).text, QStringLiteral("Unable to save \"locked.stl\"."));
+    }
+    QCOMPARE(batchtest::readAll(target), QByteArray("keep me"));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    QCOMPARE(window->windowTitle(), title);
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), QStringList{source});
+    QVERIFY(!window->isBusy());
+}
+
+void TestMainWindowFiles::closeClearsEverything()
+{
+    QTemporaryDir dir;
+    const auto window = shownWindow();
+    const QString baseTitle = window->windowTitle();
+    window->openFile(writeFixture(dir.path(), QStringLiteral("qrn")));
+    action(window.get(), "action_Close")->trigger();
+    QVERIFY(!window->hasCurrentFile());
+    QCOMPARE(window->windowTitle(), baseTitle);
+    const QMap<QString, QString> texts = panelTexts(window.get());
+    for (auto it = texts.begin(); it != texts.end(); ++it)
+        QVERIFY2(it.value().isEmpty(), qPrintable(it.key()));
+    QVERIFY(!action(window.get(), "action_Close")->isEnabled());
+    QVERIFY(!action(window.get(), "action_Save_As")->isEnabled());
+    QVERIFY(action(window.get(), "action_Quarn")->isVisible());
+    QVERIFY(!action(window.get(), "action_Quarn")->isEnabled());
+    QVERIFY(!action(window.get(), "action_Unquarn")->isVisible());
+}
+
+void TestMainWindowFiles::clipSliderRange_data()
+{
+    QTest::addColumn<double>("size");
+    QTest::newRow("box") << 1.0;
+    QTest::newRow("tiny part") << 1e-7;
+    QTest::newRow("all in one point") << 0.0;
+}
+
+void TestMainWindowFiles::clipSliderRange()
+{
+    QFETCH(double, size);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("part.stl"));
+    const float s = float(size);
+    QVERIFY(
+        batchtest::writeStl(path, meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(s, 2 * s, 3 * s))));
+    const auto window = shownWindow();
+    auto *slider = window->findChild<QSlider *>(QStringLiteral("clipSlider"));
+    QVERIFY(slider);
+    const auto checkEmptyRange = [slider] {
+        QCOMPARE(slider->minimum(), -1000000000);
+        QCOMPARE(slider->maximum(), 1000000000);
+        QCOMPARE(slider->value(), slider->maximum());
+        QCOMPARE(slider->singleStep(), 0);
+        QCOMPARE(slider->pageStep(), 0);
+    };
+    checkEmptyRange();
+    {
+        ModalDialogAnswerer answerer;
+        window->openFile(path);
+    }
+    if (size == 0) {
+        checkEmptyRange();
+        return;
+    }
+    QVERIFY(window->hasCurrentFile());
+    QCOMPARE(slider->value(), slider->maximum());
+    QVERIFY(slider->maximum() > 0 && slider->maximum() <= 1000000000);
+    QVERIFY(qAbs(slider->minimum() + slider->maximum()) <= 1);
+    const qint64 range = qint64(slider->maximum()) - slider->minimum();
+    QVERIFY(slider->singleStep() > 0 && slider->singleStep() <= range);
+    QVERIFY(slider->pageStep() >= slider->singleStep() && slider->pageStep() <= range);
+    if (size == 1.0) {
+        // The z extent is 3 of a diameter of sqrt(14): one single step is 0.01 units.
+        const double diameter = std::sqrt(14.0);
+        QCOMPARE(slider->maximum(), int(std::trunc(3 / diameter * 1e9)));
+        QCOMPARE(slider->singleStep(), int(std::trunc(0.02 / diameter * 1e9)));
+    }
+    action(window.get(), "action_Close")->trigger();
+    checkEmptyRange();
+}
+
+void TestMainWindowFiles::flatPartKeepsItsBoundsForTheTransformPanel()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sheet.stl"));
+    QVERIFY(batchtest::writeStl(path, meshtest::sheet(3, 2)));
+    const std::unique_ptr<geom::StlMesh> mesh = batchtest::readStl(path);
+    QVERIFY(mesh);
+    const auto window = shownWindow();
+    window->openFile(path);
+    const QMap<QString, QString> texts = panelTexts(window.get());
+    QVERIFY(texts.value("X").isEmpty());
+    QVERIFY(texts.value("Z.Max").isEmpty());
+    QCOMPARE(texts.value("Triangles"), QString::number(mesh->indices().size()));
+    auto *panel = window->findChild<TransformPanel *>();
+    QVERIFY(panel);
+    QCOMPARE(panel->boundsMinimum(), mesh->bounds().min());
+    QCOMPARE(panel->boundsMaximum(), mesh->bounds().max());
+    action(window.get(), "action_Close")->trigger();
+    QCOMPARE(panel->boundsMinimum(), geom::Vector3f(0, 0, 0));
+    QCOMPARE(panel->boundsMaximum(), geom::Vector3f(0, 0, 0));
+}
+
+void TestMainWindowFiles::changedFileAsksToReload()
+{
+    QTemporaryDir dir;
+    const QString path = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const auto window = shownWindow();
+    window->openFile(path);
+    ModalDialogAnswerer answerer({ModalDialogAnswerer::click(QMessageBox::Yes)});
+    QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
+    QTRY_COMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Reload File?"));
+    QCOMPARE(answerer.seen().at(0).text,
+             QStringLiteral("File %1 has been modified.\nDo you want to reload it?")
+                 .arg(QDir::toNativeSeparators(path)));
+    QTRY_COMPARE(panelTexts(window.get()).value("Triangles"), QStringLiteral("4"));
+    // Still watched after the reload.
+    QVERIFY(batchtest::writeStl(path, fixtureBox()));
+    QTRY_COMPARE(answerer.seen().size(), 2);
+}
+
+void TestMainWindowFiles::savingOverTheOpenFileAsksNothing()
+{
+    QTemporaryDir dir;
+    const QString path = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const auto window = shownWindow();
+    window->openFile(path);
+    ModalDialogAnswerer answerer({chooseFile(path, QStringLiteral("STL Files (*.stl)"))});
+    action(window.get(), "action_Save_As")->trigger();
+    QTest::qWait(500);
+    QCOMPARE(answerer.seen().size(), 1);
+    QCOMPARE(measuresOf(path).facets, 12);
+}
+
+void TestMainWindowFiles::dropOpensTheFirstFile()
+{
+    QTemporaryDir dir;
+    QList<QUrl> urls;
+    for (const char *name : {"first.stl", "second.stl", "third.stl"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
+        urls << QUrl::fromLocalFile(path);
+    }
+    const auto window = shownWindow();
+    const auto drop = [&window](const QList<QUrl> &dropped) {
+        QMimeData mime;
+        mime.setUrls(dropped);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &event);
+        QVERIFY(event.isAccepted());
+    };
+    ModalDialogAnswerer answerer;
+    drop(urls);
+    QTRY_VERIFY(window->hasCurrentFile());
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(urls.at(0).toLocalFile()));
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList().size(), 1);
+
+    // A URL that is no local file is an empty name, which does not exist.
+    drop({QUrl(QStringLiteral("https://example.invalid/part.stl"))});
+    QTRY_COMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open"));
+    QVERIFY(window->hasCurrentFile());
+}
+
+void TestMainWindowFiles::longSaveStaysResponsiveAndIgnoresCtrlW()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("big.stl"));
+    QVERIFY(batchtest::writeStl(source, meshtest::sheet(400, 400)));
+    const auto window = shownWindow();
+    window->openFile(source);
+    QVERIFY(window->hasCurrentFile());
+    const QString target = QFileInfo(dir.filePath(QStringLiteral("big.ply"))).absoluteFilePath();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+    // During the save: the bar shows, timers keep running, Ctrl+W does not close the model.
+    int ticks = 0;
+    bool sawBusy = false;
+    bool closedWhileBusy = false;
+    int activePresses = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!window->isBusy())
+            return;
+        auto *bar = window->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+        sawBusy = sawBusy || (bar && bar->isVisible() && bar->maximum() == 1000);
+        if (!window->isActiveWindow()) {
+            // Without a window manager the closed dialogs hand nothing back.
+            window->activateWindow();
+            return;
+        }
+        ++activePresses;
+        QTest::keyClick(window.get(), Qt::Key_W, Qt::ControlModifier);
+        closedWhileBusy = closedWhileBusy || !window->hasCurrentFile();
+    });
+    ticker.start();
+    {
+        ModalDialogAnswerer answerer({chooseFile(target, QStringLiteral("Polygon Files (*.ply)")),
+                                      chooseItem(QStringLiteral("Text Ascii"))});
+        action(window.get(), "action_Save_As")->trigger();
+    }
+    ticker.stop();
+    QVERIFY(sawBusy);
+    QVERIFY(ticks > 2);
+    QVERIFY(activePresses > 0);
+    QVERIFY(!closedWhileBusy);
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(target));
+    QCOMPARE(measuresOf(target).facets, 2 * 400 * 400);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // Idle again: Ctrl+W closes.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(!window->hasCurrentFile());
 }
 
 int main(int argc, char *argv[])
