@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -38,11 +39,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                            "cannot write the scratch file");
     }
     GZipFile file(path());
-    quarnfuzz::readQrn(&file);
+    const geom::QrnReader::Status status = quarnfuzz::readQrn(&file);
     // The program's progress bar divides the position by the size while the task runs.
     if (file.isOpen())
         quarnfuzz::require(file.pos() >= 0 && file.pos() <= file.size(), "GZipFile position beyond its size");
     file.close();
+    if (status == geom::QrnReader::Done) {
+        // zlib on its own must find the stream intact to its end, and the content must end
+        // with the last group.
+        QByteArray content;
+        int code = Z_OK;
+        if (gzFile gz = gzopen(QFile::encodeName(path()).constData(), "rb")) {
+            char chunk[1 << 14];
+            int n;
+            while ((n = gzread(gz, chunk, sizeof chunk)) > 0)
+                content.append(chunk, n);
+            gzerror(gz, &code);
+            gzclose(gz);
+        }
+        quarnfuzz::require(code == Z_OK, "QrnReader took a damaged gzip stream");
+        quarnfuzz::requireEndChecked(content);
+    }
     // note: removed after every input, as libFuzzer ends the process without running exit handlers.
     QFile::remove(path());
     return 0;

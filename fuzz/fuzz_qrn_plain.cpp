@@ -7,7 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     QBuffer buffer;
-    buffer.setData(quarnfuzz::bytes(data, size));
-    quarnfuzz::readQrn(&buffer);
+    const QByteArray content = quarnfuzz::bytes(data, size);
+    buffer.setData(content);
+    if (quarnfuzz::readQrn(&buffer) == geom::QrnReader::Done)
+        quarnfuzz::requireEndChecked(content);
     return 0;
 }

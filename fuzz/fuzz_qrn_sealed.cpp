@@ -54,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray strips = quarnfuzz::bytes(data + 2 + length, size - 2 - length);
     QBuffer buffer;
     buffer.setData(sealedFile(content, strips));
-    quarnfuzz::readQrn(&buffer);
+    if (quarnfuzz::readQrn(&buffer) == geom::QrnReader::Done)
+        quarnfuzz::requireEndChecked(sealedFile(content, strips));
     return 0;
 }

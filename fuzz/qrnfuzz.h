@@ -2,6 +2,8 @@
 
 #include "fuzzsupport.h"
 
+#include <QBuffer>
+
 #include "geom/formats/qrnreader.h"
 #include "geom/mesh/stlmesh.h"
 #include "meshcheck.h"
@@ -10,7 +12,7 @@
 // on the device, with the key of the seed files so that enciphered blocks are deciphered too.
 namespace quarnfuzz {
 
-inline void readQrn(QIODevice *device)
+inline geom::QrnReader::Status readQrn(QIODevice *device)
 {
     geom::QrnReader reader(device);
     reader.setKey(SeedKey);
@@ -32,6 +34,17 @@ inline void readQrn(QIODevice *device)
         require(false, "QrnReader returned a status that is no outcome");
     }
     require(reader.comment().size() == 80, "QrnReader text is not 80 bytes");
+    return status;
+}
+
+// The end of the data is part of the file: content that read as a mesh must no longer read as
+// one with a byte more behind its last group.
+inline void requireEndChecked(const QByteArray &content)
+{
+    QBuffer buffer;
+    buffer.setData(content + '\0');
+    require(readQrn(&buffer) == geom::QrnReader::CorruptedData,
+            "QrnReader took content behind the last group");
 }
 
 } // namespace quarnfuzz

@@ -48,7 +48,8 @@ void main()
                 + gl_LightSource[0].quadraticAttenuation * d * d);
             halfVector = normalize(toLight + vec3(0.0, 0.0, 1.0));
         }
-        vec4 ambient = gl_LightSource[0].ambient * attenuation;
+        // The scene's ambient light joins the light's, as in the fixed pipeline.
+        vec4 ambient = gl_LightModel.ambient + gl_LightSource[0].ambient * attenuation;
         float r = dot(toLight, n);
         vec4 diffuse = gl_LightSource[0].diffuse * abs(r) * attenuation;
         float shininess = r < 0.0 ? gl_BackMaterial.shininess : gl_FrontMaterial.shininess;

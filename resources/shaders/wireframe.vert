@@ -13,14 +13,16 @@ out float vertexClip1;
 
 vec4 lit(vec4 color, gl_MaterialParameters material, float nDotL, vec3 n, vec3 halfVector)
 {
-    vec4 result = material.emission + color * gl_LightSource[0].ambient + color * gl_LightSource[0].diffuse * nDotL
+    vec4 result = material.emission + color * (gl_LightModel.ambient + gl_LightSource[0].ambient)
+        + color * gl_LightSource[0].diffuse * nDotL
         + material.specular * gl_LightSource[0].specular * pow(max(dot(n, halfVector), 0.0), material.shininess);
     return vec4(clamp(result.rgb, 0.0, 1.0), color.a);
 }
 
 vec4 unlit(vec4 color, gl_MaterialParameters material)
 {
-    return vec4(clamp((material.emission + color * gl_LightSource[0].ambient).rgb, 0.0, 1.0), color.a);
+    return vec4(clamp((material.emission + color * (gl_LightModel.ambient + gl_LightSource[0].ambient)).rgb, 0.0, 1.0),
+                color.a);
 }
 
 void main()

@@ -60,11 +60,40 @@ bool Application::needsWindowlessPlatform(const QStringList &arguments, const QB
     return runsWithoutWindow(arguments);
 }
 
-void Application::selectWindowlessPlatform(int argc, char **argv)
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+QStringList argumentList(int argc, char **argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (needsWindowlessPlatform(arguments, qgetenv("QT_QPA_PLATFORM")))
+    return arguments;
+}
+
+void dropRuntimeFolderWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    // Qt's own texts: "QStandardPaths: XDG_RUNTIME_DIR not set, ...", "QStandardPaths: runtime
+    // directory '...' is not owned by UID ...", "QStandardPaths: wrong permissions on runtime
+    // directory ...".
+    const bool runtimeFolder = text.startsWith(QLatin1String("QStandardPaths: ")) &&
+                               (text.contains(QLatin1String("XDG_RUNTIME_DIR")) ||
+                                text.contains(QLatin1String("runtime directory")));
+    if (!runtimeFolder)
+        previousHandler(type, context, text);
+}
+
+} // namespace
+
+void Application::selectWindowlessPlatform(int argc, char **argv)
+{
+    if (needsWindowlessPlatform(argumentList(argc, argv), qgetenv("QT_QPA_PLATFORM")))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void Application::quietenWindowlessRun(int argc, char **argv)
+{
+    if (runsWithoutWindow(argumentList(argc, argv)) && !previousHandler)
+        previousHandler = qInstallMessageHandler(dropRuntimeFolderWarnings);
 }

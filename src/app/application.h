@@ -17,6 +17,10 @@ public:
     // "-h", "--headless") and no platform was forced by QT_QPA_PLATFORM or "-platform", so such
     // runs need no display. Call before the application object exists.
     static void selectWindowlessPlatform(int argc, char **argv);
+    // Keeps Qt's warnings about the runtime folder (XDG_RUNTIME_DIR missing or unsafe) off
+    // standard error when the command line runs without any window, whose standard error is
+    // for the batch's own lines. Call before the application object exists.
+    static void quietenWindowlessRun(int argc, char **argv);
     // The decision above as a pure function of the arguments and the value of QT_QPA_PLATFORM.
     static bool needsWindowlessPlatform(const QStringList &arguments, const QByteArray &platformVariable);
 

@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARN_VERSION));
     Application::selectWindowlessPlatform(argc, argv);
+    Application::quietenWindowlessRun(argc, argv);
 
     Application app(argc, argv);
     app.setProperty("FullApplicationName", app.organizationName() + QLatin1Char(' ') + app.applicationName());
@@ -17,8 +18,10 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         BatchProcessor processor;
-        const qint8 decision = processor.start();
+        // Qt has taken its own options out of argc and argv, which now match arguments().
+        const qint8 decision = processor.start(QCoreApplication::arguments(), argumentBytes(argc, argv));
         if (decision < 0) {
+            exitCode = processor.exitCode();
             app.quit();
         } else if (decision == 0) {
             MainWindow window;

@@ -3,26 +3,25 @@
 #include "geom/formats/qrn.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 namespace {
 
-// Appends a job of `kind` for every argument from the first occurrence of `option` to the end
-// that ends in `suffix` and holds no unexpanded pattern.
-void collectJobs(const QStringList &arguments, QLatin1String option, const QString &suffix, int kind,
-                 BatchJobList &jobs)
+const QString StlSuffix = QStringLiteral(".stl");
+const QString QrnSuffix = QLatin1Char('.') + QLatin1String(geom::Qrn::Extension);
+
+// An argument as text for a message; bytes that are no valid text are shown as \xNN.
+QString displayName(const QString &text, const QByteArray &bytes, bool decodable)
 {
-    const int first = arguments.indexOf(QString(option));
-    if (first < 0)
-        return;
-    for (int i = first; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (!argument.endsWith(suffix, Qt::CaseInsensitive) || argument.contains(QLatin1Char('*')))
-            continue;
-        BatchJob job;
-        job.source = QFileInfo(argument);
-        job.kind = kind;
-        jobs.append(job);
+    if (decodable)
+        return text;
+    QString shown;
+    for (const char c : bytes) {
+        const uchar u = uchar(c);
+        shown += u >= 0x20 && u < 0x7f ? QString(QLatin1Char(c))
+                                       : QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
     }
+    return shown;
 }
 
 bool asksForHelp(const QStringList &arguments)
@@ -42,19 +41,81 @@ qint8 BatchCommandLine::startDecision() const
     return headless ? -1 : 0;
 }
 
-BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
+BatchCommandLine parseBatchCommandLine(const QStringList &arguments, const QVector<QByteArray> &bytes)
 {
     BatchCommandLine line;
     if (asksForHelp(arguments)) {
         line.helpShown = true;
         return line;
     }
-    QStringList rest = arguments;
-    line.headless = rest.removeAll(QString(BatchOption::Headless)) > 0;
-    collectJobs(rest, BatchOption::Compress, QStringLiteral(".stl"), BatchJob::Compress, line.jobs);
-    collectJobs(rest, BatchOption::Decompress, QLatin1Char('.') + QLatin1String(geom::Qrn::Extension),
-                BatchJob::Decompress, line.jobs);
+    QStringList rest;
+    QVector<QByteArray> restBytes;
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments.at(i) == BatchOption::Headless) {
+            line.headless = true;
+            continue;
+        }
+        rest.append(arguments.at(i));
+        restBytes.append(bytes.size() == arguments.size() ? bytes.at(i) : QFile::encodeName(arguments.at(i)));
+    }
+    const int compressAt = rest.indexOf(QString(BatchOption::Compress));
+    const int decompressAt = rest.indexOf(QString(BatchOption::Decompress));
+    if (compressAt < 0 && decompressAt < 0)
+        return line;
+    const int firstAt = compressAt < 0     ? decompressAt
+                        : decompressAt < 0 ? compressAt
+                                           : qMin(compressAt, decompressAt);
+
+    BatchJobList decompressJobs;
+    for (int i = 1; i < rest.size(); ++i) {
+        const QString &argument = rest.at(i);
+        if (argument == BatchOption::Compress || argument == BatchOption::Decompress)
+            continue;
+        const bool stl = argument.endsWith(StlSuffix, Qt::CaseInsensitive);
+        const bool qrn = argument.endsWith(QrnSuffix, Qt::CaseInsensitive);
+        const bool compress = compressAt >= 0 && i > compressAt;
+        const bool decompress = decompressAt >= 0 && i > decompressAt;
+        const bool pattern = argument.contains(QLatin1Char('*'));
+        const bool decodable = QFile::encodeName(argument) == restBytes.at(i);
+        const bool wanted = (stl && compress) || (qrn && decompress);
+
+        QString reason;
+        if (wanted && pattern)
+            reason = QStringLiteral("a pattern that matched no file");
+        else if (wanted && !decodable)
+            reason = QStringLiteral("the name is not valid in the system's encoding");
+        else if (i < firstAt)
+            reason = QStringLiteral("it comes before %1").arg(rest.at(firstAt));
+        else if (stl && compressAt > i)
+            reason = QStringLiteral("it comes before %1").arg(BatchOption::Compress);
+        else if (qrn && decompressAt > i)
+            reason = QStringLiteral("it comes before %1").arg(BatchOption::Decompress);
+        else if (!wanted && compress && decompress)
+            reason = QStringLiteral("neither an STL nor a compressed mesh file");
+        else if (!wanted && compress)
+            reason = QStringLiteral("not an STL file");
+        else if (!wanted)
+            reason = QStringLiteral("not a compressed mesh file");
+        if (!reason.isEmpty()) {
+            line.skipped.append(QStringLiteral("Skipped \"%1\": %2")
+                                    .arg(displayName(argument, restBytes.at(i), decodable), reason));
+            continue;
+        }
+        BatchJob job;
+        job.source = QFileInfo(argument);
+        job.kind = stl && compress ? BatchJob::Compress : BatchJob::Decompress;
+        (job.kind == BatchJob::Compress ? line.jobs : decompressJobs).append(job);
+    }
+    line.jobs += decompressJobs;
     return line;
+}
+
+QVector<QByteArray> argumentBytes(int argc, const char *const *argv)
+{
+    QVector<QByteArray> bytes;
+    for (int i = 0; i < argc; ++i)
+        bytes.append(QByteArray(argv[i]));
+    return bytes;
 }
 
 QString batchUsage(const QString &program)

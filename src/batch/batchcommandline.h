@@ -2,9 +2,11 @@
 
 #include "batch/batchjob.h"
 
+#include <QByteArray>
 #include <QLatin1String>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // The options of the program's command line, compared as whole, case-sensitive arguments.
 namespace BatchOption {
@@ -22,6 +24,9 @@ struct BatchCommandLine
     bool helpShown = false;
     bool headless = false;
     BatchJobList jobs;
+    // When "-compress" or "-decompress" is given: one line per other argument that became no job,
+    // "Skipped "NAME": REASON", in argument order.
+    QStringList skipped;
 
     // -1: nothing is left to do (the usage, or headless without a file); 0: the main window;
     // 1: a batch of the jobs.
@@ -31,8 +36,14 @@ struct BatchCommandLine
 // Parses an argument list whose first entry is the program path. "--help" or "-h" anywhere
 // wins over everything else. Behind the first "-compress" every argument ending in ".stl", and
 // behind the first "-decompress" every one ending in ".qrn", becomes a job (endings compared
-// without regard to case; arguments holding "*" are skipped). Prints nothing.
-BatchCommandLine parseBatchCommandLine(const QStringList &arguments);
+// without regard to case; arguments holding "*" are skipped). `bytes`, when given, holds each
+// argument as the system passed it: a file name whose text does not give back those bytes
+// (not valid in the system's encoding) cannot be opened and is skipped. Prints nothing.
+BatchCommandLine parseBatchCommandLine(const QStringList &arguments,
+                                       const QVector<QByteArray> &bytes = QVector<QByteArray>());
+
+// The arguments as the system passed them, for parseBatchCommandLine.
+QVector<QByteArray> argumentBytes(int argc, const char *const *argv);
 
 // The usage text for `program`, one line per line ending, with the application name, version,
 // organisation and domain of QCoreApplication.

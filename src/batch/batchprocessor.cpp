@@ -3,11 +3,15 @@
 #include "batch/batchcommandline.h"
 #include "batch/batchprogressdialog.h"
 #include "batch/processworkqueue.h"
+#include "batch/stagedoutput.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTextStream>
 #include <QtConcurrent>
+
+#include <cstdio>
 
 BatchProcessor::BatchProcessor() = default;
 
@@ -31,13 +35,15 @@ qint8 BatchProcessor::start()
     return start(QCoreApplication::arguments());
 }
 
-qint8 BatchProcessor::start(const QStringList &arguments)
+qint8 BatchProcessor::start(const QStringList &arguments, const QVector<QByteArray> &bytes)
 {
-    BatchCommandLine line = readCommandLine(arguments);
+    BatchCommandLine line = readCommandLine(arguments, bytes);
     const qint8 decision = line.startDecision();
     if (decision != 1)
         return decision;
 
+    // An interrupted batch leaves no half-written file behind.
+    StagedOutput::removeTemporaryFilesOnSignals();
     if (!line.headless)
         m_progressDialog = new BatchProgressDialog;
     m_processWorkQueue = new ProcessWorkQueue(new BatchJobList(std::move(line.jobs)), m_progressDialog);
@@ -62,16 +68,32 @@ BatchJobList *BatchProcessor::parseArguments(const QStringList &arguments)
     return new BatchJobList(readCommandLine(arguments).jobs);
 }
 
-BatchCommandLine BatchProcessor::readCommandLine(const QStringList &arguments)
+BatchCommandLine BatchProcessor::readCommandLine(const QStringList &arguments,
+                                                 const QVector<QByteArray> &bytes)
 {
-    BatchCommandLine line = parseBatchCommandLine(arguments);
+    BatchCommandLine line = parseBatchCommandLine(arguments, bytes);
     m_headless = line.headless;
+    m_skipped = line.skipped;
+    // Without a window, standard error is for failed and skipped files alone; QT_LOGGING_RULES
+    // still turns the libraries' diagnostics back on, as its rules come after these.
+    if (m_headless)
+        QLoggingCategory::setFilterRules(QStringLiteral("quarn.*=false"));
     if (line.helpShown) {
         QTextStream out(stdout);
         out << batchUsage(arguments.value(0));
         out.flush();
     }
+    if (m_headless) {
+        for (const QString &skipped : qAsConst(m_skipped))
+            std::fprintf(stderr, "%s\n", skipped.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
     return line;
+}
+
+int BatchProcessor::exitCode() const
+{
+    return m_headless && !m_skipped.isEmpty() ? 1 : 0;
 }
 
 void BatchProcessor::on_processWorkQueue_processingComplete()
@@ -88,7 +110,11 @@ void BatchProcessor::finish(const QString &title, const QString &text)
 {
     if (!m_headless) {
         const QString fullName = qApp->property("FullApplicationName").toString();
-        QMessageBox::information(nullptr, title.arg(fullName), text, QMessageBox::Ok, QMessageBox::NoButton);
+        QString message = text;
+        if (!m_skipped.isEmpty())
+            message += QStringLiteral("\n\n") + m_skipped.join(QLatin1Char('\n'));
+        QMessageBox::information(nullptr, title.arg(fullName), message, QMessageBox::Ok,
+                                 QMessageBox::NoButton);
     }
-    QCoreApplication::exit(m_processWorkQueue->failedCount() > 0 ? 1 : 0);
+    QCoreApplication::exit(m_processWorkQueue->failedCount() > 0 || !m_skipped.isEmpty() ? 1 : 0);
 }

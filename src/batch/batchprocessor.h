@@ -13,7 +13,8 @@ class ProcessWorkQueue;
 // The command-line road of the program: reads the arguments, prints the usage on request, and
 // either leaves the road to the main window or starts a batch on the global thread pool, with a
 // progress dialog or, with "--headless", without any window. When the batch ends it tells the
-// user (unless headless) and ends the event loop with 1 when a file failed, else 0.
+// user (unless headless) and ends the event loop with 1 when a file failed or an argument was
+// skipped, else 0.
 // Lives in the GUI thread.
 class BatchProcessor : public QObject
 {
@@ -29,8 +30,12 @@ public:
     // or "--headless" without a file), 0 the main window, 1 the batch has started and the event
     // loop is to run. Call once.
     qint8 start();
-    // As above on the given argument list (program path first).
-    qint8 start(const QStringList &arguments);
+    // As above on the given argument list (program path first); `bytes` holds the arguments as
+    // the system passed them (see parseBatchCommandLine).
+    qint8 start(const QStringList &arguments, const QVector<QByteArray> &bytes = QVector<QByteArray>());
+    // The exit code when start() returned -1: 1 when a headless batch command line named files
+    // that it skipped, else 0.
+    int exitCode() const;
 
     // Parses QCoreApplication::arguments() and returns the job list, which the caller owns
     // (never null); prints the usage on "--help" or "-h"; notes whether the run is headless.
@@ -42,12 +47,15 @@ private slots:
     void on_processWorkQueue_processingCancelled();
 
 private:
-    // Parses the arguments, prints the usage on request and notes whether the run is headless.
-    BatchCommandLine readCommandLine(const QStringList &arguments);
+    // Parses the arguments, prints the usage on request and notes whether the run is headless;
+    // headless, prints one line per skipped argument on standard error.
+    BatchCommandLine readCommandLine(const QStringList &arguments,
+                                     const QVector<QByteArray> &bytes = QVector<QByteArray>());
     // Shows the end of the batch (unless headless) and ends the event loop.
     void finish(const QString &title, const QString &text);
 
     bool m_headless = false;
+    QStringList m_skipped;
     ProcessWorkQueue *m_processWorkQueue = nullptr;
     BatchProgressDialog *m_progressDialog = nullptr;
     QFuture<void> m_future;

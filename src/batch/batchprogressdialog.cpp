@@ -6,9 +6,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMetaMethod>
 #include <QThread>
 #include <QTimer>
+
+Q_LOGGING_CATEGORY(lcBatch, "quarn.batch")
 
 namespace {
 
@@ -31,7 +34,7 @@ BatchProgressDialog::~BatchProgressDialog()
 {
     m_polling = false;
     if (m_updatePending) {
-        qDebug("doing wait");
+        qCDebug(lcBatch, "doing wait");
         while (m_updatePending) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             QThread::msleep(DestructorWaitMs);

@@ -5,8 +5,9 @@
 class QFile;
 
 // An output file that appears under its name only when it is complete. It is written under a
-// new temporary name in the target's folder; commit() renames it over the target, which until
-// then stays as it was. A temporary file that was not committed is removed by the destructor.
+// new temporary name in the target's folder (no longer than the longest name the folder takes); commit()
+// renames it over the target, which until then stays as it was. A temporary file that was not committed is
+// removed by the destructor.
 class StagedOutput
 {
 public:
@@ -23,6 +24,11 @@ public:
     // False, with errorString() set, when the target was not replaced.
     bool commit();
 
+    // From now on SIGINT, SIGTERM and SIGHUP remove the temporary files of every staged output
+    // not yet committed and end the process with 128 plus the signal's number (130, 143, 129);
+    // the targets stay as they were.
+    static void removeTemporaryFilesOnSignals();
+
     QString target() const { return m_target; }
     // The temporary file's path; empty before open() succeeded.
     QString temporaryPath() const { return m_temporary; }
@@ -33,4 +39,6 @@ private:
     QString m_temporary;
     QString m_error;
     bool m_committed = false;
+    // The slot of the temporary file in the list that the signal handler clears; -1 for none.
+    int m_pendingSlot = -1;
 };

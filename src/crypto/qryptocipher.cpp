@@ -12,8 +12,11 @@
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 
+#include <QLoggingCategory>
 #include <algorithm>
 #include <climits>
+
+Q_LOGGING_CATEGORY(lcCrypto, "quarn.crypto")
 
 namespace {
 
@@ -36,9 +39,9 @@ public:
         , m_default(OSSL_PROVIDER_load(nullptr, "default"))
     {
         if (!m_legacy)
-            qWarning("QryptoCipher.initialise cannot load the \"legacy\" provider.");
+            qCWarning(lcCrypto, "QryptoCipher.initialise cannot load the \"legacy\" provider.");
         if (!m_default)
-            qWarning("QryptoCipher.initialise cannot load the \"default\" provider.");
+            qCWarning(lcCrypto, "QryptoCipher.initialise cannot load the \"default\" provider.");
     }
 
     ~CryptoLibrary()
@@ -86,10 +89,10 @@ public:
         , m_ctx(EVP_CIPHER_CTX_new())
     {
         if (!createKey(cipher, digest, key, salt, iterations, flags)) {
-            qCritical("QryptoCipherContext.createKey() failed.");
+            qCCritical(lcCrypto, "QryptoCipherContext.createKey() failed.");
             m_out = nullptr;
         } else if (!m_ctx || EVP_CipherInit_ex(m_ctx, cipher, nullptr, m_keyIv, m_iv, enc ? 1 : 0) != 1) {
-            qCritical("QryptoCipherContext() failed.");
+            qCCritical(lcCrypto, "QryptoCipherContext() failed.");
             m_out = nullptr;
         }
         OPENSSL_cleanse(m_keyIv, sizeof m_keyIv);
@@ -413,7 +416,7 @@ void QryptoCipher::randomSalt()
         d->salt = qFromLittleEndian<qint64>(bytes);
         d->flags |= Salt;
     } else {
-        qWarning("QryptoCipher.randomSalt() failed, will be unavailable.");
+        qCWarning(lcCrypto, "QryptoCipher.randomSalt() failed, will be unavailable.");
         d->salt = 0;
         d->flags &= ~Flags(Salt);
     }

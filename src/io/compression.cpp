@@ -1,4 +1,5 @@
 #include "io/compression.h"
+#include "io/iolog.h"
 
 #include <QByteArray>
 
@@ -69,7 +70,7 @@ void CompressIOn::setDevice(QIODevice *device)
     if (!device || !device->isOpen())
         return;
     if ((device->openMode() & ReadWrite) == ReadWrite) {
-        qCritical("CompressIOn.setDevice closing ReadWrite mode");
+        qCCritical(lcIo, "CompressIOn.setDevice closing ReadWrite mode");
         device->close();
         return;
     }
@@ -134,7 +135,7 @@ void CompressIOn::setCompression(int level, int strategy)
 bool CompressIOn::open(OpenMode mode)
 {
     if ((mode & ReadWrite) == ReadWrite) {
-        qCritical("CompressIOn.open can only open in ReadOnly or WriteOnly mode");
+        qCCritical(lcIo, "CompressIOn.open can only open in ReadOnly or WriteOnly mode");
         return false;
     }
     if (!d->device || !(mode & ReadWrite))

@@ -1,4 +1,5 @@
 #include "io/gzipfile.h"
+#include "io/iolog.h"
 
 #include <QByteArray>
 
@@ -22,7 +23,7 @@ bool refusesReadWrite(QIODevice::OpenMode mode)
 {
     if ((mode & QIODevice::ReadWrite) != QIODevice::ReadWrite)
         return false;
-    qCritical("GZipFile.open does not support ReadWrite.");
+    qCCritical(lcIo, "GZipFile.open does not support ReadWrite.");
     return true;
 }
 
@@ -133,7 +134,7 @@ bool GZipFile::open(int fd, OpenMode mode, FileHandleFlags handleFlags)
 bool GZipFile::attachStream()
 {
     if (isSequential() || !QFile::seek(0)) {
-        qCritical("GZipFile.open does not support streams.");
+        qCCritical(lcIo, "GZipFile.open does not support streams.");
         return false;
     }
     const char *zmode = isReadable() ? "rb" : (openMode() & Append) ? "ab" : "wb";
@@ -151,7 +152,7 @@ bool GZipFile::attachStream()
     gzbuffer(stream, unsigned(d->bufferSize));
     if (isWritable()) {
         if (gzsetparams(stream, d->level, d->strategy) != Z_OK)
-            qWarning("GZipFile.open invalid compression parameters.");
+            qCWarning(lcIo, "GZipFile.open invalid compression parameters.");
     } else if (gzdirect(stream) == 0) {
         // note: the whole content is inflated once so that size() and the progress drawn
         // from pos() are exact; readData stops at the first read that makes no progress.
@@ -369,7 +370,7 @@ qint64 GZipFile::readLineData(char *data, qint64 maxSize)
         return -1;
     const qint64 length = qint64(gztell(d->stream)) - start;
     if (length < 0 || length >= room) {
-        qWarning("GZipFile.readLine length error 0 < %lld < %lld", length, room);
+        qCWarning(lcIo, "GZipFile.readLine length error 0 < %lld < %lld", length, room);
         return -1;
     }
     return data[length] == '\0' || data[length] == '\n' ? length : -1;

@@ -1,4 +1,5 @@
 #include "io/iocompressor.h"
+#include "io/iolog.h"
 
 #include <QByteArray>
 
@@ -41,8 +42,8 @@ IOCompressor::IOCompressor(QIODevice *device, int compressionLevel, int bufferSi
     d->level = compressionLevel;
     const char *version = zlibVersion();
     if (isOlderThan12(version))
-        qCritical("IOCompressor: zlib 1.2.x or higher is required. Current version: %s.",
-                  version ? version : "");
+        qCCritical(lcIo, "IOCompressor: zlib 1.2.x or higher is required. Current version: %s.",
+                   version ? version : "");
     d->buffer.resize(std::max(bufferSize, 1));
 }
 
@@ -55,18 +56,18 @@ IOCompressor::~IOCompressor()
 bool IOCompressor::open(OpenMode mode)
 {
     if (isOpen()) {
-        qWarning("IOCompressor::open: device already open");
+        qCWarning(lcIo, "IOCompressor::open: device already open");
         return false;
     }
     const bool reading = mode & ReadOnly;
     if (reading == bool(mode & WriteOnly)) {
-        qWarning("IOCompressor::open: can only open in ReadOnly or WriteOnly mode");
+        qCWarning(lcIo, "IOCompressor::open: can only open in ReadOnly or WriteOnly mode");
         return false;
     }
     if (!d->device)
         return false;
     if (d->device->isOpen()) {
-        qWarning("IOCompressor::open: underlying device is already open");
+        qCWarning(lcIo, "IOCompressor::open: underlying device is already open");
         return false;
     }
     if (!d->device->open(mode)) {

@@ -922,3 +922,181 @@ void GLWidget::buildShaderPrograms()
         reportLinkFailure(entry.program);
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Picking
+
+void GLWidget::setOcclusionQueryAvailable(bool available)
+{
+    m_occlusionQueryAvailable = available && queries().complete();
+}
+
+void GLWidget::beginPicking(int count, const QRectF &rect)
+{
+    if (count <= 0)
+        return;
+    setProperty("Picking", true);
+    const auto enableClipPlanes = [this] {
+        if (m_clipDirection == Clip::NoClip)
+            return;
+        const QVector<double> equations = clipPlaneEquations();
+        glEnable(GL_CLIP_PLANE0);
+        glClipPlane(GL_CLIP_PLANE0, equations.constData());
+        if (equations.size() == 8) {
+            glEnable(GL_CLIP_PLANE1);
+            glClipPlane(GL_CLIP_PLANE1, equations.constData() + 4);
+        }
+    };
+    const auto identity = [] {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+    };
+
+    if (rect.width() == 0 && rect.height() == 0) {
+        // Colour mode: item i is drawn in the opaque colour 0xFFFFFF - i.
+        const int existing = m_pickIds.size();
+        if (existing < count) {
+            m_pickIds.resize(count);
+            for (int i = existing; i < count; ++i)
+                m_pickIds[i] = 0xFFFFFFFFu - GLuint(i);
+        }
+        makeCurrent();
+        glPushAttrib(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT);
+        identity();
+        setupProjection();
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glDisable(GL_LIGHTING);
+        if (m_shaders && m_fixedColorShaderProgram && m_fixedColorShaderProgram->isLinked() &&
+            m_fixedColorShaderProgram->bind())
+            m_boundProgramId = m_fixedColorShaderProgram->programId();
+        enableClipPlanes();
+        setShaderUniforms();
+        m_pickingActive = false;
+        return;
+    }
+
+    makeCurrent();
+    glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT);
+    glDisable(GL_DEPTH_TEST);
+    identity();
+    setupProjection();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    enableClipPlanes();
+    const auto applyPickMatrix = [this, &rect] {
+        glMatrixMode(GL_PROJECTION);
+        GLint viewport[4];
+        GLdouble projection[16];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        glGetDoublev(GL_PROJECTION_MATRIX, projection);
+        glLoadIdentity();
+        gluPickMatrix(rect.x() + rect.width() / 2.0, height() - (rect.y() + rect.height() / 2.0),
+                      rect.width(), rect.height(), viewport);
+        glMultMatrixd(projection);
+        glMatrixMode(GL_MODELVIEW);
+    };
+    if (m_occlusionQueryAvailable) {
+        applyPickMatrix();
+        m_pickIds.resize(count);
+        queries().genQueries(count, m_pickIds.data());
+    } else {
+        m_pickIds.resize(4 * count);
+        glDisable(GL_LIGHTING);
+        glSelectBuffer(m_pickIds.size(), m_pickIds.data());
+        glRenderMode(GL_SELECT);
+        glInitNames();
+        applyPickMatrix();
+    }
+    m_pickingActive = true;
+}
+
+void GLWidget::beginPickItem(int index)
+{
+    if (index < 0 || index >= m_pickIds.size())
+        return;
+    if (!m_pickingActive) {
+        glPushAttrib(GL_CURRENT_BIT);
+        const QColor color = QColor::fromRgb(QRgb(m_pickIds[index] | 0xFF000000u));
+        if (m_fixedColorShaderProgram && m_boundProgramId != 0 &&
+            m_boundProgramId == m_fixedColorShaderProgram->programId())
+            m_fixedColorShaderProgram->setUniformValue("color", color);
+        else
+            setGLColor(color, GL_FRONT_AND_BACK, false);
+    } else if (m_occlusionQueryAvailable) {
+        queries().beginQuery(GL_SAMPLES_PASSED, m_pickIds[index]);
+    } else {
+        glPushName(GLuint(index));
+    }
+}
+
+void GLWidget::endPickItem()
+{
+    if (m_pickIds.isEmpty())
+        return;
+    if (!m_pickingActive)
+        glPopAttrib();
+    else if (m_occlusionQueryAvailable)
+        queries().endQuery(GL_SAMPLES_PASSED);
+    else
+        glPopName();
+}
+
+QVector<GLuint> GLWidget::pickedItems()
+{
+    QVector<GLuint> hits;
+    if (!m_pickingActive || m_pickIds.isEmpty())
+        return hits;
+    if (m_occlusionQueryAvailable) {
+        makeCurrent();
+        glFinish();
+        GLint available = 0;
+        while (!available)
+            queries().getQueryObjectiv(m_pickIds.last(), GL_QUERY_RESULT_AVAILABLE, &available);
+        for (int i = 0; i < m_pickIds.size(); ++i) {
+            GLuint samples = 0;
+            queries().getQueryObjectuiv(m_pickIds[i], GL_QUERY_RESULT, &samples);
+            if (samples != 0)
+                hits << GLuint(i);
+        }
+        return hits;
+    }
+    const GLint records = glRenderMode(GL_RENDER);
+    // Selection mode ends here; a zero or negative count (overflow) gives nothing.
+    int at = 0;
+    for (GLint r = 0; r < records && at < m_pickIds.size(); ++r) {
+        const GLuint names = m_pickIds[at];
+        at += 3;
+        for (GLuint n = 0; n < names && at < m_pickIds.size(); ++n)
+            hits << m_pickIds[at++];
+    }
+    m_selectionEnded = true;
+    return hits;
+}
+
+void GLWidget::endPicking()
+{
+    if (m_pickIds.isEmpty())
+        return;
+    makeCurrent();
+    if (m_pickingActive && m_occlusionQueryAvailable) {
+        queries().deleteQueries(m_pickIds.size(), m_pickIds.constData());
+    } else if (m_pickingActive && !m_selectionEnded) {
+        // GL still writes hit records into the buffer while selection mode lasts: leave it before
+        // the buffer goes, or later frames draw nothing and GL writes into freed memory.
+        glRenderMode(GL_RENDER);
+    }
+    glPopAttrib();
+    if (m_fixedColorShaderProgram && m_boundProgramId != 0 &&
+        m_boundProgramId == m_fixedColorShaderProgram->programId()) {
+        m_fixedColorShaderProgram->release();
+        m_boundProgramId = 0;
+    }
+    setShaderUniforms();
+    m_pickIds.clear();
+    m_pickIds.squeeze();
+    m_pickingActive = false;
+    m_selectionEnded = false;
+    setProperty("Picking", false);
+    refresh(false);
+}

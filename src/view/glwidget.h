@@ -284,6 +284,8 @@ public:
     // The picture of the current offscreen buffer, opaque RGB32; null when there is none.
     QImage grabOffscreenImage();
     void endOffscreenBuffer();
+    // The framebuffer object kept between grabs; null before the first grab or after a failure.
+    QGLFramebufferObject *offscreenFramebuffer() const { return m_offscreenFramebuffer; }
 
     // --- Picking: number the items 0..count-1 and draw them between the item marks ---
 
@@ -332,6 +334,7 @@ public slots:
     void setAnimateZoom(bool enabled);
     void setAnimationDuration(int duration);
     void setAnimationEnabled(bool enabled);
+    // Shows or hides the axis overlay in the bottom-left corner from the next frame on.
     void setAxis3DEnabled(bool enabled);
     void setMultiSampling(bool enabled);
     void setSceneCenter(QVector3D center);
@@ -445,6 +448,7 @@ private:
     void createGLWindow(const QGLFormat &format);
     void cacheDriverFacts();
     void buildShaderPrograms();
+    void renderPasses();
     void applyViewState(const ViewState &state);
     ViewState interpolate(const ViewState &a, const ViewState &b, double t) const;
     QVector3D trackballPoint(const QPointF &point, bool clamp) const;
@@ -518,6 +522,7 @@ private:
     QColor m_backFillColor;
     QVector<GLuint> m_pickIds;
     bool m_pickingActive = false;
+    bool m_selectionEnded = false; // pickedItems has left GL selection mode
     QList<TextLabel *> m_textLabels;
     GLuint m_displayList = 0;
     QPoint m_lastPointerPosition;

@@ -6,8 +6,10 @@
 #include "view/glwidget.h"
 
 #include <QFileOpenEvent>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSettings>
@@ -39,6 +41,8 @@ private slots:
     void restartRestoresLayoutFlagsAndRecentFiles();
     void undoShortcutWinsInDockFields();
     void fileOpenEventFindsAWindow();
+    void dragEnter_data();
+    void dragEnter();
     void informationPanel_data();
     void informationPanel();
     void screenshotOfTheEmptyWindow();
@@ -189,7 +193,9 @@ void TestMainWindow::freshWindow()
     QVERIFY(!window.isBusy());
     QVERIFY(child<QProgressBar>(&window, "progressBar")->isHidden());
 
-    QVERIFY(child<GLWidget>(&window, "widget"));
+    auto *view = child<GLWidget>(&window, "widget");
+    QVERIFY(view);
+    QCOMPARE(view->standardViewIndex(view->cameraOrientation()), 7); // isometric
 
     QCOMPARE(menuTexts(window.menuBar()->actions()),
              (QStringList{"&File", "&Edit", "&Options", "&View", "&Help"}));
@@ -418,6 +424,29 @@ void TestMainWindow::fileOpenEventFindsAWindow()
     }
 }
 
+void TestMainWindow::dragEnter_data()
+{
+    QTest::addColumn<bool>("withUrls");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("file urls") << true << true;
+    QTest::newRow("plain text only") << false << false;
+}
+
+void TestMainWindow::dragEnter()
+{
+    QFETCH(bool, withUrls);
+    QFETCH(bool, accepted);
+    MainWindow window;
+    QMimeData data;
+    if (withUrls)
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/part.stl"))});
+    else
+        data.setText(QStringLiteral("/tmp/part.stl"));
+    QDragEnterEvent event(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &event);
+    QCOMPARE(event.isAccepted(), accepted);
+}
+
 void TestMainWindow::informationPanel_data()
 {
     QTest::addColumn<qint64>("size");
@@ -442,6 +471,9 @@ void TestMainWindow::informationPanel()
 
     auto *tree = informationTree(&window);
     QCOMPARE(tree->columnCount(), 2);
+    // The dock asks for the width of the columns and no height.
+    const QSize hint = window.findChild<QWidget *>(QStringLiteral("informationPropertyBrowser"))->sizeHint();
+    QCOMPARE(hint, QSize(tree->header()->length() + 2 * tree->frameWidth(), 0));
     QStringList labels;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
         labels << tree->topLevelItem(i)->text(0);

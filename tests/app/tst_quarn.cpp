@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 using namespace batchtest;
@@ -22,18 +24,29 @@ struct Result
     QByteArray err;
 };
 
+// Variables of the environment to set for a run; an empty value removes the variable.
+using Environment = QMap<QString, QString>;
+
 // Runs `command` (the program, or a wrapper and its options followed by the program when
-// `wrapper` is given) in `folder` with no display and no forced platform.
-Result run(const QString &folder, const QStringList &arguments, const QStringList &wrapper = QStringList())
+// `wrapper` is given) in `folder` with no display, no forced platform, no logging rules and a
+// runtime folder unless `changes` say otherwise.
+Result run(const QString &folder, const QStringList &arguments, const QStringList &wrapper = QStringList(),
+           const Environment &changes = Environment())
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "QT_LOGGING_RULES"})
         environment.remove(QLatin1String(name));
     // The runtime folder is named so that Qt does not warn about a missing one.
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/.runtime"));
     QDir(folder).mkpath(QStringLiteral(".runtime"));
     QFile::setPermissions(folder + QStringLiteral("/.runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        if (it.value().isEmpty())
+            environment.remove(it.key());
+        else
+            environment.insert(it.key(), it.value());
+    }
 
     QProcess process;
     process.setWorkingDirectory(folder);
@@ -91,6 +104,12 @@ private slots:
     void usage();
     void headlessWithoutFile_data();
     void headlessWithoutFile();
+    void skippedArguments_data();
+    void skippedArguments();
+    void undecodableName();
+    void onlyFailuresOnStandardError();
+    void signalLeavesFolder_data();
+    void signalLeavesFolder();
     void compressTwo();
     void decompressRestoresMesh();
     void truncatedFileFailsAlone();
@@ -122,7 +141,6 @@ void TestQuarn::headlessWithoutFile_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("nothing else") << QStringList{"--headless"};
     QTest::newRow("file without option") << QStringList{"--headless", "a.stl"};
-    QTest::newRow("only an unexpanded pattern") << QStringList{"--headless", "-compress", "*.stl"};
 }
 
 void TestQuarn::headlessWithoutFile()
@@ -133,6 +151,125 @@ void TestQuarn::headlessWithoutFile()
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(out, QByteArray());
+}
+
+void TestQuarn::skippedArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("not an STL file") << QStringList{"--headless", "-compress", "model.ply"}
+                                     << "Skipped \"model.ply\": not an STL file";
+    QTest::newRow("no extension") << QStringList{"--headless", "-compress", "noext"}
+                                  << "Skipped \"noext\": not an STL file";
+    QTest::newRow("STL file to decompress") << QStringList{"--headless", "-decompress", "a.stl"}
+                                            << "Skipped \"a.stl\": not a compressed mesh file";
+    QTest::newRow("unexpanded pattern") << QStringList{"--headless", "-compress", "*.stl"}
+                                        << "Skipped \"*.stl\": a pattern that matched no file";
+    QTest::newRow("file before the option")
+        << QStringList{"--headless", "a.stl", "-compress"} << "Skipped \"a.stl\": it comes before -compress";
+}
+
+// An argument that a batch command line does not take is said, and the run fails.
+void TestQuarn::skippedArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, line);
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("a.stl")), meshtest::unitCube()));
+    const QStringList before = folderFiles(dir.path());
+
+    const Result result = run(dir.path(), arguments);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(lines(result.err), QStringList{line});
+    QCOMPARE(folderFiles(dir.path()), before);
+}
+
+// A name that is no valid text in the system's encoding is reported, not taken for a missing file.
+void TestQuarn::undecodableName()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("plain.stl")), meshtest::unitCube()));
+    const QByteArray raw = QFile::encodeName(dir.path()) + "/lat\xe9.stl";
+    QCOMPARE(
+        ::rename(QFile::encodeName(dir.filePath(QStringLiteral("plain.stl"))).constData(), raw.constData()),
+        0);
+    const QStringList before = folderFiles(dir.path());
+
+    // The name goes through a shell, since the arguments of a QProcess are text.
+    const QStringList shell{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                            QStringLiteral("exec \"$0\" --headless -compress \"$(printf 'lat\\351.stl')\"")};
+    const Result result = run(dir.path(), {}, shell);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err),
+             QStringList{
+                 QStringLiteral("Skipped \"lat\\xe9.stl\": the name is not valid in the system's encoding")});
+    QCOMPARE(folderFiles(dir.path()), before);
+}
+
+// Without a runtime folder and with meshes that make the libraries talk, standard error holds one
+// line per failed file; logging rules bring the libraries' diagnostics back.
+void TestQuarn::onlyFailuresOnStandardError()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("odd.stl")), meshtest::degenerateFacets()));
+    QVERIFY(writeQrn(dir.filePath(QStringLiteral("bad.qrn")), meshtest::sheet(6, 6)));
+    const QByteArray whole = readAll(dir.filePath(QStringLiteral("bad.qrn")));
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("bad.qrn")), whole.left(whole.size() - 8)));
+    const QStringList arguments{"--headless", "-compress", "odd.stl", "-decompress", "bad.qrn"};
+    const QString failure = QStringLiteral("Unable to open \"bad.qrn\" (Corrupted data).");
+
+    Result result =
+        run(dir.path(), arguments, {}, Environment{{QStringLiteral("XDG_RUNTIME_DIR"), QString()}});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err), QStringList{failure});
+    QVERIFY(readQrn(dir.filePath(QStringLiteral("odd.qrn"))));
+
+    result = run(dir.path(), arguments, {},
+                 Environment{{QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quarn.*=true")}});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    const QStringList all = lines(result.err);
+    QVERIFY2(all.size() > 1 && all.contains(failure), result.err.constData());
+}
+
+void TestQuarn::signalLeavesFolder_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("SIGINT") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+}
+
+// A signal while the output is being written removes the temporary file and keeps the old output.
+void TestQuarn::signalLeavesFolder()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("big.stl")), meshtest::Torus(400000).facets()));
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("big.qrn")), "old"));
+    const QStringList before = folderFiles(dir.path());
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QUARN_EXECUTABLE), {"--headless", "-compress", "big.stl"});
+    QVERIFY(process.waitForStarted());
+    const bool writing = QTest::qWaitFor([&] { return !temporaryFiles(dir.path()).isEmpty(); }, 60000);
+    QVERIFY2(writing, "the output was never being written");
+    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QCOMPARE(folderFiles(dir.path()), before);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("big.qrn"))), QByteArray("old"));
 }
 
 void TestQuarn::compressTwo()

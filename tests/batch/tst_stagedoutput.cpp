@@ -14,6 +14,8 @@ private slots:
     void commitReplacesTarget();
     void uncommittedLeavesTarget();
     void failures();
+    void longNames_data();
+    void longNames();
 };
 
 void TestStagedOutput::commitReplacesTarget()
@@ -81,6 +83,37 @@ void TestStagedOutput::failures()
         QVERIFY(!staged.errorString().isEmpty());
     }
     QVERIFY(QFileInfo(target).isDir());
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+}
+
+void TestStagedOutput::longNames_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("short") << 5;
+    QTest::newRow("238 bytes") << 238;
+    QTest::newRow("240 bytes") << 240;
+    QTest::newRow("longest name") << 255;
+}
+
+// Whenever the output's name fits the folder, so does the temporary one.
+void TestStagedOutput::longNames()
+{
+    QFETCH(int, length);
+    QTemporaryDir dir;
+    const QString name = QString(length - 4, QLatin1Char('m')) + QStringLiteral(".qrn");
+    const QString target = dir.filePath(name);
+    QVERIFY(batchtest::writeAll(target, "old"));
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        StagedOutput staged(target);
+        QFile file;
+        QVERIFY2(staged.open(file), qPrintable(staged.errorString()));
+        QVERIFY(QFileInfo(staged.temporaryPath()).fileName().startsWith(QStringLiteral(".m")));
+        QVERIFY(QFileInfo(staged.temporaryPath()).fileName().endsWith(QStringLiteral(".part")));
+        QCOMPARE(file.write("new"), qint64(3));
+        file.close();
+        QVERIFY2(staged.commit(), qPrintable(staged.errorString()));
+    }
+    QCOMPARE(batchtest::readAll(target), QByteArray("new"));
     QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
 }
 

@@ -1,4 +1,5 @@
 #include "geom/core/util2d.h"
+#include "geom/core/corelog.h"
 
 #include "geom/core/util2d_p.h"
 
@@ -438,7 +439,7 @@ Intersection2d circleIntersectCircle(double r1, const Vector2d &c1, double r2, c
         return single(closestPointOnCircle(c, r2) + c2);
     const double a = (r2 * r2 - r1 * r1 + d * d) / (2.0 * d);
     if (!(a * a < r2 * r2)) {
-        qWarning() << "util2D::circleIntersectCircle() imaginary square root, no result";
+        qCWarning(lcGeomCore) << "util2D::circleIntersectCircle() imaginary square root, no result";
         return none;
     }
     const double h = std::sqrt(r2 * r2 - a * a);

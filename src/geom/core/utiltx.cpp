@@ -1,4 +1,5 @@
 #include "geom/core/utiltx.h"
+#include "geom/core/corelog.h"
 
 #include <QMatrix4x4>
 #include <QTransform>
@@ -543,7 +544,7 @@ float *map2Df(float *out, const QTransform &t, const float *in, int n)
     float m[9];
     toFloat3x3(m, t);
     if (transformType(m) & Project) {
-        qWarning("utilTX:map2Df SSE Shear transform not implemented");
+        qCWarning(lcGeomCore, "utilTX:map2Df SSE Shear transform not implemented");
         return map2DfScalar(out, t, in, n);
     }
     const int k = vectorCount2(n);
@@ -561,7 +562,7 @@ geom::Rectangle mapBounds2Df(const QTransform &t, const float *xy, int n)
     float m[9];
     toFloat3x3(m, t);
     if (transformType(m) & Project) {
-        qCritical("utilTX:mapBounds2Df SSE Shear transform not implemented");
+        qCCritical(lcGeomCore, "utilTX:mapBounds2Df SSE Shear transform not implemented");
         return r;
     }
     const int k = vectorCount2(n);

@@ -1,3 +1,4 @@
+#include "geom/formats/formatslog.h"
 #include "geom/formats/plystream.h"
 #include "geom/mesh/stlmesh.h"
 
@@ -57,7 +58,7 @@ bool runGuarded(PlyStream &stream, QDataStream::Status failure, Task task)
     try {
         return task();
     } catch (const std::exception &e) {
-        qCritical("PlyStream: %s", e.what());
+        qCCritical(lcPly, "PlyStream: %s", e.what());
         stream.setStatus(failure);
         return false;
     }
@@ -272,7 +273,8 @@ bool PlyStream::loadMeshData(StlMesh *mesh)
                 if (status() != QDataStream::Ok)
                     break;
                 if (corners.size() > 3 && warnConvex) {
-                    qWarning("PlyStream.loadMesh faces with more than 3 vertices are assumed to be convex");
+                    qCWarning(lcPly,
+                              "PlyStream.loadMesh faces with more than 3 vertices are assumed to be convex");
                     warnConvex = false;
                 }
                 triangulate(corners, attribute, facets);

@@ -1,3 +1,4 @@
+#include "geom/formats/formatslog.h"
 #include "geom/formats/plystream.h"
 
 #include <QIODevice>
@@ -319,7 +320,7 @@ bool PlyStream::loadHeader()
     dev->read(magic.size());
     // The elements appended so far stay, and progress counts them.
     auto invalidLine = [this](const QByteArray &line) {
-        qCritical("PlyStream.loadHeader invalid line %d: %s", m_state, line.constData());
+        qCCritical(lcPly, "PlyStream.loadHeader invalid line %d: %s", m_state, line.constData());
         updateItemCount();
         updateItemsDone();
         return false;
@@ -335,7 +336,8 @@ bool PlyStream::loadHeader()
         const QByteArray line = withoutLineEnd(raw);
         if (line.startsWith(propertyKeyword)) {
             if (!current.isValid()) {
-                qWarning("PlyStream.loadHeader unknown element line %d: %s", m_state, line.constData());
+                qCWarning(lcPly, "PlyStream.loadHeader unknown element line %d: %s", m_state,
+                          line.constData());
                 continue;
             }
             const PlyProperty property = parseProperty(line);
@@ -350,7 +352,8 @@ bool PlyStream::loadHeader()
             }
             if (current.isValid() && !current.properties.isEmpty()) {
                 if (indexOfElement(m_elements, current.name) >= 0)
-                    qWarning("PlyStream.loadHeader redefined element line %d: %s", m_state, line.constData());
+                    qCWarning(lcPly, "PlyStream.loadHeader redefined element line %d: %s", m_state,
+                              line.constData());
                 m_elements.append(current);
             }
             current = element;
@@ -364,14 +367,15 @@ bool PlyStream::loadHeader()
                 return invalidLine(line);
             }
             if (formatSpec.version != knownVersion)
-                qWarning("PlyStream.loadHeader unknown version line %d: %s", m_state, line.constData());
+                qCWarning(lcPly, "PlyStream.loadHeader unknown version line %d: %s", m_state,
+                          line.constData());
             m_format = formatSpec.type;
             m_version = formatSpec.version;
             applyByteOrder();
         } else if (line.startsWith(endHeaderKeyword)) {
             break;
         } else {
-            qWarning("PlyStream.loadHeader unknown line %d: %s", m_state, line.constData());
+            qCWarning(lcPly, "PlyStream.loadHeader unknown line %d: %s", m_state, line.constData());
         }
     }
     if (current.isValid() && !current.properties.isEmpty())
@@ -393,7 +397,7 @@ bool PlyStream::saveHeader()
 
     const QByteArray format = formatLine(FormatSpec(m_format, m_version));
     if (m_format < BinaryBigEndian || m_format > Ascii || m_version.isEmpty()) {
-        qCritical("PlyStream.saveHeader invalid line %d: %s", m_state, format.constData());
+        qCCritical(lcPly, "PlyStream.saveHeader invalid line %d: %s", m_state, format.constData());
         return false;
     }
     updateItemCount();
@@ -416,7 +420,7 @@ bool PlyStream::saveHeader()
     for (const PlyElement &element : qAsConst(m_elements)) {
         const QByteArray line = elementLine(element);
         if (!element.isValid()) {
-            qCritical("PlyStream.saveHeader invalid line %d: %s", m_state, line.constData());
+            qCCritical(lcPly, "PlyStream.saveHeader invalid line %d: %s", m_state, line.constData());
             return false;
         }
         writeLine(line);
@@ -426,7 +430,7 @@ bool PlyStream::saveHeader()
             const bool coded =
                 typeSize(property.type) > 0 && (!property.isList() || typeSize(property.countType) > 0);
             if (!property.isValid() || !coded) {
-                qCritical("PlyStream.saveHeader invalid line %d: %s", m_state, propLine.constData());
+                qCCritical(lcPly, "PlyStream.saveHeader invalid line %d: %s", m_state, propLine.constData());
                 return false;
             }
             writeLine(propLine);

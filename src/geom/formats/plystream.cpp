@@ -1,4 +1,5 @@
 #include "geom/formats/plystream.h"
+#include "geom/formats/formatslog.h"
 
 #include <QIODevice>
 #include <QMetaType>
@@ -219,7 +220,7 @@ void PlyStream::setFormat(const FormatSpec &formatSpec)
     if (formatSpec == format())
         return;
     if (m_state != 0) {
-        qCritical("PlyStream.setFormat cannot change format midstream");
+        qCCritical(lcPly, "PlyStream.setFormat cannot change format midstream");
         return;
     }
     m_format = formatSpec.type;
@@ -237,7 +238,7 @@ void PlyStream::setComment(const QByteArray &text, bool percentEncode)
     if (text == m_comment)
         return;
     if (m_state != 0) {
-        qWarning("PlyStream.setComment called midstream has no effect");
+        qCWarning(lcPly, "PlyStream.setComment called midstream has no effect");
         return;
     }
     if (percentEncode) {
@@ -260,7 +261,7 @@ void PlyStream::setComment(const QByteArray &text, bool percentEncode)
     for (char c : text) {
         const uchar u = uchar(c);
         if (u < 9 || (u >= 14 && u <= 31) || u >= 0x80) {
-            qCritical("PlyStream.setComment called with non-ASCII character %d", int(qint8(c)));
+            qCCritical(lcPly, "PlyStream.setComment called with non-ASCII character %d", int(qint8(c)));
             return;
         }
     }
@@ -277,7 +278,7 @@ void PlyStream::setElements(const QList<PlyElement> &elements)
     if (elements == m_elements)
         return;
     if (m_state != 0) {
-        qCritical("PlyStream.setElements cannot change elements midstream");
+        qCCritical(lcPly, "PlyStream.setElements cannot change elements midstream");
         return;
     }
     m_elements = elements;
@@ -291,7 +292,7 @@ void PlyStream::setDevice(QIODevice *device)
         return;
     // Judged by the cursor alone: a device being written is always at its end.
     if (m_state != 0 && m_cursor.element < m_elements.size())
-        qWarning("PlyStream.setDevice called midstream, current output is incomplete");
+        qCWarning(lcPly, "PlyStream.setDevice called midstream, current output is incomplete");
     m_stream.setDevice(device);
     m_stream.resetStatus();
     m_stream.setVersion(QDataStream::Qt_4_5);
@@ -381,13 +382,13 @@ template <typename T>
 PlyStream &PlyStream::saveValue(T value)
 {
     if (!saveHeader()) {
-        qCritical("PlyStream.save cannot write");
+        qCCritical(lcPly, "PlyStream.save cannot write");
         setStatus(QDataStream::WriteFailed);
         return *this;
     }
     const PlyProperty *property = currentProperty();
     if (!property || property->type == 0) {
-        qCritical("PlyStream.save undefined data type");
+        qCCritical(lcPly, "PlyStream.save undefined data type");
         setStatus(QDataStream::WriteFailed);
         return *this;
     }
@@ -408,13 +409,13 @@ PlyStream &PlyStream::loadValue(T &value)
 {
     value = T(0);
     if (!loadHeader()) {
-        qCritical("PlyStream.load cannot read");
+        qCCritical(lcPly, "PlyStream.load cannot read");
         setStatus(QDataStream::ReadPastEnd);
         return *this;
     }
     const PlyProperty *property = currentProperty();
     if (!property || property->type == 0) {
-        qCritical("PlyStream.load undefined data type");
+        qCCritical(lcPly, "PlyStream.load undefined data type");
         setStatus(QDataStream::ReadPastEnd);
         return *this;
     }
@@ -559,7 +560,7 @@ void PlyStream::finishValue()
     if (separator == '\n') {
         const QByteArray rest = readLineRest();
         if (!rest.isEmpty())
-            qWarning("PlyStream.load trailing line %u %s", lineNumber(), rest.constData());
+            qCWarning(lcPly, "PlyStream.load trailing line %u %s", lineNumber(), rest.constData());
         return;
     }
     char c = 0;
@@ -567,7 +568,7 @@ void PlyStream::finishValue()
         if (c == '\n') {
             advanceItem();
             setStatus(QDataStream::ReadCorruptData);
-            qCritical("PlyStream.load truncated line %u", lineNumber());
+            qCCritical(lcPly, "PlyStream.load truncated line %u", lineNumber());
             return;
         }
         if (!isBlank(c)) {
@@ -584,7 +585,7 @@ bool PlyStream::checkListLength(const PlyProperty &property, int length)
     // A negative length (a count above INT_MAX, or a signed count type) ends the list at once;
     // no valid file holds one.
     if (length < 0) {
-        qCritical("PlyStream.load invalid list length %d", length);
+        qCCritical(lcPly, "PlyStream.load invalid list length %d", length);
         setStatus(QDataStream::ReadCorruptData);
         return false;
     }
@@ -595,7 +596,7 @@ bool PlyStream::checkListLength(const PlyProperty &property, int length)
     const qint64 needed = isAscii() ? 2 * qint64(length) : qint64(length) * typeSize(property.type);
     if (needed <= dev->bytesAvailable())
         return true;
-    qCritical("PlyStream.load list length %d exceeds the data left", length);
+    qCCritical(lcPly, "PlyStream.load list length %d exceeds the data left", length);
     setStatus(QDataStream::ReadPastEnd);
     return false;
 }

@@ -1,4 +1,5 @@
 #include "geom/formats/qrn.h"
+#include "geom/formats/formatslog.h"
 
 #include <QBuffer>
 #include <QtEndian>
@@ -222,7 +223,7 @@ QVector<Vector3f> decodeVertices(EncryptedVertices &block)
         return result;
     }
     block.state = -1;
-    qCritical("Qrn.EncryptedVertices decryption failed.");
+    qCCritical(lcQrn, "Qrn.EncryptedVertices decryption failed.");
     return QVector<Vector3f>();
 }
 

@@ -1,4 +1,5 @@
 #include "geom/formats/qrnreader.h"
+#include "geom/formats/formatslog.h"
 
 #include "crypto/qryptocipher.h"
 #include "geom/formats/qrn.h"
@@ -74,7 +75,7 @@ int facetsOutside(const StrippedFacets &stripped, qint32 vertexCount)
 
 void QrnReader::Record::failCipher(Qrn::ChunkReader &in)
 {
-    qCritical("QrnReader.readVertices invalid cipher");
+    qCCritical(lcQrn, "QrnReader.readVertices invalid cipher");
     in.setCorrupt();
 }
 
@@ -365,7 +366,7 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
         if (mesh)
             mesh->clear();
         d->status = OutOfMemory;
-        qCritical("QrnReader: OOM StripsCount(%d) FacetsCount(%d)", d->stripsLeft, d->groupsLeft);
+        qCCritical(lcQrn, "QrnReader: OOM StripsCount(%d) FacetsCount(%d)", d->stripsLeft, d->groupsLeft);
     }
     const Status result = Status(d->status.load());
     d->status = Idle;

@@ -1,10 +1,11 @@
 #include "geom/formats/qrnwriter.h"
+#include "geom/formats/formatslog.h"
 
 #include "crypto/qryptocipher.h"
+#include "geom/core/utiltx.h"
 #include "geom/formats/qrn.h"
 #include "geom/mesh/stlmesh.h"
 #include "geom/mesh/strippedfacets.h"
-#include "geom/core/utiltx.h"
 
 #include <QDataStream>
 #include <QMutex>
@@ -109,7 +110,7 @@ bool QrnWriter::Record::writeVertices(const QVector<Vector3f> &meshVertices)
     // failure too, never an empty block passed off as the vertices.
     const int size = cipher.isValid() ? cipher.encrypt(header.data) : -1;
     if (size <= 0 || size != header.data.size()) {
-        qCritical("QrnWriter.writeVertices invalid cipher");
+        qCCritical(lcQrn, "QrnWriter.writeVertices invalid cipher");
         out.flush();
         stream.setStatus(QDataStream::WriteFailed);
         status = WriteFailed;
@@ -310,7 +311,7 @@ QrnWriter::Status QrnWriter::write(const StlMesh *mesh)
             else
                 result = Status(d->status.load());
         } catch (const QUnhandledException &) {
-            qCritical("QrnWriter: UnhandledException");
+            qCCritical(lcQrn, "QrnWriter: UnhandledException");
             result = Failed;
         }
     }

@@ -1,4 +1,5 @@
 #include "geom/formats/stlreader.h"
+#include "geom/formats/formatslog.h"
 
 #include "geom/mesh/stlmesh.h"
 #include "geom/mesh/stlmeshbuilder.h"
@@ -357,9 +358,9 @@ bool StlReaderPrivate::readBinary()
 {
     const qint64 size = device->size();
     if ((size - dataOffset) % recordSize != 0)
-        qWarning("Invalid STL data alignment");
+        qCWarning(lcStl, "Invalid STL data alignment");
     if (size < minimumFileSize)
-        qWarning("STL smaller than minimum file size");
+        qCWarning(lcStl, "STL smaller than minimum file size");
 
     char head[dataOffset];
     if (readFully(device, head, headerSize) != headerSize) {
@@ -373,7 +374,7 @@ bool StlReaderPrivate::readBinary()
     }
     quint32 count = qFromLittleEndian<quint32>(head + headerSize);
     if (count > maxFacetCount) {
-        qWarning("Will not attempt to read past 1 billion facets");
+        qCWarning(lcStl, "Will not attempt to read past 1 billion facets");
         count = maxFacetCount;
     }
     if (dataOffset + qint64(recordSize) * count > size) {
@@ -422,7 +423,7 @@ StlReader::StlReader(QIODevice *device)
     : d(new StlReaderPrivate(device))
 {
     if (device && device->pos() != 0)
-        qWarning().noquote()
+        qCWarning(lcStl).noquote()
             << QStringLiteral("StlReader is given a used QIODevice, position %1").arg(device->pos());
 }
 

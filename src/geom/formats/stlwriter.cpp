@@ -1,8 +1,9 @@
 #include "geom/formats/stlwriter.h"
+#include "geom/formats/formatslog.h"
 #include "geom/formats/stlwriter_p.h"
 
-#include "geom/mesh/stlmesh.h"
 #include "geom/core/utiltx.h"
+#include "geom/mesh/stlmesh.h"
 
 #include <QFileDevice>
 #include <QIODevice>
@@ -189,7 +190,7 @@ StlWriter::StlWriter(QIODevice *device)
     : d(new StlWriterPrivate(device))
 {
     if (device && device->pos() != 0)
-        qWarning().noquote()
+        qCWarning(lcStl).noquote()
             << QStringLiteral("StlWriter is given a used QIODevice, position %1").arg(device->pos());
 }
 

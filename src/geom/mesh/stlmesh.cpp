@@ -1,4 +1,5 @@
 #include "geom/mesh/stlmesh.h"
+#include "geom/mesh/meshlog.h"
 
 #include "geom/mesh/stlmesh_p.h"
 #include "geom/mesh/stlmeshbuilder.h"
@@ -173,7 +174,7 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
     indices = std::move(sorted);
     indexOrder = 2;
     if (validCount != startCount)
-        qWarning("Clean indices dropped %d items.", startCount - validCount);
+        qCWarning(lcMesh, "Clean indices dropped %d items.", startCount - validCount);
 }
 
 void StlMeshPrivate::reindex(bool indicesChecked)

@@ -1,3 +1,4 @@
+#include "geom/mesh/meshlog.h"
 #include "geom/mesh/stlmesh.h"
 
 #include "geom/mesh/stlmesh_p.h"
@@ -122,8 +123,8 @@ StrippedFacets StlMesh::toStrippedFacets() const
         const FacetLookup lookup(d->indices, d->vertices.size());
         return toStripped(primitives, lookup);
     } catch (...) {
-        qCritical("StlMesh: toStrippedFacets VertexCount(%d) IndicesCount(%d)", d->vertices.size(),
-                  d->indices.size());
+        qCCritical(lcMesh, "StlMesh: toStrippedFacets VertexCount(%d) IndicesCount(%d)", d->vertices.size(),
+                   d->indices.size());
     }
     return StrippedFacets();
 }

@@ -1,0 +1,3 @@
+#include "io/iolog.h"
+
+Q_LOGGING_CATEGORY(lcIo, "quarn.io")

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "view/glwidget.h"
+
+#include <QImage>
+#include <QObject>
+
+// A stand-in for the main window: frames a unit cube centred at the origin through the view's
+// frame signals and draws it in immediate mode with outward normals.
+class CubeOwner : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CubeOwner(GLWidget *widget);
+
+    int scenePasses = 0;     // renderScene emissions since the last reset
+    int lineScenePasses = 0; // of which with "RenderingLines" set
+
+public slots:
+    void configure(GLWidget *widget);
+    void render(GLWidget *widget);
+};
+
+// Requests a grabbed frame and returns it; a null image when frameBufferReady did not come.
+QImage grabFrame(GLWidget &widget);
+// Saves a frame as a PNG artefact for a person to look at.
+void saveArtefact(const QImage &image, const QString &name);
