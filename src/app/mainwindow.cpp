@@ -397,12 +397,28 @@ void MainWindow::updateFileInformation()
 {
     QtStringPropertyManager *manager = d->propertyManager;
     if (d->mesh) {
-        const std::unique_ptr<geom::StlMesh> copy(d->mesh->transformed(d->modelMatrix, true));
-        d->sceneBounds = copy->bounds();
-        d->sceneRadius = copy->radius();
-        manager->setValue(d->trianglesProperty, QStringLiteral("%L1").arg(copy->indices().size()));
-        manager->setValue(d->surfaceAreaProperty, QStringLiteral("%L1").arg(copy->area(), 0, 'f', 3));
-        manager->setValue(d->volumeProperty, QStringLiteral("%L1").arg(copy->volume(), 0, 'f', 3));
+        // A model matrix that only moves the part (as after every load) changes neither radius,
+        // area nor volume, and moves the bounds by the same amount: no copy of the mesh.
+        const QMatrix4x4 &m = d->modelMatrix;
+        bool translationOnly = m(3, 3) == 1;
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 3; ++column)
+                translationOnly = translationOnly && m(row, column) == (row == column ? 1.0f : 0.0f);
+        }
+        std::unique_ptr<geom::StlMesh> copy;
+        const geom::StlMesh *measured = d->mesh;
+        if (translationOnly) {
+            d->sceneBounds = d->mesh->bounds();
+            d->sceneBounds.translate(geom::Vector3f(m(0, 3), m(1, 3), m(2, 3)));
+        } else {
+            copy.reset(d->mesh->transformed(m, true));
+            measured = copy.get();
+            d->sceneBounds = copy->bounds();
+        }
+        d->sceneRadius = measured->radius();
+        manager->setValue(d->trianglesProperty, QStringLiteral("%L1").arg(measured->indices().size()));
+        manager->setValue(d->surfaceAreaProperty, QStringLiteral("%L1").arg(measured->area(), 0, 'f', 3));
+        manager->setValue(d->volumeProperty, QStringLiteral("%L1").arg(measured->volume(), 0, 'f', 3));
     } else {
         d->sceneBounds.reset();
         d->sceneRadius = 0;
@@ -435,8 +451,16 @@ void MainWindow::updateFileInformation()
                  {d->axisProperties[a], d->deltaProperties[a], d->minProperties[a], d->maxProperties[a]})
                 manager->setValue(property, QString());
         }
-        panel->setBoundsMinimum(geom::Vector3f(0, 0, 0));
-        panel->setBoundsMaximum(geom::Vector3f(0, 0, 0));
+        // A flat part (zero extent on an axis) still has real bounds, and the transform panel
+        // places it by them; only a window without points gets zero corners.
+        const geom::Vector3f &low = d->sceneBounds.min();
+        const geom::Vector3f &high = d->sceneBounds.max();
+        const bool holdsPoints = d->mesh && std::isfinite(low.x) && std::isfinite(low.y) &&
+                                 std::isfinite(low.z) && std::isfinite(high.x) && std::isfinite(high.y) &&
+                                 std::isfinite(high.z) && low.x <= high.x && low.y <= high.y &&
+                                 low.z <= high.z;
+        panel->setBoundsMinimum(holdsPoints ? low : geom::Vector3f(0, 0, 0));
+        panel->setBoundsMaximum(holdsPoints ? high : geom::Vector3f(0, 0, 0));
     }
 
     if (hasCurrentFile()) {
@@ -478,7 +502,7 @@ void MainWindow::updateClipSliderRange()
     const double diameter = 2 * d->sceneRadius;
     // A mesh without extent has no height to clip; it gets the empty window's range instead of
     // a division by zero.
-    if (!d->mesh || !(diameter > 0)) {
+    if (!d->mesh || !std::isfinite(diameter) || !(diameter > 0)) {
         slider->setMinimum(-clipSliderScale);
         slider->setMaximum(clipSliderScale);
         slider->setValue(slider->maximum());
@@ -491,12 +515,16 @@ void MainWindow::updateClipSliderRange()
     const double span = double(slider->maximum()) - slider->minimum();
     const double fraction =
         span > 0 ? (slider->value() - slider->minimum()) / span : double(slider->value()) - slider->minimum();
-    slider->setMaximum(int(std::trunc(height / diameter * scale)));
-    slider->setMinimum(int(std::trunc(-height / diameter * scale)));
-    slider->setValue(
-        int(std::trunc(slider->minimum() + (double(slider->maximum()) - slider->minimum()) * fraction)));
-    slider->setSingleStep(int(std::trunc(0.02 / diameter * scale)));
-    slider->setPageStep(int(std::trunc(0.2 / diameter * scale)));
+    // A tiny part would give steps, or rounding a range, beyond what an int holds.
+    const auto clamped = [](double value, double low, double high) {
+        return int(std::trunc(qBound(low, value, high)));
+    };
+    slider->setMaximum(clamped(height / diameter * scale, 0, scale));
+    slider->setMinimum(clamped(-height / diameter * scale, -scale, 0));
+    const double range = double(slider->maximum()) - slider->minimum();
+    slider->setValue(clamped(slider->minimum() + range * fraction, slider->minimum(), slider->maximum()));
+    slider->setSingleStep(clamped(0.02 / diameter * scale, 0, range));
+    slider->setPageStep(clamped(0.2 / diameter * scale, 0, range));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -540,20 +568,6 @@ void MainWindow::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LanguageChange)
         retranslate();
-}
-
-void MainWindow::openFile(const QString &fileName)
-{
-    const QFileInfo info(fileName);
-    if (!info.isFile()) {
-        QMessageBox::critical(this, tr("Open"),
-                              tr("Unable to open \"%1\". File does not exist.")
-                                  .arg(QDir::toNativeSeparators(info.absoluteFilePath())),
-                              QMessageBox::Ok);
-        removeRecentFile(fileName);
-        return;
-    }
-    // Reading the mesh comes with the file operations.
 }
 
 void MainWindow::setCurrentFile(const QString &fileName)
