@@ -225,7 +225,8 @@ public:
 
     void parse();
     bool readAscii();
-    bool readSolid(LineInput &input, StlMeshBuilder &builder, const char *solidLine, int solidLength);
+    bool readSolid(LineInput &input, StlMeshBuilder &builder, std::vector<Facet> &batch, const char *solidLine,
+                   int solidLength);
     void merge(StlMeshBuilder &builder, const Facet *facets, const quint16 *attributes, int n);
     bool readBinary();
 
@@ -270,6 +271,7 @@ bool StlReaderPrivate::readAscii()
     // the builder most of its regrowth. It waits for the first solid line, so that a binary file
     // does not pay for a merge table it never fills.
     const qint64 expectedFacets = std::max<qint64>(device->size() - device->pos(), 0) / asciiBytesPerFacet;
+    std::vector<Facet> batch;
     const char *line = nullptr;
     bool solidRead = false;
     for (;;) {
@@ -290,9 +292,11 @@ bool StlReaderPrivate::readAscii()
             continue;
         if (length < 5 || std::memcmp(line, "solid", 5) != 0)
             break;
-        if (!solidRead)
+        if (!solidRead) {
             builder.reserve(expectedFacets);
-        if (!readSolid(input, builder, line, length))
+            batch.reserve(asciiBatchFacets);
+        }
+        if (!readSolid(input, builder, batch, line, length))
             break;
         solidRead = true;
     }
@@ -315,15 +319,16 @@ void StlReaderPrivate::merge(StlMeshBuilder &builder, const Facet *facets, const
     }
 }
 
-bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, const char *solidLine,
-                                 int solidLength)
+// Reads one solid's facets through batch, an empty buffer that the caller keeps for all solids
+// (a file of thousands of small solids would otherwise allocate and free a large block per solid).
+bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std::vector<Facet> &batch,
+                                 const char *solidLine, int solidLength)
 {
     const QByteArray endKeyword = QByteArray("end") + QByteArray(solidLine, solidLength);
     // note: facets are parsed a batch at a time and then merged back to back; interleaving the
     // merge with the text parsing costs a third more, the parsing pushing the vertex table out of
     // the caches.
-    std::vector<Facet> batch;
-    batch.reserve(asciiBatchFacets);
+    batch.clear();
     Vector3f corner[3];
     int pending = 0;
     const char *line = nullptr;
@@ -351,6 +356,7 @@ bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, cons
         }
     }
     merge(builder, batch.data(), nullptr, int(batch.size()));
+    batch.clear();
     return true;
 }
 
