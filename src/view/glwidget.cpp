@@ -969,15 +969,8 @@ void GLWidget::beginPicking(int count, const QRectF &rect)
         return;
     setProperty("Picking", true);
     const auto enableClipPlanes = [this] {
-        if (m_clipDirection == Clip::NoClip)
-            return;
-        const QVector<double> equations = clipPlaneEquations();
-        glEnable(GL_CLIP_PLANE0);
-        glClipPlane(GL_CLIP_PLANE0, equations.constData());
-        if (equations.size() == 8) {
-            glEnable(GL_CLIP_PLANE1);
-            glClipPlane(GL_CLIP_PLANE1, equations.constData() + 4);
-        }
+        if (m_clipDirection != Clip::NoClip)
+            QGL::glEnableClipPlanes(clipPlaneEquations());
     };
     const auto identity = [] {
         glMatrixMode(GL_PROJECTION);
