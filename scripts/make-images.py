@@ -3,7 +3,12 @@
 toolbars and panels. Each picture is a list of filled shapes painted in order and sampled 4 x 4
 times per pixel for smooth edges. Pure Python, so it needs nothing installed.
 
-    scripts/make-images.py [OUTPUT_DIR]     # default: resources/images
+    scripts/make-images.py [OUTPUT_DIR]                # default: resources/images
+    scripts/make-images.py --shellext [OUTPUT_DIR]     # default: shellext/images
+
+--shellext draws the two context-menu pictures of the explorer extension instead: the icon at 16
+pixels (quarn.png) and at 13 pixels laid on opaque white (quarn_noalpha.png), both as 8-bit palette
+images with a transparency table where pixels are not opaque.
 """
 import math
 import os
@@ -145,12 +150,48 @@ def render(width, height, layers, scale):
     return b"".join(rows)
 
 
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
 def png(width, height, pixels):
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)  # 8-bit RGBA
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(pixels, 9))
             + chunk(b"IEND", b""))
+
+
+def rgba_rows(width, height, pixels):
+    stride = 1 + 4 * width
+    return [[tuple(pixels[y * stride + 1 + 4 * x:y * stride + 5 + 4 * x]) for x in range(width)]
+            for y in range(height)]
+
+
+def on_background(width, height, pixels, background):
+    """The pixels laid on an opaque colour (red, green, blue bytes)."""
+    rows = []
+    for row in rgba_rows(width, height, pixels):
+        out = bytearray([0])
+        for r, g, b, a in row:
+            out += bytes(round((c * a + k * (255 - a)) / 255) for c, k in zip((r, g, b), background)) + b"\xff"
+        rows.append(bytes(out))
+    return b"".join(rows)
+
+
+def palette_png(width, height, pixels):
+    """An 8-bit palette image, with a transparency table where pixels are not opaque; small pictures
+    have few enough colours to need no reduction."""
+    rows = rgba_rows(width, height, pixels)
+    colours = sorted({pixel for row in rows for pixel in row}, key=lambda c: c[3])  # transparent first
+    if len(colours) > 256:
+        sys.exit(f"{len(colours)} colours do not fit a palette; use a smaller size")
+    index = {colour: i for i, colour in enumerate(colours)}
+    data = b"".join(bytes([0] + [index[pixel] for pixel in row]) for row in rows)
+    header = struct.pack(">IIBBBBB", width, height, 8, 3, 0, 0, 0)  # 8-bit palette
+    chunks = chunk(b"IHDR", header) + chunk(b"PLTE", b"".join(bytes(c[:3]) for c in colours))
+    alphas = [c[3] for c in colours if c[3] < 255]
+    if alphas:
+        chunks += chunk(b"tRNS", bytes(alphas))
+    return b"\x89PNG\r\n\x1a\n" + chunks + chunk(b"IDAT", zlib.compress(data, 9)) + chunk(b"IEND", b"")
 
 
 def mix(c0, c1, t):
@@ -159,17 +200,20 @@ def mix(c0, c1, t):
 
 # ---- the pictures; pictograms are drawn in a 16 x 16 unit square ----
 
-def icon():
-    """The program's icon, 64 units: a subdivided triangle with its middle facet filled, on a
-    rounded teal square."""
-    top, right, left = (32, 9), (56, 51), (8, 51)
+def icon(size=64):
+    """The program's icon, drawn in pixels of a square of the given size: a subdivided triangle with
+    its middle facet filled, on a rounded teal square."""
+    s = size / 64.0
+    top, right, left = (32 * s, 9 * s), (56 * s, 51 * s), (8 * s, 51 * s)
     mid = lambda u, v: ((u[0] + v[0]) / 2, (u[1] + v[1]) / 2)
     m_tr, m_rl, m_lt = mid(top, right), mid(right, left), mid(left, top)
-    return 64, [
-        (rounded_rect(0, 0, 64, 64, 12), lambda p: mix((0.12, 0.50, 0.58), (0.04, 0.22, 0.30), p[1] / 64)),
+    stroke = 2 * max(1.6 * s, 0.6)  # lines stay visible at menu sizes
+    return size, [
+        (rounded_rect(0, 0, size, size, 12 * s),
+         lambda p: mix((0.12, 0.50, 0.58), (0.04, 0.22, 0.30), p[1] / size)),
         (polygon(m_tr, m_rl, m_lt), (0.95, 0.65, 0.25, 1.0)),
-        (lines(3.2, top, right, left, closed=True), WHITE),
-        (lines(3.2, m_tr, m_rl, m_lt, closed=True), WHITE),
+        (lines(stroke, top, right, left, closed=True), WHITE),
+        (lines(stroke, m_tr, m_rl, m_lt, closed=True), WHITE),
     ]
 
 
@@ -411,5 +455,20 @@ def write_all(directory):
             f.write(png(width, height, render(width, height, layers, scale)))
 
 
+def write_shellext(directory):
+    os.makedirs(directory, exist_ok=True)
+    for name, size, background in (("quarn.png", 16, None), ("quarn_noalpha.png", 13, (255, 255, 255))):
+        _, layers = icon(size)
+        pixels = render(size, size, layers, 1.0)
+        if background:
+            pixels = on_background(size, size, pixels, background)
+        with open(os.path.join(directory, name), "wb") as f:
+            f.write(palette_png(size, size, pixels))
+
+
 if __name__ == "__main__":
-    write_all(sys.argv[1] if len(sys.argv) > 1 else "resources/images")
+    arguments = sys.argv[1:]
+    if arguments[:1] == ["--shellext"]:
+        write_shellext(arguments[1] if len(arguments) > 1 else "shellext/images")
+    else:
+        write_all(arguments[0] if arguments else "resources/images")

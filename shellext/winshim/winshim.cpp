@@ -64,6 +64,20 @@ QStringList dropNames(const DROPFILES *drop)
     return names;
 }
 
+// The lstrcpyn of either character width: at most maxLength - 1 units of source and a
+// terminating zero; null for a missing string or no room at all.
+template <typename Char>
+Char *copyBounded(Char *destination, const Char *source, int maxLength)
+{
+    if (!destination || !source || maxLength <= 0)
+        return nullptr;
+    int i = 0;
+    for (; i < maxLength - 1 && source[i]; ++i)
+        destination[i] = source[i];
+    destination[i] = 0;
+    return destination;
+}
+
 } // namespace
 
 // The block behind a global-memory handle: the header, then the caller's bytes.
@@ -207,24 +221,12 @@ HBITMAP qt_pixmapToWinHBITMAP(const QPixmap &p, int hbitmapFormat)
 
 LPWSTR lstrcpynW(LPWSTR lpString1, LPCWSTR lpString2, int iMaxLength)
 {
-    if (!lpString1 || !lpString2 || iMaxLength <= 0)
-        return nullptr;
-    int i = 0;
-    for (; i < iMaxLength - 1 && lpString2[i]; ++i)
-        lpString1[i] = lpString2[i];
-    lpString1[i] = 0;
-    return lpString1;
+    return copyBounded(lpString1, lpString2, iMaxLength);
 }
 
 LPSTR lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength)
 {
-    if (!lpString1 || !lpString2 || iMaxLength <= 0)
-        return nullptr;
-    int i = 0;
-    for (; i < iMaxLength - 1 && lpString2[i]; ++i)
-        lpString1[i] = lpString2[i];
-    lpString1[i] = 0;
-    return lpString1;
+    return copyBounded(lpString1, lpString2, iMaxLength);
 }
 
 HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR *lplpsz)

@@ -119,4 +119,14 @@ QMatrix4x4 projectionMatrix()
     return readMatrix(GL_PROJECTION_MATRIX);
 }
 
+void glEnableClipPlanes(const QVector<double> &equations)
+{
+    glEnable(GL_CLIP_PLANE0);
+    glClipPlane(GL_CLIP_PLANE0, equations.constData());
+    if (equations.size() == 8) {
+        glEnable(GL_CLIP_PLANE1);
+        glClipPlane(GL_CLIP_PLANE1, equations.constData() + 4);
+    }
+}
+
 } // namespace QGL

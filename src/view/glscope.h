@@ -5,6 +5,7 @@
 #include <QQuaternion>
 #include <QStringList>
 #include <QVector3D>
+#include <QVector>
 #include <qgl.h>
 
 // Scope guards and matrix transfers over the fixed-function GL state. Everything here acts on the
@@ -84,5 +85,9 @@ void glLoadMatrix(const QMatrix4x4 &m);
 // The current GL_MODELVIEW_MATRIX and GL_PROJECTION_MATRIX as general matrices.
 QMatrix4x4 modelViewMatrix();
 QMatrix4x4 projectionMatrix();
+
+// Enables GL_CLIP_PLANE0 with the first four plane coefficients, and GL_CLIP_PLANE1 with the
+// next four when there are eight.
+void glEnableClipPlanes(const QVector<double> &equations);
 
 } // namespace QGL

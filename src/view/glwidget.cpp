@@ -10,6 +10,8 @@
 #include <QGLShaderProgram>
 #include <QGridLayout>
 #include <QHash>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QPropertyAnimation>
 #include <QRegExp>
 #include <QTimer>
@@ -114,6 +116,34 @@ QString cachedDriverString(QString &cache, GLenum name)
     return cache;
 }
 
+// Whether this platform can make a GL context current at all (it cannot on offscreen); asked
+// once, through a throw-away context on an offscreen surface.
+bool canMakeContext()
+{
+    static const bool can = [] {
+        QOpenGLContext context;
+        if (!context.create())
+            return false;
+        QOffscreenSurface surface;
+        surface.create();
+        if (!surface.isValid() || !context.makeCurrent(&surface))
+            return false;
+        context.doneCurrent();
+        return true;
+    }();
+    return can;
+}
+
+// The driver's version flags. Without a current context QGLFormat reads GL_VERSION through a
+// temporary one, and reads through a null context when that cannot be made: there the answer is
+// no version at all.
+QGLFormat::OpenGLVersionFlags versionFlags()
+{
+    if (!QOpenGLContext::currentContext() && !canMakeContext())
+        return QGLFormat::OpenGL_Version_None;
+    return QGLFormat::openGLVersionFlags();
+}
+
 void silentMessageHandler(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // Installs a handler that drops every message while it lives, so that compiler output of shader
@@ -203,17 +233,17 @@ GLWidget::GpuVendor GLWidget::gpuVendor()
 
 bool GLWidget::hasOpenGL15()
 {
-    return QGLFormat::openGLVersionFlags() & QGLFormat::OpenGL_Version_1_5;
+    return versionFlags() & QGLFormat::OpenGL_Version_1_5;
 }
 
 bool GLWidget::hasOpenGL20()
 {
-    return QGLFormat::openGLVersionFlags() & QGLFormat::OpenGL_Version_2_0;
+    return versionFlags() & QGLFormat::OpenGL_Version_2_0;
 }
 
 bool GLWidget::hasOpenGL32()
 {
-    return QGLFormat::openGLVersionFlags() & QGLFormat::OpenGL_Version_3_2;
+    return versionFlags() & QGLFormat::OpenGL_Version_3_2;
 }
 
 bool GLWidget::hasGLExtension(const QString &name)
@@ -239,6 +269,8 @@ QGLFormat GLWidget::defaultFormat()
 
 bool GLWidget::isMultiSamplingSupported()
 {
+    if (!QOpenGLContext::currentContext() && !canMakeContext())
+        return false; // the probe would only echo the format it asked for
     QGLWidget probe(QGLFormat(QGL::SampleBuffers));
     const QGLFormat actual = probe.format();
     return actual.sampleBuffers() && actual.samples() > 1;
@@ -937,15 +969,8 @@ void GLWidget::beginPicking(int count, const QRectF &rect)
         return;
     setProperty("Picking", true);
     const auto enableClipPlanes = [this] {
-        if (m_clipDirection == Clip::NoClip)
-            return;
-        const QVector<double> equations = clipPlaneEquations();
-        glEnable(GL_CLIP_PLANE0);
-        glClipPlane(GL_CLIP_PLANE0, equations.constData());
-        if (equations.size() == 8) {
-            glEnable(GL_CLIP_PLANE1);
-            glClipPlane(GL_CLIP_PLANE1, equations.constData() + 4);
-        }
+        if (m_clipDirection != Clip::NoClip)
+            QGL::glEnableClipPlanes(clipPlaneEquations());
     };
     const auto identity = [] {
         glMatrixMode(GL_PROJECTION);

@@ -217,15 +217,7 @@ void GLWidget::renderScenePass()
     glDisable(GL_CLIP_PLANE0);
     glDisable(GL_CLIP_PLANE1);
 
-    const auto enableClipPlanes = [this] {
-        const QVector<double> equations = clipPlaneEquations();
-        glEnable(GL_CLIP_PLANE0);
-        glClipPlane(GL_CLIP_PLANE0, equations.constData());
-        if (equations.size() == 8) {
-            glEnable(GL_CLIP_PLANE1);
-            glClipPlane(GL_CLIP_PLANE1, equations.constData() + 4);
-        }
-    };
+    const auto enableClipPlanes = [this] { QGL::glEnableClipPlanes(clipPlaneEquations()); };
 
     if (m_xRayShading && m_xRayShaderProgram && m_xRayShaderProgram->isLinked()) {
         PushAttrib attributes(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT | GL_DEPTH_BUFFER_BIT);

@@ -6,6 +6,7 @@
 #include "geom/core/vector2d.h"
 #include "geom/core/vector2f.h"
 #include "geom/core/vector3f.h"
+#include "pointstrings.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -23,20 +24,6 @@ inline char *toString(const Vector3f &v)
                               QByteArray::number(double(v.y), 'g', 9) + ", " +
                               QByteArray::number(double(v.z), 'g', 9) + ")")
                        .constData());
-}
-
-inline char *toString(const Vector2f &v)
-{
-    return qstrdup(QByteArray("P(" + QByteArray::number(double(v.x), 'g', 9) + ", " +
-                              QByteArray::number(double(v.y), 'g', 9) + ")")
-                       .constData());
-}
-
-inline char *toString(const Vector2d &v)
-{
-    return qstrdup(
-        QByteArray("P(" + QByteArray::number(v.x, 'g', 17) + ", " + QByteArray::number(v.y, 'g', 17) + ")")
-            .constData());
 }
 
 } // namespace geom

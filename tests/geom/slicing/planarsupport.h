@@ -1,11 +1,13 @@
 #pragma once
 
-// Helpers of the planar tests: readable QCOMPARE output for points and boxes, and small rings.
+// Helpers of the planar tests: readable QCOMPARE output for points (pointstrings.h) and boxes,
+// and small rings.
 
 #include "geom/core/rectangle.h"
 #include "geom/core/vector2d.h"
 #include "geom/core/vector2f.h"
 #include "geom/slicing/contour.h"
+#include "pointstrings.h"
 
 #include <QByteArray>
 #include <QVector>
@@ -14,20 +16,6 @@
 #include <initializer_list>
 
 namespace geom {
-
-inline char *toString(const Vector2f &v)
-{
-    return qstrdup(QByteArray("P(" + QByteArray::number(double(v.x), 'g', 9) + ", " +
-                              QByteArray::number(double(v.y), 'g', 9) + ")")
-                       .constData());
-}
-
-inline char *toString(const Vector2d &v)
-{
-    return qstrdup(
-        QByteArray("P(" + QByteArray::number(v.x, 'g', 17) + ", " + QByteArray::number(v.y, 'g', 17) + ")")
-            .constData());
-}
 
 inline char *toString(const Rectangle &r)
 {
