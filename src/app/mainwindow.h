@@ -9,6 +9,10 @@ class QDropEvent;
 class QSettings;
 class QUrl;
 
+namespace geom {
+class Slice;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -79,6 +83,15 @@ private slots:
     // status bar and removes the window's busy filter.
     void fileOperationFinished();
 
+    // Slice export.
+    // Asks for the SLC file and opens the export dialog; the export runs when it is accepted.
+    void on_action_Export_Slices_triggered();
+    // Slices the model under the model matrix and writes the SLC file; nothing for result 0.
+    // Refuses a thickness that is not a positive number and reports a failed write.
+    void on_exportSlicesDialog_finished(int result);
+    // The progress of an export, after each layer.
+    void sliceReady(int id, int total);
+
 private:
     // Files. Each writer saves the mesh under the model matrix to name, replacing a file there
     // only once the new one is complete; on success name becomes the current file. They return
@@ -106,6 +119,14 @@ private:
     void updateWindowTitle();
     void updateClipSliderRange();
 
+    // Slice export.
+    // Writes the slices to fileName, replacing a file there only once the new one is complete.
+    // Returns an empty text on success, else the reason of the failure.
+    QString writeSlcFile(const QString &fileName, const QList<geom::Slice> &slices, bool metric);
+
     Ui::MainWindow *m_ui;
     MainWindowPrivate *d;
+
+    // Tests reach the model matrix, which only the transforms change.
+    friend class TestExportSlices;
 };

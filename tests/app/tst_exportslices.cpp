@@ -1,0 +1,473 @@
+#include "app/application.h"
+#include "app/exportslicesdialog.h"
+#include "app/mainwindow.h"
+#include "app/mainwindow_p.h"
+#include "batchfixtures.h"
+#include "meshbuilders.h"
+#include "meshcheck.h"
+#include "modaldialoganswerer.h"
+#include "slcreader.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QUndoStack>
+#include <QtTest>
+
+#include <memory>
+
+using widgettest::ModalDialogAnswerer;
+
+class TestExportSlices : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void unitChangeConvertsTheThickness_data();
+    void unitChangeConvertsTheThickness();
+    void settings();
+    void exportAskForTheTarget_data();
+    void exportAskForTheTarget();
+    void exportWritesLayers_data();
+    void exportWritesLayers();
+    void cancelWritesNothing();
+    void refusedExports_data();
+    void refusedExports();
+};
+
+namespace {
+
+template <typename T>
+T *child(QObject *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+QStringList items(QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
+const QStringList metricPresets = {"0.0127", "0.01905", "0.0254", "0.0381", "0.05",
+                                   "0.0508", "0.0762",  "0.1",    "0.127",  "0.5"};
+const QStringList inchPresets = {"0.0005", "0.00075", "0.001", "0.0015", "0.002", "0.003", "0.01", "0.05"};
+
+// A message box is closed by OK; any other dialog (the progress dialog) is left alone.
+ModalDialogAnswerer::Answer acknowledge()
+{
+    return [](QWidget *dialog) {
+        if (qobject_cast<QMessageBox *>(dialog))
+            ModalDialogAnswerer::click(QMessageBox::Ok)(dialog);
+    };
+}
+
+struct Options
+{
+    QString thickness = QStringLiteral("0.1");
+    int units = 0;
+    bool merge = true;
+    int windingRule = 2;
+};
+
+// The message boxes of one export: their title and text.
+using Messages = QList<QPair<QString, QString>>;
+
+std::unique_ptr<MainWindow> windowWith(const QString &path)
+{
+    auto window = std::make_unique<MainWindow>();
+    window->setLocale(QLocale::c());
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    ModalDialogAnswerer answerer;
+    window->openFile(path);
+    if (!window->hasCurrentFile())
+        qWarning("%s not opened", qPrintable(path));
+    return window;
+}
+
+// Runs one export of the window's model to target with the options, as a user would after the
+// file dialog; during the run, onProgress sees the progress dialog.
+Messages exportTo(MainWindow *window, const QString &target, const Options &options,
+                  const std::function<void(QProgressDialog *)> &onProgress = {})
+{
+    auto *dialog = child<ExportSlicesDialog>(window, "exportSlicesDialog");
+    dialog->setProperty("SaveFileName", target);
+    dialog->open();
+    child<QComboBox>(dialog, "unitsComboBox")->setCurrentIndex(options.units);
+    child<QComboBox>(dialog, "thicknessComboBox")->setEditText(options.thickness);
+    child<QGroupBox>(dialog, "mergeContoursGroupBox")->setChecked(options.merge);
+    child<QComboBox>(dialog, "windingRuleComboBox")->setCurrentIndex(options.windingRule);
+    if (onProgress)
+        onProgress(window->findChild<QProgressDialog *>());
+
+    ModalDialogAnswerer answerer({acknowledge(), acknowledge(), acknowledge(), acknowledge()});
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    Messages messages;
+    for (const ModalDialogAnswerer::Seen &seen : answerer.seen()) {
+        if (seen.className == QLatin1String("QMessageBox"))
+            messages.append({seen.title, seen.text});
+    }
+    return messages;
+}
+
+slctest::SlcFile readSlcFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        slctest::SlcFile unread;
+        unread.error = QStringLiteral("not readable");
+        return unread;
+    }
+    return slctest::readSlc(file.readAll());
+}
+
+QVector<geom::Facet> cube10()
+{
+    return meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(10, 10, 10));
+}
+
+} // namespace
+
+void TestExportSlices::init()
+{
+    QSettings().clear();
+}
+
+void TestExportSlices::unitChangeConvertsTheThickness_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("converted");
+
+    QTest::newRow("mm to inch") << 0 << "0.0254"
+                                << "0.001";
+    QTest::newRow("inch to mm") << 1 << "0.001"
+                                << "0.0254";
+    QTest::newRow("inch to mm, 0.002") << 1 << "0.002"
+                                       << "0.0508";
+    QTest::newRow("whole number keeps its point") << 1 << "10"
+                                                  << "254.";
+    QTest::newRow("trailing zeros dropped") << 0 << "2.54000"
+                                            << "0.1";
+    QTest::newRow("not a number kept") << 0 << "thin"
+                                       << "thin";
+    QTest::newRow("empty kept") << 1 << ""
+                                << "";
+}
+
+void TestExportSlices::unitChangeConvertsTheThickness()
+{
+    QFETCH(int, from);
+    QFETCH(QString, text);
+    QFETCH(QString, converted);
+    ExportSlicesDialog dialog;
+    auto *units = child<QComboBox>(&dialog, "unitsComboBox");
+    auto *thickness = child<QComboBox>(&dialog, "thicknessComboBox");
+    units->setCurrentIndex(from);
+    thickness->setEditText(text);
+
+    units->setCurrentIndex(1 - from);
+    QCOMPARE(thickness->currentText(), converted);
+    QCOMPARE(items(thickness), from == 0 ? inchPresets : metricPresets);
+    QCOMPARE(dialog.isMetric(), from == 1);
+
+    units->setCurrentIndex(from);
+    QCOMPARE(items(thickness), from == 0 ? metricPresets : inchPresets);
+}
+
+void TestExportSlices::settings()
+{
+    {
+        // First start: the form's defaults, and a neutral name for the non-zero rule.
+        ExportSlicesDialog dialog;
+        auto *winding = child<QComboBox>(&dialog, "windingRuleComboBox");
+        QCOMPARE(child<QComboBox>(&dialog, "unitsComboBox")->currentText(), QStringLiteral("mm"));
+        QCOMPARE(child<QComboBox>(&dialog, "thicknessComboBox")->currentText(), QStringLiteral("0.0127"));
+        QCOMPARE(items(child<QComboBox>(&dialog, "thicknessComboBox")), metricPresets);
+        QVERIFY(dialog.mergeContours());
+        QCOMPARE(winding->currentText(), QStringLiteral("Positive (Default)"));
+        QCOMPARE(winding->itemText(1), QStringLiteral("Non-Zero"));
+        QCOMPARE(dialog.sliceThickness(), 0.0127f);
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    }
+
+    QSettings().clear();
+    ExportSlicesDialog dialog;
+    dialog.open();
+    child<QComboBox>(&dialog, "unitsComboBox")->setCurrentIndex(1);
+    child<QComboBox>(&dialog, "thicknessComboBox")->setEditText(QStringLiteral("0.0033"));
+    child<QGroupBox>(&dialog, "mergeContoursGroupBox")->setChecked(false);
+    child<QComboBox>(&dialog, "windingRuleComboBox")->setCurrentIndex(4);
+    // Written on acceptance, while the dialog lives on.
+    dialog.accept();
+    {
+        QSettings settings;
+        QCOMPARE(settings.value("ExportSlicesDialog/Units").toInt(), 1);
+        QCOMPARE(settings.value("ExportSlicesDialog/SliceThickness").toString(), QStringLiteral("0.0033"));
+        QCOMPARE(settings.value("ExportSlicesDialog/MergeContours").toBool(), false);
+        QCOMPARE(settings.value("ExportSlicesDialog/WindingRule").toInt(), 4);
+    }
+
+    // A new dialog shows the stored choice: inch presets and exactly the stored text.
+    ExportSlicesDialog restored;
+    QVERIFY(!restored.isMetric());
+    QCOMPARE(items(child<QComboBox>(&restored, "thicknessComboBox")), inchPresets);
+    QCOMPARE(child<QComboBox>(&restored, "thicknessComboBox")->currentText(), QStringLiteral("0.0033"));
+    QVERIFY(!restored.mergeContours());
+    QCOMPARE(restored.windingRule(), 4);
+
+    // Foreign stored values leave the getters in range.
+    QSettings().setValue("ExportSlicesDialog/Units", 7);
+    QSettings().setValue("ExportSlicesDialog/WindingRule", -3);
+    ExportSlicesDialog foreign;
+    QVERIFY(foreign.isMetric());
+    QCOMPARE(foreign.windingRule(), 2);
+}
+
+void TestExportSlices::exportAskForTheTarget_data()
+{
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("cancelled file dialog") << false;
+    QTest::newRow("chosen file") << true;
+}
+
+void TestExportSlices::exportAskForTheTarget()
+{
+    QFETCH(bool, answer);
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("bracket.rev.stl"));
+    QVERIFY(batchtest::writeStl(model, cube10()));
+    const auto window = windowWith(model);
+    const QString chosen = dir.filePath(QStringLiteral("chosen.slc"));
+
+    QString proposed;
+    ModalDialogAnswerer answerer({[&](QWidget *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(files);
+        proposed = files->selectedFiles().value(0);
+        if (!answer) {
+            files->reject();
+            return;
+        }
+        files->setOption(QFileDialog::DontConfirmOverwrite);
+        files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("chosen.slc"));
+        static_cast<QDialog *>(files)->accept();
+    }});
+    window->findChild<QAction *>(QStringLiteral("action_Export_Slices"))->trigger();
+    QCOMPARE(answerer.seen().value(0).title, QStringLiteral("Save As"));
+    QCOMPARE(QFileInfo(proposed), QFileInfo(dir.filePath(QStringLiteral("bracket.slc"))));
+
+    auto *dialog = child<ExportSlicesDialog>(window.get(), "exportSlicesDialog");
+    QCOMPARE(dialog->isVisible(), answer);
+    if (answer) {
+        QCOMPARE(QFileInfo(dialog->property("SaveFileName").toString()), QFileInfo(chosen));
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        // Rejecting the options exports nothing.
+        dialog->reject();
+    }
+    QVERIFY(!QFile::exists(chosen));
+}
+
+void TestExportSlices::exportWritesLayers_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<int>("units");
+    QTest::addColumn<bool>("mirrored");
+    QTest::addColumn<QByteArray>("header");
+
+    const QByteArray mm("-SLCVER 2.0 -UNIT MM -TYPE PART");
+    const QByteArray inch("-SLCVER 2.0 -UNIT INCH -TYPE PART");
+    QTest::newRow("cube, mm") << "cube" << 0 << false << mm;
+    QTest::newRow("cube, inch") << "cube" << 1 << false << inch;
+    QTest::newRow("cube, mirrored") << "cube" << 0 << true << mm;
+    QTest::newRow("torus") << "torus" << 0 << false << mm;
+    QTest::newRow("torus, mirrored") << "torus" << 0 << true << mm;
+}
+
+void TestExportSlices::exportWritesLayers()
+{
+    QFETCH(QString, shape);
+    QFETCH(int, units);
+    QFETCH(bool, mirrored);
+    QFETCH(QByteArray, header);
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("model.stl"));
+    const bool cube = shape == QLatin1String("cube");
+    // The torus lies around the z axis, 24 high; its middle layers are rings with a hole.
+    const QVector<geom::Facet> facets = cube ? cube10() : meshtest::Torus(2000, 40.0, 12.0).facets();
+    // One layer per thickness, each cut half a thickness above its bottom, up to the top.
+    int layers = 0;
+    {
+        const std::unique_ptr<geom::StlMesh> mesh(meshtest::meshFrom(facets));
+        QCOMPARE(meshtest::checkMesh(*mesh), QString());
+        const double height = mesh->bounds().max().z - mesh->bounds().min().z;
+        layers = int(std::ceil(height / 0.1 - 0.5 - 1e-6));
+    }
+    QVERIFY(batchtest::writeStl(model, facets));
+    const auto window = windowWith(model);
+    if (mirrored)
+        window->d->modelMatrix.scale(-1, 1, 1);
+    const QMatrix4x4 matrix = window->d->modelMatrix;
+    const int undoCount = window->d->undoStack->count();
+
+    const QString target = dir.filePath(QStringLiteral("model.slc"));
+    Options options;
+    options.units = units;
+    QCOMPARE(exportTo(window.get(), target, options), Messages());
+
+    const slctest::SlcFile slc = readSlcFile(target);
+    QCOMPARE(slc.error, QString());
+    QCOMPARE(slc.headerText, header);
+    QCOMPARE(slc.trailingBytes, 0);
+    QCOMPARE(slc.layers.size(), layers);
+    for (int i = 0; i < slc.layers.size(); ++i) {
+        const slctest::Layer &layer = slc.layers[i];
+        QVERIFY2(qAbs(layer.z - (slc.layers[0].z + 0.1f * i)) < 1e-3f, qPrintable(QString::number(i)));
+        if (cube) {
+            QCOMPARE(layer.boundaries.size(), 1);
+            const slctest::Boundary &square = layer.boundaries[0];
+            QVERIFY(square.isClosed());
+            // Counter-clockwise, mirrored or not.
+            QVERIFY2(qAbs(square.area() - 100.0) < 1e-3, qPrintable(QString::number(square.area())));
+            for (int v = 0; v < square.vertexCount(); ++v) {
+                const float x = qAbs(square.xy[2 * v]);
+                const float y = square.xy[2 * v + 1];
+                const auto onEdge = [](float c) { return qAbs(c) < 1e-4f || qAbs(c - 10) < 1e-4f; };
+                QVERIFY(x > -1e-4f && x < 10 + 1e-4f && y > -1e-4f && y < 10 + 1e-4f);
+                QVERIFY2(onEdge(x) || onEdge(y), qPrintable(QStringLiteral("%1 %2").arg(x).arg(y)));
+            }
+        }
+    }
+    if (!cube) {
+        // The middle layer: an outer ring counter-clockwise and its hole clockwise.
+        const slctest::Layer &middle = slc.layers[layers / 2];
+        QCOMPARE(middle.boundaries.size(), 2);
+        const double a0 = middle.boundaries[0].area();
+        const double a1 = middle.boundaries[1].area();
+        QVERIFY2(qMax(a0, a1) > 0 && qMin(a0, a1) < 0, qPrintable(QStringLiteral("%1 %2").arg(a0).arg(a1)));
+        QVERIFY(qMax(a0, a1) > -qMin(a0, a1));
+    }
+    // The model is left as it was.
+    QCOMPARE(window->d->modelMatrix, matrix);
+    QCOMPARE(window->d->undoStack->count(), undoCount);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
+void TestExportSlices::cancelWritesNothing()
+{
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("cube.stl"));
+    QVERIFY(batchtest::writeStl(model, cube10()));
+    const auto window = windowWith(model);
+    const QString target = dir.filePath(QStringLiteral("cube.slc"));
+
+    QStringList labels;
+    int cancelledAt = 0;
+    const Messages messages = exportTo(window.get(), target, Options(), [&](QProgressDialog *progress) {
+        auto *bar = progress->findChild<QProgressBar *>();
+        auto *label = progress->findChild<QLabel *>();
+        connect(bar, &QProgressBar::valueChanged, progress, [=, &labels, &cancelledAt](int value) {
+            labels << label->text();
+            // A click on Cancel a few layers in, as the event processing of the dialog delivers it.
+            if (value == 3 && cancelledAt == 0) {
+                cancelledAt = value;
+                QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            }
+        });
+    });
+    QCOMPARE(cancelledAt, 3);
+    QCOMPARE(messages, Messages({{QStringLiteral("Export Slices"),
+                                  QStringLiteral("The operation has been cancelled.")}}));
+    // The totals are the slicer's own count.
+    QVERIFY2(labels.value(0).startsWith(QStringLiteral("Exporting slice 1 of 10")),
+             qPrintable(labels.join('|')));
+    QVERIFY(labels.value(0).endsWith(QStringLiteral(" to cube.slc...")));
+    QVERIFY(!window->findChild<QProgressDialog *>()->isVisible());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("cube.stl")});
+
+    // The next export is not taken for cancelled.
+    QCOMPARE(exportTo(window.get(), target, Options()), Messages());
+    QCOMPARE(readSlcFile(target).layers.size(), 100);
+}
+
+void TestExportSlices::refusedExports_data()
+{
+    QTest::addColumn<QString>("thickness");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("text");
+
+    const QString thickness = QStringLiteral("The slice thickness must be a number above 0.");
+    QTest::newRow("zero thickness") << "0"
+                                    << "cube.slc" << thickness;
+    QTest::newRow("negative thickness") << "-0.1"
+                                        << "cube.slc" << thickness;
+    QTest::newRow("thickness not a number") << "thin"
+                                            << "cube.slc" << thickness;
+    QTest::newRow("infinite thickness") << "inf"
+                                        << "cube.slc" << thickness;
+    QTest::newRow("too many layers") << "1e-9"
+                                     << "cube.slc"
+                                     << "Model is too large to slice.";
+    QTest::newRow("missing folder") << "0.1"
+                                    << "missing/cube.slc"
+                                    << "Unable to write \"cube.slc\".";
+    QTest::newRow("read-only target") << "0.1"
+                                      << "readonly.slc"
+                                      << "Unable to write \"readonly.slc\".";
+}
+
+void TestExportSlices::refusedExports()
+{
+    QFETCH(QString, thickness);
+    QFETCH(QString, target);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("cube.stl"));
+    QVERIFY(batchtest::writeStl(model, cube10()));
+    const QByteArray kept("kept as it was");
+    const QString readOnly = dir.filePath(QStringLiteral("readonly.slc"));
+    {
+        QFile file(readOnly);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kept);
+    }
+    QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const auto window = windowWith(model);
+
+    Options options;
+    options.thickness = thickness;
+    const Messages messages = exportTo(window.get(), dir.filePath(target), options);
+    QCOMPARE(messages, Messages({{QStringLiteral("Export Slices"), text}}));
+    QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    files.sort();
+    QCOMPARE(files, QStringList({QStringLiteral("cube.stl"), QStringLiteral("readonly.slc")}));
+    QFile file(readOnly);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kept);
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
+    Application app(argc, argv);
+    MainWindow::dropCommandLineFile();
+    TestExportSlices test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_exportslices.moc"
