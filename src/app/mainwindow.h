@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class MeshDisplayCache;
 struct MainWindowPrivate;
 class QSettings;
 class QUrl;
@@ -32,6 +33,9 @@ public:
     // calls this first, so that the command line never replaces that file.
     static void dropCommandLineFile();
 
+    // The arrays through which the mesh is drawn.
+    MeshDisplayCache &displayCache();
+
 public slots:
     // Opens the named mesh file in this window; a name that is not an existing file is reported
     // and removed from the recent files, and the open file stays open.
@@ -56,7 +60,13 @@ private slots:
     void removeRecentFile(const QString &fileName);
     void on_menu_File_aboutToShow();
     void on_clipToolBar_orientationChanged(Qt::Orientation orientation);
+
+    // Preferences, about box, change log (mainwindow_preferences.cpp).
     void on_preferencesDialog_colorChanged();
+    void on_preferencesDialog_cachingChanged();
+    void on_preferencesDialog_finished(int result);
+    void on_action_About_triggered();
+    void on_action_Changelog_triggered();
 
 private:
     void readPreferences(QSettings &settings);

@@ -2,6 +2,7 @@
 
 #include "geom/core/cuboid.h"
 #include "geom/core/vector3f.h"
+#include "view/meshdisplaycache.h"
 
 #include <QByteArray>
 #include <QMatrix4x4>
@@ -67,4 +68,7 @@ struct MainWindowPrivate
     geom::Vector3f hoverPoint{0, 0, 0};
     QVector<geom::Vector3f> rulerPoints;
     double rulerDistance = 0;
+
+    // The mesh's arrays for drawing; the preferences switch its GPU buffers.
+    MeshDisplayCache displayCache;
 };
