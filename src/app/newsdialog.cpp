@@ -111,6 +111,8 @@ NewsDialog::~NewsDialog()
 void NewsDialog::setCheckInterval(int milliseconds)
 {
     m_checkInterval = milliseconds;
+    if (m_checkTimer->isActive())
+        m_checkTimer->start(m_checkInterval);
 }
 
 QWebView *NewsDialog::currentWebView() const

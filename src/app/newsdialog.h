@@ -31,7 +31,7 @@ public:
     void showNews();
 
     QUrl url() const { return m_url; }
-    // Milliseconds between periodic checks; takes effect from the next check on.
+    // Milliseconds between periodic checks; an armed check is re-armed with the new interval.
     int checkInterval() const { return m_checkInterval; }
     void setCheckInterval(int milliseconds);
     bool isLoading() const { return m_loading; }
