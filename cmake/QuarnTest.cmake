@@ -47,9 +47,11 @@ function(quarn_add_test)
         add_test(NAME ${T_NAME} COMMAND ${T_NAME})
         set(env QT_QPA_PLATFORM=offscreen)
     endif()
+    # Every main window checks for news when built: a port of this machine where nothing listens.
+    set(news QUARN_NEWS_BASE_URL=http://127.0.0.1:9)
     set_tests_properties(${T_NAME} PROPERTIES
         LABELS ${T_LABEL}
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "${env};XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;QUARN_TEST_HOME=${home}")
+        ENVIRONMENT "${env};${news};XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;QUARN_TEST_HOME=${home}")
     file(MAKE_DIRECTORY ${home}/config ${home}/cache)
 endfunction()

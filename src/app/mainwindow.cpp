@@ -604,12 +604,6 @@ void MainWindow::setCurrentFile(const QString &fileName)
     m_ui->action_Ruler->setEnabled(open);
 }
 
-void MainWindow::viewLicense(const QUrl &url)
-{
-    Q_UNUSED(url)
-    // The licence dialog comes with the about box.
-}
-
 void MainWindow::openRecentFile()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
@@ -653,9 +647,4 @@ void MainWindow::on_clipToolBar_orientationChanged(Qt::Orientation orientation)
         d->clipSlider->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Expanding);
     else
         d->clipSlider->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::MinimumExpanding);
-}
-
-void MainWindow::on_preferencesDialog_colorChanged()
-{
-    // Handing the preferences' colours to the view comes with the preferences.
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class MeshDisplayCache;
 struct MainWindowPrivate;
 class QDropEvent;
 class QSettings;
@@ -39,6 +40,9 @@ public:
     // calls this first, so that the command line never replaces that file.
     static void dropCommandLineFile();
 
+    // The arrays through which the mesh is drawn.
+    MeshDisplayCache &displayCache();
+
 public slots:
     // Opens the named mesh file in this window; a name that is not an existing file is reported
     // and removed from the recent files, and the open file stays open.
@@ -70,7 +74,13 @@ private slots:
     void removeRecentFile(const QString &fileName);
     void on_menu_File_aboutToShow();
     void on_clipToolBar_orientationChanged(Qt::Orientation orientation);
+
+    // Preferences, about box, change log (mainwindow_preferences.cpp).
     void on_preferencesDialog_colorChanged();
+    void on_preferencesDialog_cachingChanged();
+    void on_preferencesDialog_finished(int result);
+    void on_action_About_triggered();
+    void on_action_Changelog_triggered();
 
     // Files.
     void on_action_Open_triggered();

@@ -2,6 +2,7 @@
 
 #include "geom/core/cuboid.h"
 #include "geom/core/vector3f.h"
+#include "view/meshdisplaycache.h"
 
 #include <QByteArray>
 #include <QMatrix4x4>
@@ -73,4 +74,7 @@ struct MainWindowPrivate
     QObject *busyFilter = nullptr;
     // True while a load or save runs.
     bool fileOperationRunning = false;
+
+    // The mesh's arrays for drawing; the preferences switch its GPU buffers.
+    MeshDisplayCache displayCache;
 };

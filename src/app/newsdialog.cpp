@@ -2,23 +2,220 @@
 
 #include "ui_newsdialog.h"
 
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QShortcut>
+#include <QTimer>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebSettings>
+#include <QWebView>
+
+const char NewsDialog::announcementMarker[] = "5c1e0a7f93d24b6880e1b7c4a29f0d63e8b51a7c";
+
+namespace {
+
+const QString lastChecksumKey = QStringLiteral("NewsDialog/LastChecksum");
+const char defaultBaseUrl[] = "https://news.orvan.example";
+// How long the destructor waits for a stopped load to report.
+constexpr int destructionWaitMs = 2000;
+
+// Opens the news dialog the next time the watched window is activated, then removes itself.
+class ShowEventFilter : public QObject
+{
+public:
+    explicit ShowEventFilter(QDialog *dialog)
+        : QObject(dialog)
+        , m_dialog(dialog)
+    {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowActivate) {
+            m_dialog->open();
+            watched->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QDialog *m_dialog;
+};
+
+} // namespace
+
 NewsDialog::NewsDialog(QWidget *parent)
     : QDialog(parent)
     , m_ui(new Ui::NewsDialog)
+    , m_networkAccessManager(new QNetworkAccessManager(this))
+    , m_copyShortcut(new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_C), this))
+    , m_checkTimer(new QTimer(this))
 {
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    m_copyShortcut->setObjectName(QStringLiteral("copyShortcut"));
+    m_copyShortcut->setContext(Qt::WindowShortcut);
     m_ui->setupUi(this);
     m_ui->buttonBox->hide();
+
+    QString base = qEnvironmentVariable("QUARN_NEWS_BASE_URL");
+    if (base.isEmpty())
+        base = QLatin1String(defaultBaseUrl);
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    m_url = QUrl(base + QStringLiteral("/announcement/"));
+
+    for (QWebView *view : {m_ui->webView, m_ui->webView_2}) {
+        QWebPage *page = view->page();
+        page->setNetworkAccessManager(m_networkAccessManager);
+        page->settings()->setAttribute(QWebSettings::PluginsEnabled, false);
+        QPalette palette = page->palette();
+        palette.setBrush(QPalette::Base, Qt::transparent);
+        page->setPalette(palette);
+        view->setAttribute(Qt::WA_OpaquePaintEvent, false);
+        view->setContextMenuPolicy(Qt::NoContextMenu);
+        page->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
+        connect(view, &QWebView::linkClicked, this, &NewsDialog::webView_linkClicked);
+        connect(view, &QWebView::loadFinished, this, &NewsDialog::webView_loadFinished);
+    }
+
+    m_checkTimer->setSingleShot(true);
+    connect(m_checkTimer, &QTimer::timeout, this, &NewsDialog::checkNews);
+    checkNews();
 }
 
 NewsDialog::~NewsDialog()
 {
+    // A stopped load reports at once; a server that never answers must not hold the exit up.
+    m_showRequested = false;
+    m_checkTimer->stop();
+    if (m_loading) {
+        m_ui->webView->stop();
+        m_ui->webView_2->stop();
+        QElapsedTimer waited;
+        waited.start();
+        while (m_loading && waited.elapsed() < destructionWaitMs)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 100);
+    }
+    m_ui->webView->disconnect(this);
+    m_ui->webView_2->disconnect(this);
     delete m_ui;
+}
+
+void NewsDialog::setCheckInterval(int milliseconds)
+{
+    m_checkInterval = milliseconds;
+    if (m_checkTimer->isActive())
+        m_checkTimer->start(m_checkInterval);
+}
+
+QWebView *NewsDialog::currentWebView() const
+{
+    return qobject_cast<QWebView *>(m_ui->stackedWidget->currentWidget());
+}
+
+QWebView *NewsDialog::nextWebView() const
+{
+    const int next = (m_ui->stackedWidget->currentIndex() + 1) % m_ui->stackedWidget->count();
+    return qobject_cast<QWebView *>(m_ui->stackedWidget->widget(next));
+}
+
+void NewsDialog::startLoad()
+{
+    m_loading = true;
+    nextWebView()->load(m_url);
+}
+
+void NewsDialog::checkNews()
+{
+    // The next check is armed even when a load (for instance one the user asked for) is under
+    // way, so that the periodic checks never stop.
+    m_checkTimer->start(m_checkInterval);
+    if (!m_loading)
+        startLoad();
 }
 
 void NewsDialog::showNews()
 {
-    // Fetching and showing the announcement page is not built yet.
+    if (m_loading)
+        return;
+    QSettings().remove(lastChecksumKey);
+    m_showRequested = true;
+    startLoad();
+}
+
+void NewsDialog::webView_loadFinished(bool ok)
+{
+    auto *view = qobject_cast<QWebView *>(sender());
+    const bool requested = m_showRequested;
+    m_showRequested = false;
+    // Parent of the message boxes: the main window.
+    QWidget *owner = parentWidget();
+
+    if (!view || !ok) {
+        qDebug("News page failed to load.");
+        if (requested)
+            QMessageBox::warning(owner, tr("News - Connection Error"),
+                                 tr("Unable to connect to news server. Please check your internet "
+                                    "connection and firewall settings."),
+                                 QMessageBox::Ok);
+        m_loading = false;
+        return;
+    }
+
+    const QString html = view->page()->mainFrame()->toHtml();
+    const QString marker = QStringLiteral("<!-- %1 -->").arg(QLatin1String(announcementMarker));
+    if (!html.contains(marker, Qt::CaseSensitive)) {
+        qDebug("News page does not contain announcement.");
+        if (requested)
+            QMessageBox::information(owner, tr("News - Unavailable"), tr("News is unavailable."),
+                                     QMessageBox::Ok);
+        m_loading = false;
+        return;
+    }
+
+    const QByteArray digest = QCryptographicHash::hash(html.toUtf8(), QCryptographicHash::Sha1);
+    QSettings settings;
+    if (digest == settings.value(lastChecksumKey).toByteArray()) {
+        m_loading = false;
+        return;
+    }
+    settings.setValue(lastChecksumKey, digest);
+    m_ui->stackedWidget->setCurrentWidget(view);
+    m_loading = false;
+
+    QWidget *mainWindow = owner ? owner->window() : nullptr;
+    if (mainWindow && mainWindow->isMinimized()) {
+        mainWindow->installEventFilter(new ShowEventFilter(this));
+        QApplication::alert(mainWindow);
+        mainWindow->activateWindow();
+    } else {
+        open();
+        activateWindow();
+    }
+}
+
+void NewsDialog::webView_linkClicked(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    const bool webLink = scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+                         scheme == QLatin1String("mailto");
+    if (webLink && QDesktopServices::openUrl(url))
+        return;
+    QMessageBox::critical(this, tr("Open Link - Error"),
+                          tr("Can't open link using web browser: %1").arg(url.toString()), QMessageBox::Ok);
+}
+
+void NewsDialog::on_copyShortcut_activated()
+{
+    if (QWebView *view = currentWebView())
+        view->page()->triggerAction(QWebPage::Copy);
 }
 
 void NewsDialog::changeEvent(QEvent *event)

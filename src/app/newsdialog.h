@@ -1,27 +1,64 @@
 #pragma once
 
 #include <QDialog>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QShortcut;
+class QTimer;
+class QWebView;
 
 namespace Ui {
 class NewsDialog;
 }
 
 // Shows the maker's announcements, a web page, in two web views that take turns: one is shown
-// while the next page loads into the other. Owned by the main window.
+// while the next page loads into the other. Owned by the main window. It checks at once when
+// built and then periodically; it opens itself when a valid announcement page differs from the
+// last one it opened for, and always when the user asked for the news.
 class NewsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
+    // The page lies at "/announcement/" under the base URL, which the environment variable
+    // QUARN_NEWS_BASE_URL can replace.
     explicit NewsDialog(QWidget *parent = nullptr);
     ~NewsDialog() override;
 
-    // The user asked for the news (the News action).
+    // The user asked for the news (the News action): failures are reported and a valid page is
+    // shown even when unchanged. Dropped while a load is under way.
     void showNews();
+
+    QUrl url() const { return m_url; }
+    // Milliseconds between periodic checks; an armed check is re-armed with the new interval.
+    int checkInterval() const { return m_checkInterval; }
+    void setCheckInterval(int milliseconds);
+    bool isLoading() const { return m_loading; }
+    QWebView *currentWebView() const;
+    QWebView *nextWebView() const;
+
+    // The hexadecimal text that a page must hold in an HTML comment to count as an announcement.
+    static const char announcementMarker[];
 
 protected:
     void changeEvent(QEvent *event) override;
 
+private slots:
+    void checkNews();
+    void webView_loadFinished(bool ok);
+    void webView_linkClicked(const QUrl &url);
+    void on_copyShortcut_activated();
+
 private:
+    void startLoad();
+
     Ui::NewsDialog *m_ui;
+    QNetworkAccessManager *m_networkAccessManager;
+    QShortcut *m_copyShortcut;
+    QTimer *m_checkTimer;
+    QUrl m_url;
+    int m_checkInterval = 300000;
+    bool m_showRequested = false;
+    bool m_loading = false;
 };

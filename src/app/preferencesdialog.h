@@ -4,6 +4,7 @@
 
 class GLWidget;
 class QButtonGroup;
+class QColor;
 
 namespace Ui {
 class PreferencesDialog;
@@ -11,7 +12,7 @@ class PreferencesDialog;
 
 // The preferences of the 3D view: colours, rendering pipeline, GPU caching and camera animation.
 // Modeless, owned by the main window, which fills its controls from the settings and binds it to
-// the view.
+// the view. Every change is live; Cancel restores the state the controls had when shown.
 class PreferencesDialog : public QDialog
 {
     Q_OBJECT
@@ -28,11 +29,45 @@ public:
     // The id of the selected button of each group, -1 when none is selected.
     int renderingPipeline() const;
     int caching() const;
+    // Click the button of that id; nothing when there is none or it is disabled.
+    void setRenderingPipeline(int id);
+    void setCaching(int id);
+    // With animation on and no caching, warns that frame rates may suffer (modal).
+    void warnIfNoCaching();
 
 signals:
     void cachingChanged();
     // A swatch or the X-ray colours switch changed.
     void colorChanged();
+
+public slots:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_resetBackgroundTopColor_clicked();
+    void on_resetBackgroundBottomColor_clicked();
+    void on_resetEdgeColor_clicked();
+    void on_resetFillColor_clicked();
+    void on_resetBackFillColor_clicked();
+    void on_resetXRayBackgroundTopColor_clicked();
+    void on_resetXRayBackgroundBottomColor_clicked();
+    void on_resetXRayFillColor_clicked();
+    void on_backgroundTopColor_currentColorChanged(const QColor &color);
+    void on_backgroundBottomColor_currentColorChanged(const QColor &color);
+    void on_edgeColor_currentColorChanged(const QColor &color);
+    void on_fillColor_currentColorChanged(const QColor &color);
+    void on_backFillColor_currentColorChanged(const QColor &color);
+    void on_xRayBackgroundTopColor_currentColorChanged(const QColor &color);
+    void on_xRayBackgroundBottomColor_currentColorChanged(const QColor &color);
+    void on_xRayFillColor_currentColorChanged(const QColor &color);
+    void on_animationSpeedComboBox_currentIndexChanged(int index);
+    void renderingPipeline_clicked(int id);
+    void caching_clicked(int id);
+    void glWidget_useDisplayListsChanged();
 
 private:
     Ui::PreferencesDialog *m_ui;

@@ -1,0 +1,310 @@
+#include "app/newsdialog.h"
+#include "modaldialoganswerer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QNetworkProxy>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebView>
+#include <QtTest>
+
+#include <memory>
+
+using widgettest::ModalDialogAnswerer;
+
+namespace {
+
+// A one-page web server on 127.0.0.1: answers every request with the current page, or, while
+// stalled, accepts and never answers.
+class PageServer : public QTcpServer
+{
+public:
+    PageServer()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+            }
+        });
+    }
+
+    QByteArray page;
+    bool stalled = false;
+    int requests = 0;
+
+private:
+    void answer(QTcpSocket *socket)
+    {
+        QByteArray &request = m_requests[socket];
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n"))
+            return;
+        ++requests;
+        if (stalled)
+            return;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
+                      "Content-Length: " +
+                      QByteArray::number(page.size()) + "\r\n\r\n" + page);
+        socket->disconnectFromHost();
+    }
+
+    QHash<QTcpSocket *, QByteArray> m_requests;
+};
+
+QByteArray announcement(const QByteArray &body)
+{
+    return "<html><head><!-- " + QByteArray(NewsDialog::announcementMarker) + " --></head><body><p>" + body +
+           "</p><a id=\"link\" href=\"file:///etc/passwd\">x</a></body></html>";
+}
+
+QByteArray storedDigest()
+{
+    return QSettings().value(QStringLiteral("NewsDialog/LastChecksum")).toByteArray();
+}
+
+} // namespace
+
+// The news dialog against a local server: when it opens, what it stores, what it reports.
+class TestNewsDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void firstRunShowsAndStoresDigest();
+    void samePageIsNotShownAgainButChangedPageIs();
+    void showNewsShowsUnchangedPage();
+    void pageWithoutMarker_data();
+    void pageWithoutMarker();
+    void closedPortReportsOnRequestOnly_data();
+    void closedPortReportsOnRequestOnly();
+    void destroyDuringStalledLoadReturns();
+    void periodicCheckSurvivesShowNews();
+    void fileLinkIsNotOpened();
+
+private:
+    void useServer() { qputenv("QUARN_NEWS_BASE_URL", m_baseUrl.toUtf8()); }
+    std::unique_ptr<NewsDialog> makeDialog();
+
+    PageServer m_server;
+    QString m_baseUrl;
+    std::unique_ptr<QMainWindow> m_owner;
+};
+
+void TestNewsDialog::initTestCase()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    QVERIFY(m_server.listen(QHostAddress::LocalHost));
+    m_baseUrl = QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+}
+
+void TestNewsDialog::init()
+{
+    QSettings().clear();
+    m_server.page = announcement("first");
+    m_server.stalled = false;
+    m_server.requests = 0;
+    useServer();
+    m_owner.reset(new QMainWindow);
+    m_owner->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_owner.get()));
+}
+
+void TestNewsDialog::cleanup()
+{
+    m_owner.reset();
+}
+
+std::unique_ptr<NewsDialog> TestNewsDialog::makeDialog()
+{
+    std::unique_ptr<NewsDialog> dialog(new NewsDialog(m_owner.get()));
+    return dialog;
+}
+
+void TestNewsDialog::firstRunShowsAndStoresDigest()
+{
+    auto dialog = makeDialog();
+    QCOMPARE(dialog->url(), QUrl(m_baseUrl + "/announcement/"));
+    QTRY_VERIFY(!dialog->isLoading());
+    QVERIFY(dialog->isVisible());
+    const QByteArray digest = storedDigest();
+    QCOMPARE(digest.size(), 20);
+    const QString html = dialog->currentWebView()->page()->mainFrame()->toHtml();
+    QVERIFY(html.contains(QLatin1String("first")));
+    QCOMPARE(digest, QCryptographicHash::hash(html.toUtf8(), QCryptographicHash::Sha1));
+}
+
+void TestNewsDialog::samePageIsNotShownAgainButChangedPageIs()
+{
+    {
+        auto first = makeDialog();
+        QTRY_VERIFY(!first->isLoading());
+        QVERIFY(first->isVisible());
+    }
+    const QByteArray digest = storedDigest();
+    {
+        ModalDialogAnswerer answerer;
+        auto again = makeDialog();
+        QTRY_VERIFY(!again->isLoading());
+        QVERIFY(!again->isVisible());
+        QCOMPARE(storedDigest(), digest);
+        QVERIFY(answerer.seen().isEmpty());
+    }
+    m_server.page = announcement("second");
+    auto changed = makeDialog();
+    QTRY_VERIFY(!changed->isLoading());
+    QVERIFY(changed->isVisible());
+    QVERIFY(storedDigest() != digest);
+}
+
+void TestNewsDialog::showNewsShowsUnchangedPage()
+{
+    auto dialog = makeDialog();
+    QTRY_VERIFY(!dialog->isLoading());
+    dialog->hide();
+    const QByteArray digest = storedDigest();
+    dialog->showNews();
+    QVERIFY(dialog->isLoading());
+    // A second request while loading is dropped.
+    dialog->showNews();
+    QTRY_VERIFY(!dialog->isLoading());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(storedDigest(), digest);
+    QCOMPARE(m_server.requests, 2);
+}
+
+void TestNewsDialog::pageWithoutMarker_data()
+{
+    QTest::addColumn<bool>("requested");
+    QTest::newRow("periodic check is silent") << false;
+    QTest::newRow("request reports") << true;
+}
+
+void TestNewsDialog::pageWithoutMarker()
+{
+    QFETCH(bool, requested);
+    // Only the exact comment counts: the marker in the text or without blanks does not.
+    m_server.page = "<html><body><!--" + QByteArray(NewsDialog::announcementMarker) + "--><p>" +
+                    NewsDialog::announcementMarker + "</p></body></html>";
+    ModalDialogAnswerer answerer;
+    auto dialog = makeDialog();
+    QTRY_VERIFY(!dialog->isLoading());
+    if (requested) {
+        dialog->showNews();
+        QTRY_VERIFY(!dialog->isLoading());
+        QTRY_COMPARE(answerer.seen().size(), 1);
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("News - Unavailable"));
+        QCOMPARE(answerer.seen().at(0).text, QStringLiteral("News is unavailable."));
+        QCOMPARE(answerer.seen().at(0).parent.data(), m_owner.get());
+    } else {
+        QTest::qWait(100);
+        QVERIFY(answerer.seen().isEmpty());
+    }
+    QVERIFY(!dialog->isVisible());
+    QVERIFY(!QSettings().contains(QStringLiteral("NewsDialog/LastChecksum")));
+}
+
+void TestNewsDialog::closedPortReportsOnRequestOnly_data()
+{
+    QTest::addColumn<bool>("requested");
+    QTest::newRow("periodic check is silent") << false;
+    QTest::newRow("request reports") << true;
+}
+
+void TestNewsDialog::closedPortReportsOnRequestOnly()
+{
+    QFETCH(bool, requested);
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    qputenv("QUARN_NEWS_BASE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
+
+    ModalDialogAnswerer answerer;
+    auto dialog = makeDialog();
+    QTRY_VERIFY(!dialog->isLoading());
+    if (requested) {
+        dialog->showNews();
+        QTRY_VERIFY(!dialog->isLoading());
+        QTRY_COMPARE(answerer.seen().size(), 1);
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("News - Connection Error"));
+    } else {
+        QTest::qWait(100);
+        QVERIFY(answerer.seen().isEmpty());
+    }
+    QVERIFY(!dialog->isVisible());
+}
+
+void TestNewsDialog::destroyDuringStalledLoadReturns()
+{
+    m_server.stalled = true;
+    auto dialog = makeDialog();
+    QTRY_COMPARE(m_server.requests, 1);
+    QVERIFY(dialog->isLoading());
+    QElapsedTimer timer;
+    timer.start();
+    dialog.reset();
+    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestNewsDialog::periodicCheckSurvivesShowNews()
+{
+    m_server.page = "<html><body>no announcement</body></html>";
+    auto dialog = makeDialog();
+    dialog->setCheckInterval(300);
+    QTRY_VERIFY(!dialog->isLoading());
+
+    // The user's request hangs while periodic checks come due.
+    m_server.stalled = true;
+    const int before = m_server.requests;
+    dialog->showNews();
+    QTest::qWait(800);
+    QCOMPARE(m_server.requests, before + 1);
+    ModalDialogAnswerer answerer;
+    dialog->currentWebView()->stop();
+    dialog->nextWebView()->stop();
+    QTRY_VERIFY(!dialog->isLoading());
+    QTRY_COMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("News - Connection Error"));
+
+    // The checks go on by themselves.
+    m_server.stalled = false;
+    const int after = m_server.requests;
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.requests >= after + 2, 5000);
+}
+
+void TestNewsDialog::fileLinkIsNotOpened()
+{
+    auto dialog = makeDialog();
+    QTRY_VERIFY(!dialog->isLoading());
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->currentWebView()->page()->settings()->testAttribute(QWebSettings::PluginsEnabled));
+    ModalDialogAnswerer answerer;
+    QVERIFY(QMetaObject::invokeMethod(dialog.get(), "webView_linkClicked",
+                                      Q_ARG(QUrl, QUrl("file:///etc/passwd"))));
+    QCOMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open Link - Error"));
+    QCOMPARE(answerer.seen().at(0).text,
+             QStringLiteral("Can't open link using web browser: file:///etc/passwd"));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarn news test"));
+    QApplication app(argc, argv);
+    TestNewsDialog test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_newsdialog.moc"
