@@ -115,6 +115,9 @@ private slots:
     void on_action_Reset_triggered();
 
 private:
+    // Places models under mirroring matrices that the window's own controls do not make yet.
+    friend class TestMainWindowScene;
+
     // Files. Each writer saves the mesh under the model matrix to name, replacing a file there
     // only once the new one is complete; on success name becomes the current file. They return
     // an empty text on success, else the reason of the failure.
