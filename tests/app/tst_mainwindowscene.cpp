@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 using widgettest::ModalDialogAnswerer;
@@ -32,6 +33,7 @@ private slots:
     void init();
     void cleanup();
     void modelIsDrawnInEveryMode();
+    void originMarkerOnlyWithAModel();
     void mirroredModelLooksLikeTheModel_data();
     void mirroredModelLooksLikeTheModel();
     void renderingActionRules_data();
@@ -217,6 +219,39 @@ void TestMainWindowScene::modelIsDrawnInEveryMode()
             QVERIFY2(image != earlier, mode.name);
         images.append(image);
     }
+}
+
+void TestMainWindowScene::originMarkerOnlyWithAModel()
+{
+    QAction *origin = action("action_Show_Origin");
+    const QImage emptyWithout = grabView();
+    origin->setChecked(true);
+    QVERIFY(view()->property("ShowOrigin").toBool());
+    QCOMPARE(grabView(), emptyWithout);
+    origin->setChecked(false);
+
+    // From below, the axes at the scene origin lie in front of the box, whose bottom is at z = 1.
+    open(fixtureBox());
+    action("action_Top_down_View")->trigger();
+    action("action_Top_down_View")->trigger();
+    const QImage without = grabView();
+    origin->setChecked(true);
+    const QImage with = grabView();
+    saveArtefact(with, QStringLiteral("scene-origin"));
+    QVERIFY(with != without);
+    // Half way along the x and y axes the marker is red and green (within a pixel of the line).
+    const float half = float(m_window->d->sceneRadius) / 2;
+    const auto near = [&with](const QPoint &centre, const std::function<bool(QRgb)> &test) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (test(with.pixel(centre + QPoint(dx, dy))))
+                    return true;
+        return false;
+    };
+    QVERIFY(near(view()->project(QVector3D(half, 0, 0)).toPoint(),
+                 [](QRgb c) { return qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80; }));
+    QVERIFY(near(view()->project(QVector3D(0, half, 0)).toPoint(),
+                 [](QRgb c) { return qGreen(c) > 200 && qRed(c) < 80 && qBlue(c) < 80; }));
 }
 
 void TestMainWindowScene::mirroredModelLooksLikeTheModel_data()
