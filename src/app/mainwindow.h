@@ -5,7 +5,10 @@
 #include <functional>
 
 class MeshDisplayCache;
+
+class GLWidget;
 struct MainWindowPrivate;
+class QMouseEvent;
 class QDropEvent;
 class QSettings;
 class QUrl;
@@ -102,7 +105,43 @@ private slots:
     // The progress of an export, after each layer.
     void sliceReady(int id, int total);
 
+    // Scene: the view's frame and mouse signals, the ruler and the clip controls.
+    void on_widget_configureScene(GLWidget *widget);
+    void on_widget_preRenderScene(GLWidget *widget);
+    void on_widget_renderScene(GLWidget *widget);
+    void on_widget_renderOverlay(GLWidget *widget);
+    void on_widget_mouseMove(QMouseEvent *event);
+    void on_widget_mouseRelease(QMouseEvent *event);
+    void on_widget_mouseClicked(QMouseEvent *event);
+    void on_action_Ruler_toggled(bool checked);
+    void on_clipSlider_valueChanged(int value);
+    void on_clipToggle_clicked();
+
+    // View actions.
+    void on_action_Isometric_View_triggered();
+    void on_action_Top_down_View_triggered();
+    void on_action_Front_View_triggered();
+    void on_action_Side_View_triggered();
+    void on_action_Perspective_toggled(bool checked);
+    void on_action_Zoom_In_triggered();
+    void on_action_Zoom_Out_triggered();
+    void on_action_Zoom_To_All_triggered();
+    void on_action_Line_Rendering_toggled(bool checked);
+    void on_action_Hidden_Line_Rendering_toggled(bool checked);
+    void on_action_Wireframe_Rendering_toggled(bool checked);
+    void on_action_X_Ray_Shading_toggled(bool checked);
+    void on_action_Show_Origin_toggled(bool checked);
+    void on_action_Show_Flipped_Facets_triggered(bool checked);
+    void on_action_Mouse_Wrap_Around_toggled(bool checked);
+    void on_action_Anti_Aliasing_toggled(bool checked);
+    void on_action_Preferences_triggered();
+    void on_action_News_triggered();
+    void on_action_Reset_triggered();
+
 private:
+    // Places models under mirroring matrices that the window's own controls do not make yet.
+    friend class TestMainWindowScene;
+
     // Files. Each writer saves the mesh under the model matrix to name, replacing a file there
     // only once the new one is complete; on success name becomes the current file. They return
     // an empty text on success, else the reason of the failure.

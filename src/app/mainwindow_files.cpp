@@ -397,6 +397,9 @@ void MainWindow::discardFile()
 {
     delete d->mesh;
     d->mesh = nullptr;
+    // The arrays' buffer objects live in the view's context.
+    m_ui->widget->makeCurrent();
+    d->displayCache.clear();
     d->modelMatrix.setToIdentity();
     d->undoStack->clear();
     setCurrentFile(QString());

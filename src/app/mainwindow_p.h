@@ -66,15 +66,21 @@ struct MainWindowPrivate
     QString currentFile;
     NewsDialog *newsDialog = nullptr;
     geom::Vector3f hoverPoint{0, 0, 0};
-    QVector<geom::Vector3f> rulerPoints;
+    QVector<geom::Vector3f> rulerPoints = QVector<geom::Vector3f>(3, geom::Vector3f(0, 0, 0));
     double rulerDistance = 0;
+
+    // Scene.
+    // The mesh's arrays as drawn; emptied whenever the mesh or the GL context is replaced. The
+    // preferences switch its GPU buffers.
+    MeshDisplayCache displayCache;
+    // Whether hoverPoint and the first two ruler points hold a picked point: a surface point may
+    // lie exactly at the origin.
+    bool hoverPicked = false;
+    std::array<bool, 2> rulerPicked{};
 
     // Files.
     // The busy filter of an operation that ends by a signal (fileOperationFinished).
     QObject *busyFilter = nullptr;
     // True while a load or save runs.
     bool fileOperationRunning = false;
-
-    // The mesh's arrays for drawing; the preferences switch its GPU buffers.
-    MeshDisplayCache displayCache;
 };

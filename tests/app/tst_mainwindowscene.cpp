@@ -1,0 +1,597 @@
+#include "app/application.h"
+#include "app/mainwindow.h"
+#include "app/mainwindow_p.h"
+#include "batchfixtures.h"
+#include "meshbuilders.h"
+#include "meshcheck.h"
+#include "modaldialoganswerer.h"
+#include "view/glwidget.h"
+
+#include <QAction>
+#include <QScreen>
+#include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+using widgettest::ModalDialogAnswerer;
+
+// The model on screen: drawing in every mode, mirrored models, the view actions, the ruler through
+// mouse clicks on the view, the hover read-out and the clip controls. Writes screenshots of each
+// mode under the artefact folder.
+class TestMainWindowScene : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void modelIsDrawnInEveryMode();
+    void originMarkerOnlyWithAModel();
+    void mirroredModelLooksLikeTheModel_data();
+    void mirroredModelLooksLikeTheModel();
+    void renderingActionRules_data();
+    void renderingActionRules();
+    void standardViewsToggleTheirPair_data();
+    void standardViewsToggleTheirPair();
+    void antiAliasingKeepsTheModel();
+    void rulerThroughClicks();
+    void rulerPicksThePointAtTheOrigin();
+    void hoverShowsTheSurfacePoint();
+    void clipToggleCycles();
+    void clipSliderEnds_data();
+    void clipSliderEnds();
+
+private:
+    void open(const QVector<geom::Facet> &facets);
+    GLWidget *view() const;
+    QAction *action(const char *name) const;
+    QImage grabView();
+    void saveArtefact(const QImage &image, const QString &name);
+    void send(QEvent::Type type, const QPoint &position, Qt::MouseButton button, Qt::MouseButtons buttons);
+    void click(const QPoint &position, Qt::MouseButton button = Qt::LeftButton);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+namespace {
+
+// A box from (-1.5, 0, 1) to (2.5, 2, 4): centre (0.5, 1, 2.5), top face at z = 4.
+QVector<geom::Facet> fixtureBox()
+{
+    return meshtest::box(geom::Vector3f(-1.5f, 0, 1), geom::Vector3f(2.5f, 2, 4));
+}
+
+int colourDistance(QRgb a, QRgb b)
+{
+    return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
+}
+
+QRgb centrePixel(const QImage &image)
+{
+    return image.pixel(image.width() / 2, image.height() / 2);
+}
+
+// Reads "X: a  Y: b  Z: c" back; empty for another text.
+QVector<double> coordinatesOf(const QString &message)
+{
+    static const QRegularExpression format(
+        QStringLiteral("^X: (-?\\d+\\.\\d{3})  Y: (-?\\d+\\.\\d{3})  Z: (-?\\d+\\.\\d{3})$"));
+    const QRegularExpressionMatch match = format.match(message);
+    if (!match.hasMatch())
+        return {};
+    return {match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toDouble()};
+}
+
+// The labels of the frame that show a number: the ruler's (the view adds its own axis letters).
+QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
+{
+    QList<const GLWidget::TextLabel *> labels;
+    for (const GLWidget::TextLabel *label : view->textLabels()) {
+        bool ok = false;
+        label->text.toDouble(&ok);
+        if (ok)
+            labels.append(label);
+    }
+    return labels;
+}
+
+} // namespace
+
+void TestMainWindowScene::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+void TestMainWindowScene::init()
+{
+    QSettings().clear();
+    m_window = std::make_unique<MainWindow>();
+    m_window->setLocale(QLocale::c());
+    m_window->resize(800, 600);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // Camera moves and clip changes are immediate, so that every frame shows its final state.
+    view()->setAnimationEnabled(false);
+}
+
+void TestMainWindowScene::cleanup()
+{
+    m_window.reset();
+}
+
+void TestMainWindowScene::open(const QVector<geom::Facet> &facets)
+{
+    const std::unique_ptr<geom::StlMesh> mesh(meshtest::meshFrom(facets));
+    const QString problem = meshtest::checkMesh(*mesh);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QString path = m_dir.filePath(QStringLiteral("model.stl"));
+    QVERIFY(batchtest::writeStl(path, facets));
+    ModalDialogAnswerer answerer;
+    m_window->openFile(path);
+    QVERIFY(answerer.seen().isEmpty());
+    QVERIFY(m_window->hasCurrentFile());
+}
+
+GLWidget *TestMainWindowScene::view() const
+{
+    return m_window->findChild<GLWidget *>(QStringLiteral("widget"));
+}
+
+QAction *TestMainWindowScene::action(const char *name) const
+{
+    return m_window->findChild<QAction *>(QLatin1String(name));
+}
+
+// The view as it is on the screen, after the pending frames.
+QImage TestMainWindowScene::grabView()
+{
+    view()->refresh(true);
+    QTest::qWait(50);
+    GLWidget *v = view();
+    const QPoint origin = v->mapTo(m_window.get(), QPoint(0, 0));
+    return m_window->screen()
+        ->grabWindow(m_window->winId(), origin.x(), origin.y(), v->width(), v->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+void TestMainWindowScene::saveArtefact(const QImage &image, const QString &name)
+{
+    const QString path = QStringLiteral(QUARN_ARTEFACT_DIR "/") + name + QStringLiteral(".png");
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(image.save(path));
+}
+
+void TestMainWindowScene::send(QEvent::Type type, const QPoint &position, Qt::MouseButton button,
+                               Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, position, view()->mapToGlobal(position), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(view(), &event);
+}
+
+// Moves onto position, then presses and releases there.
+void TestMainWindowScene::click(const QPoint &position, Qt::MouseButton button)
+{
+    send(QEvent::MouseMove, position, Qt::NoButton, Qt::NoButton);
+    send(QEvent::MouseButtonPress, position, button, button);
+    send(QEvent::MouseButtonRelease, position, button, Qt::NoButton);
+}
+
+void TestMainWindowScene::modelIsDrawnInEveryMode()
+{
+    const QImage empty = grabView();
+    open(fixtureBox());
+    const QImage filled = grabView();
+    saveArtefact(filled, QStringLiteral("scene-fill"));
+    QVERIFY(colourDistance(centrePixel(filled), centrePixel(empty)) > 30);
+
+    const struct
+    {
+        const char *name;
+        QVector<const char *> checked;
+    } modes[] = {
+        {"lines", {"action_Line_Rendering"}},
+        {"hidden-lines", {"action_Line_Rendering", "action_Hidden_Line_Rendering"}},
+        {"wireframe", {"action_Wireframe_Rendering"}},
+        {"x-ray", {"action_X_Ray_Shading"}},
+    };
+    QVector<QImage> images;
+    const QStringList all = {
+        QStringLiteral("action_Hidden_Line_Rendering"), QStringLiteral("action_Line_Rendering"),
+        QStringLiteral("action_Wireframe_Rendering"), QStringLiteral("action_X_Ray_Shading")};
+    for (const auto &mode : modes) {
+        for (const QString &name : all)
+            action(qPrintable(name))->setChecked(false);
+        for (const char *name : mode.checked)
+            action(name)->setChecked(true);
+        const QImage image = grabView();
+        saveArtefact(image, QStringLiteral("scene-") + QLatin1String(mode.name));
+        QVERIFY2(image != filled, mode.name);
+        for (const QImage &earlier : images)
+            QVERIFY2(image != earlier, mode.name);
+        images.append(image);
+    }
+}
+
+void TestMainWindowScene::originMarkerOnlyWithAModel()
+{
+    QAction *origin = action("action_Show_Origin");
+    const QImage emptyWithout = grabView();
+    origin->setChecked(true);
+    QVERIFY(view()->property("ShowOrigin").toBool());
+    QCOMPARE(grabView(), emptyWithout);
+    origin->setChecked(false);
+
+    // From below, the axes at the scene origin lie in front of the box, whose bottom is at z = 1.
+    open(fixtureBox());
+    action("action_Top_down_View")->trigger();
+    action("action_Top_down_View")->trigger();
+    const QImage without = grabView();
+    origin->setChecked(true);
+    const QImage with = grabView();
+    saveArtefact(with, QStringLiteral("scene-origin"));
+    QVERIFY(with != without);
+    // Half way along the x and y axes the marker is red and green (within a pixel of the line).
+    const float half = float(m_window->d->sceneRadius) / 2;
+    const auto near = [&with](const QPoint &centre, const std::function<bool(QRgb)> &test) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (test(with.pixel(centre + QPoint(dx, dy))))
+                    return true;
+        return false;
+    };
+    QVERIFY(near(view()->project(QVector3D(half, 0, 0)).toPoint(),
+                 [](QRgb c) { return qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80; }));
+    QVERIFY(near(view()->project(QVector3D(0, half, 0)).toPoint(),
+                 [](QRgb c) { return qGreen(c) > 200 && qRed(c) < 80 && qBlue(c) < 80; }));
+}
+
+void TestMainWindowScene::mirroredModelLooksLikeTheModel_data()
+{
+    QTest::addColumn<bool>("culling");
+    QTest::newRow("flipped facets shown") << false;
+    QTest::newRow("back faces culled") << true;
+}
+
+void TestMainWindowScene::mirroredModelLooksLikeTheModel()
+{
+    QFETCH(bool, culling);
+    open(fixtureBox());
+    action("action_Show_Flipped_Facets")->trigger();
+    if (!culling)
+        action("action_Show_Flipped_Facets")->trigger();
+    QCOMPARE(view()->backFaceCulling(), culling);
+    const QImage plain = grabView();
+
+    // Mirrored through the plane x = 0.5, the box's centre: the same box, each facet's winding
+    // turned.
+    MainWindowPrivate *d = m_window->d;
+    d->modelMatrix.setToIdentity();
+    d->modelMatrix.translate(0.5f, 1, 2.5f);
+    d->modelMatrix.scale(-1, 1, 1);
+    m_window->updateFileInformation();
+    const QImage mirrored = grabView();
+    saveArtefact(mirrored, QStringLiteral("scene-mirrored-") + QLatin1String(culling ? "culled" : "shown"));
+
+    const QRgb centre = centrePixel(mirrored);
+    QVERIFY2(colourDistance(centre, centrePixel(plain)) < 24,
+             qPrintable(QStringLiteral("%1 against %2").arg(centre, 0, 16).arg(centrePixel(plain), 0, 16)));
+    QVERIFY(colourDistance(centre, view()->backFillColor().rgb()) > 60);
+    // The whole picture matches too, up to the rounding of the normals.
+    int differing = 0;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x)
+            differing += colourDistance(plain.pixel(x, y), mirrored.pixel(x, y)) > 24;
+    QVERIFY2(differing < plain.width() * plain.height() / 100, qPrintable(QString::number(differing)));
+}
+
+void TestMainWindowScene::renderingActionRules_data()
+{
+    // Actions toggled in order (prefix '-' unchecks), then the expected states.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("lineEnabled");
+    QTest::addColumn<bool>("hiddenEnabled");
+    QTest::addColumn<bool>("hiddenChecked");
+    QTest::addColumn<bool>("viewLines");
+    QTest::addColumn<bool>("viewHiddenLines");
+
+    const QString line = QStringLiteral("action_Line_Rendering");
+    const QString hidden = QStringLiteral("action_Hidden_Line_Rendering");
+    const QString wire = QStringLiteral("action_Wireframe_Rendering");
+    const auto off = [](const QString &name) { return QLatin1Char('-') + name; };
+    QTest::newRow("start") << QStringList() << true << false << false << false << false;
+    QTest::newRow("lines") << QStringList{line} << true << true << false << true << false;
+    QTest::newRow("hidden lines") << QStringList{line, hidden} << true << true << true << true << true;
+    QTest::newRow("lines off takes hidden lines")
+        << QStringList{line, hidden, off(line)} << true << false << false << false << false;
+    QTest::newRow("lines again leave hidden off")
+        << QStringList{line, hidden, off(line), line} << true << true << false << true << false;
+    QTest::newRow("wireframe disables both")
+        << QStringList{line, wire} << false << false << false << true << false;
+    QTest::newRow("wireframe forces lines") << QStringList{wire} << false << false << false << true << false;
+    QTest::newRow("wireframe off without lines")
+        << QStringList{wire, off(wire)} << true << false << false << false << false;
+    QTest::newRow("wireframe off back to hidden lines")
+        << QStringList{line, hidden, wire, off(wire)} << true << true << true << true << true;
+}
+
+void TestMainWindowScene::renderingActionRules()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, lineEnabled);
+    QFETCH(bool, hiddenEnabled);
+    QFETCH(bool, hiddenChecked);
+    QFETCH(bool, viewLines);
+    QFETCH(bool, viewHiddenLines);
+    for (const QString &step : steps) {
+        const bool checked = !step.startsWith(QLatin1Char('-'));
+        QAction *a = action(qPrintable(checked ? step : step.mid(1)));
+        QVERIFY(a);
+        a->setChecked(checked);
+    }
+    QCOMPARE(action("action_Line_Rendering")->isEnabled(), lineEnabled);
+    QCOMPARE(action("action_Hidden_Line_Rendering")->isEnabled(), hiddenEnabled);
+    QCOMPARE(action("action_Hidden_Line_Rendering")->isChecked(), hiddenChecked);
+    QCOMPARE(view()->lines(), viewLines);
+    QCOMPARE(view()->hiddenLines(), viewHiddenLines);
+    QCOMPARE(view()->wireframe(), action("action_Wireframe_Rendering")->isChecked());
+
+    // X-ray only where the driver has shader programs; refused silently while hidden, loudly here.
+    ModalDialogAnswerer answerer;
+    action("action_X_Ray_Shading")->setChecked(true);
+    QCOMPARE(view()->xRayShading(), GLWidget::hasOpenGL20());
+    QCOMPARE(action("action_X_Ray_Shading")->isChecked(), GLWidget::hasOpenGL20());
+    QCOMPARE(answerer.seen().size(), GLWidget::hasOpenGL20() ? 0 : 1);
+}
+
+void TestMainWindowScene::standardViewsToggleTheirPair_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("top/bottom") << QStringLiteral("action_Top_down_View");
+    QTest::newRow("front/back") << QStringLiteral("action_Front_View");
+    QTest::newRow("left/right") << QStringLiteral("action_Side_View");
+    QTest::newRow("isometric") << QStringLiteral("action_Isometric_View");
+}
+
+void TestMainWindowScene::standardViewsToggleTheirPair()
+{
+    QFETCH(QString, name);
+    open(fixtureBox());
+    QAction *a = action(qPrintable(name));
+    a->trigger();
+    const QVector3D first = view()->viewDirection();
+    a->trigger();
+    const QVector3D second = view()->viewDirection();
+    a->trigger();
+    const QVector3D third = view()->viewDirection();
+    // The pair looks the other way along the same axis (the isometric pair differs otherwise).
+    QVERIFY((first - second).length() > 0.5f);
+    QVERIFY((first - third).length() < 1e-4f);
+    if (name == QLatin1String("action_Top_down_View")) {
+        QVERIFY(first.z() < -0.99f);
+        QVERIFY(second.z() > 0.99f);
+    }
+}
+
+void TestMainWindowScene::antiAliasingKeepsTheModel()
+{
+    open(fixtureBox());
+    const QImage before = grabView();
+    QAction *antiAliasing = action("action_Anti_Aliasing");
+    // The action starts as the surface is; each change re-creates the surface, and the display
+    // cache's arrays of the old context are rebuilt in the new one.
+    QCOMPARE(antiAliasing->isChecked(), view()->multiSampling());
+    for (int turn = 0; turn < 2; ++turn) {
+        const bool wanted = !antiAliasing->isChecked();
+        ModalDialogAnswerer answerer;
+        antiAliasing->setChecked(wanted);
+        if (wanted && !view()->multiSampling()) {
+            // Refused: one warning, the action unchecked again.
+            QVERIFY(!antiAliasing->isChecked());
+            QCOMPARE(answerer.seen().size(), 1);
+            QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Unsupported Option"));
+        } else {
+            QCOMPARE(view()->multiSampling(), wanted);
+            QVERIFY(answerer.seen().isEmpty());
+        }
+        const QImage after = grabView();
+        saveArtefact(after, QStringLiteral("scene-anti-aliasing-") + QLatin1String(wanted ? "on" : "off"));
+        QVERIFY(colourDistance(centrePixel(after), centrePixel(before)) < 24);
+    }
+}
+
+void TestMainWindowScene::rulerThroughClicks()
+{
+    open(fixtureBox());
+    action("action_Top_down_View")->trigger();
+    QAction *ruler = action("action_Ruler");
+    QVERIFY(ruler->isEnabled());
+    ruler->setChecked(true);
+    grabView();
+
+    // Two points of the top face, 3 apart in x and 1 in y.
+    const QVector3D a(-1.0f, 0.5f, 4.0f);
+    const QVector3D b(2.0f, 1.5f, 4.0f);
+    const QPoint pa = view()->project(a).toPoint();
+    const QPoint pb = view()->project(b).toPoint();
+    const double expected = double((b - a).length());
+    // A pixel's worth of the view's scale.
+    const double tolerance = 2.5 * double(view()->pixelSize().x());
+
+    // A click on the background picks nothing.
+    click(QPoint(3, 3));
+    grabView();
+    QVERIFY(numberLabels(view()).isEmpty());
+
+    click(pa);
+    send(QEvent::MouseMove, pb, Qt::NoButton, Qt::NoButton);
+    const QImage measuring = grabView();
+    saveArtefact(measuring, QStringLiteral("scene-ruler-measuring"));
+    QVERIFY(numberLabels(view()).isEmpty());
+    click(pb);
+    const QImage measured = grabView();
+    saveArtefact(measured, QStringLiteral("scene-ruler-measured"));
+
+    QCOMPARE(numberLabels(view()).size(), 1);
+    const GLWidget::TextLabel *label = numberLabels(view()).first();
+    bool ok = false;
+    const double shown = label->text.toDouble(&ok);
+    QVERIFY2(ok, qPrintable(label->text));
+    QVERIFY2(std::fabs(shown - expected) < tolerance, qPrintable(label->text));
+    QCOMPARE(label->background.color(), QColor(128, 128, 128, 64));
+    QCOMPARE(label->background.style(), Qt::SolidPattern);
+    const QPointF middle = (QPointF(pa) + QPointF(pb)) / 2;
+    QVERIFY((label->position - middle).manhattanLength() < 3);
+
+    // The dashed red line: some pixels on the way from a to b are the line's colour, not all.
+    int red = 0;
+    const int samples = 60;
+    for (int i = 5; i < samples - 5; ++i) {
+        const QPointF p = QPointF(pa) + (QPointF(pb) - QPointF(pa)) * (double(i) / samples);
+        const QRgb c = measured.pixel(p.toPoint());
+        red += qRed(c) > 200 && qGreen(c) < 90 && qBlue(c) < 90;
+    }
+    QVERIFY2(red > 3 && red < samples - 10, qPrintable(QString::number(red)));
+
+    // Right clicks step back: the second point, the first point, then the ruler itself.
+    click(pb, Qt::RightButton);
+    grabView();
+    QVERIFY(numberLabels(view()).isEmpty());
+    QVERIFY(ruler->isChecked());
+    click(pb, Qt::RightButton);
+    QVERIFY(ruler->isChecked());
+    click(pb, Qt::RightButton);
+    QVERIFY(!ruler->isChecked());
+}
+
+void TestMainWindowScene::rulerPicksThePointAtTheOrigin()
+{
+    open(fixtureBox());
+    action("action_Ruler")->setChecked(true);
+    MainWindowPrivate *d = m_window->d;
+    // Hover points as the read-out sets them: the origin is a point like any other.
+    const auto pickAt = [this, d](const geom::Vector3f &point) {
+        d->hoverPoint = point;
+        d->hoverPicked = true;
+        QMouseEvent event(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
+                          Qt::NoModifier);
+        m_window->on_widget_mouseClicked(&event);
+    };
+    pickAt(geom::Vector3f(0, 0, 0));
+    pickAt(geom::Vector3f(3, 4, 0));
+    QCOMPARE(d->rulerDistance, 5.0);
+    QCOMPARE(d->rulerPoints.at(2), geom::Vector3f(1.5f, 2, 0));
+}
+
+void TestMainWindowScene::hoverShowsTheSurfacePoint()
+{
+    open(fixtureBox());
+    action("action_Top_down_View")->trigger();
+    grabView();
+    const QVector3D onTop(1.0f, 0.5f, 4.0f);
+    const QPoint pixel = view()->project(onTop).toPoint();
+    send(QEvent::MouseMove, pixel, Qt::NoButton, Qt::NoButton);
+    const QString message = m_window->statusBar()->currentMessage();
+    const QVector<double> shown = coordinatesOf(message);
+    QVERIFY2(shown.size() == 3, qPrintable(message));
+    const double tolerance = 1.5 * double(view()->pixelSize().x());
+    QVERIFY2(std::fabs(shown[0] - 1.0) < tolerance && std::fabs(shown[1] - 0.5) < tolerance,
+             qPrintable(message));
+    QVERIFY2(std::fabs(shown[2] - 4.0) < 0.01, qPrintable(message));
+
+    // Off the model, and while a button is held, nothing is shown.
+    send(QEvent::MouseMove, QPoint(3, 3), Qt::NoButton, Qt::NoButton);
+    QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
+    send(QEvent::MouseMove, pixel, Qt::NoButton, Qt::NoButton);
+    QVERIFY(!m_window->statusBar()->currentMessage().isEmpty());
+    send(QEvent::MouseButtonPress, pixel, Qt::MiddleButton, Qt::MiddleButton);
+    send(QEvent::MouseMove, pixel + QPoint(1, 0), Qt::NoButton, Qt::MiddleButton);
+    QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
+    send(QEvent::MouseButtonRelease, pixel + QPoint(1, 0), Qt::MiddleButton, Qt::NoButton);
+}
+
+void TestMainWindowScene::clipToggleCycles()
+{
+    auto *toggle = m_window->findChild<QToolButton *>(QStringLiteral("clipToggle"));
+    QVERIFY(toggle);
+    const struct
+    {
+        const char *clip;
+        Clip::Direction direction;
+    } cycle[] = {{"Top", Clip::FromTop}, {"Bottom", Clip::FromBottom}, {"None", Clip::NoClip}};
+    QCOMPARE(toggle->property("Clip").toString(), QStringLiteral("None"));
+    for (const auto &step : cycle) {
+        toggle->click();
+        QCOMPARE(toggle->property("Clip").toString(), QLatin1String(step.clip));
+        QCOMPARE(view()->clipDirection(), step.direction);
+    }
+    // An unknown state is left alone.
+    toggle->setProperty("Clip", QStringLiteral("Slab"));
+    toggle->click();
+    QCOMPARE(toggle->property("Clip").toString(), QStringLiteral("Slab"));
+    QCOMPARE(view()->clipDirection(), Clip::NoClip);
+}
+
+void TestMainWindowScene::clipSliderEnds_data()
+{
+    QTest::addColumn<bool>("withModel");
+    QTest::newRow("model") << true;
+    QTest::newRow("no model") << false;
+}
+
+void TestMainWindowScene::clipSliderEnds()
+{
+    QFETCH(bool, withModel);
+    if (withModel)
+        open(fixtureBox());
+    auto *slider = m_window->findChild<QSlider *>(QStringLiteral("clipSlider"));
+    QVERIFY(slider);
+    // The box's centre is (0.5, 1, 2.5); no corner is farther from it than the half diagonal.
+    const double radius = withModel ? std::sqrt(2.0 * 2.0 + 1.0 * 1.0 + 1.5 * 1.5) : 1.0;
+    const double zc = withModel ? 2.5 : 0.0;
+    if (withModel)
+        QVERIFY(std::fabs(m_window->d->sceneRadius - radius) < 1e-5);
+
+    slider->setValue(slider->minimum());
+    QVERIFY(std::fabs(view()->clipOffset() - (zc - radius)) < 1e-5);
+    const QString low = m_window->statusBar()->currentMessage();
+    slider->setValue(slider->maximum());
+    QVERIFY(std::fabs(view()->clipOffset() - (zc + radius)) < 1e-5);
+    const QString high = m_window->statusBar()->currentMessage();
+    if (withModel) {
+        QCOMPARE(low, QStringLiteral("Clip Z: %1").arg(zc - radius, 0, 'f', 3));
+        QCOMPARE(high, QStringLiteral("Clip Z: %1").arg(zc + radius, 0, 'f', 3));
+    } else {
+        QVERIFY(low.isEmpty());
+        QVERIFY(high.isEmpty());
+    }
+
+    // Between the ends the plane moves in units of the radius; from the top the model is cut.
+    slider->setValue(0);
+    QVERIFY(std::fabs(view()->clipOffset() - zc) < 1e-5);
+    if (withModel) {
+        m_window->findChild<QToolButton *>(QStringLiteral("clipToggle"))->click();
+        saveArtefact(grabView(), QStringLiteral("scene-clipped-top"));
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
+    Application app(argc, argv);
+    MainWindow::dropCommandLineFile();
+    TestMainWindowScene test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindowscene.moc"
