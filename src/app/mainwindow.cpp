@@ -435,8 +435,16 @@ void MainWindow::updateFileInformation()
                  {d->axisProperties[a], d->deltaProperties[a], d->minProperties[a], d->maxProperties[a]})
                 manager->setValue(property, QString());
         }
-        panel->setBoundsMinimum(geom::Vector3f(0, 0, 0));
-        panel->setBoundsMaximum(geom::Vector3f(0, 0, 0));
+        // A flat part (zero extent on an axis) still has real bounds, and the transform panel
+        // places it by them; only a window without points gets zero corners.
+        const geom::Vector3f &low = d->sceneBounds.min();
+        const geom::Vector3f &high = d->sceneBounds.max();
+        const bool holdsPoints = d->mesh && std::isfinite(low.x) && std::isfinite(low.y) &&
+                                 std::isfinite(low.z) && std::isfinite(high.x) && std::isfinite(high.y) &&
+                                 std::isfinite(high.z) && low.x <= high.x && low.y <= high.y &&
+                                 low.z <= high.z;
+        panel->setBoundsMinimum(holdsPoints ? low : geom::Vector3f(0, 0, 0));
+        panel->setBoundsMaximum(holdsPoints ? high : geom::Vector3f(0, 0, 0));
     }
 
     if (hasCurrentFile()) {
@@ -478,7 +486,7 @@ void MainWindow::updateClipSliderRange()
     const double diameter = 2 * d->sceneRadius;
     // A mesh without extent has no height to clip; it gets the empty window's range instead of
     // a division by zero.
-    if (!d->mesh || !(diameter > 0)) {
+    if (!d->mesh || !std::isfinite(diameter) || !(diameter > 0)) {
         slider->setMinimum(-clipSliderScale);
         slider->setMaximum(clipSliderScale);
         slider->setValue(slider->maximum());
@@ -491,12 +499,16 @@ void MainWindow::updateClipSliderRange()
     const double span = double(slider->maximum()) - slider->minimum();
     const double fraction =
         span > 0 ? (slider->value() - slider->minimum()) / span : double(slider->value()) - slider->minimum();
-    slider->setMaximum(int(std::trunc(height / diameter * scale)));
-    slider->setMinimum(int(std::trunc(-height / diameter * scale)));
-    slider->setValue(
-        int(std::trunc(slider->minimum() + (double(slider->maximum()) - slider->minimum()) * fraction)));
-    slider->setSingleStep(int(std::trunc(0.02 / diameter * scale)));
-    slider->setPageStep(int(std::trunc(0.2 / diameter * scale)));
+    // A tiny part would give steps, or rounding a range, beyond what an int holds.
+    const auto clamped = [](double value, double low, double high) {
+        return int(std::trunc(qBound(low, value, high)));
+    };
+    slider->setMaximum(clamped(height / diameter * scale, 0, scale));
+    slider->setMinimum(clamped(-height / diameter * scale, -scale, 0));
+    const double range = double(slider->maximum()) - slider->minimum();
+    slider->setValue(clamped(slider->minimum() + range * fraction, slider->minimum(), slider->maximum()));
+    slider->setSingleStep(clamped(0.02 / diameter * scale, 0, range));
+    slider->setPageStep(clamped(0.2 / diameter * scale, 0, range));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -540,20 +552,6 @@ void MainWindow::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LanguageChange)
         retranslate();
-}
-
-void MainWindow::openFile(const QString &fileName)
-{
-    const QFileInfo info(fileName);
-    if (!info.isFile()) {
-        QMessageBox::critical(this, tr("Open"),
-                              tr("Unable to open \"%1\". File does not exist.")
-                                  .arg(QDir::toNativeSeparators(info.absoluteFilePath())),
-                              QMessageBox::Ok);
-        removeRecentFile(fileName);
-        return;
-    }
-    // Reading the mesh comes with the file operations.
 }
 
 void MainWindow::setCurrentFile(const QString &fileName)

@@ -2,7 +2,10 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 struct MainWindowPrivate;
+class QDropEvent;
 class QSettings;
 class QUrl;
 
@@ -43,6 +46,11 @@ public slots:
     // Shows the licence that a "license:" link names.
     void viewLicense(const QUrl &url);
 
+    // Files. Loads and saves run on the global thread pool while this window waits behind a
+    // busy filter; while one runs, openFile and closeFile do nothing.
+    // Drops the mesh, the model matrix and the undo history; the window shows nothing.
+    void closeFile();
+
 protected:
     // Writes the view flags and the window layout; the window always closes.
     void closeEvent(QCloseEvent *event) override;
@@ -50,6 +58,8 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
+    // Opens the first local file of a drop.
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void openRecentFile();
@@ -58,7 +68,32 @@ private slots:
     void on_clipToolBar_orientationChanged(Qt::Orientation orientation);
     void on_preferencesDialog_colorChanged();
 
+    // Files.
+    void on_action_Open_triggered();
+    void on_action_Close_triggered();
+    void on_action_Save_As_triggered();
+    void on_action_Quarn_triggered();
+    void on_action_Unquarn_triggered();
+    void on_fileSystemWatcher_fileChanged(const QString &path);
+    // Ends an operation that reports its end by a signal: deletes the sender later, clears the
+    // status bar and removes the window's busy filter.
+    void fileOperationFinished();
+
 private:
+    // Files. Each writer saves the mesh under the model matrix to name, replacing a file there
+    // only once the new one is complete; on success name becomes the current file. They return
+    // an empty text on success, else the reason of the failure.
+    QString writeQrnFile(const QString &fileName);
+    QString writeStlFile(const QString &fileName);
+    // format: 0 binary big-endian, 1 binary little-endian, 2 ASCII; negative: the default.
+    QString writePlyFile(const QString &fileName, int format);
+    // Runs one save: shows status, calls write under a busy filter and reports a failure to the
+    // user. Nothing for a null name (a cancelled dialog).
+    void save(const QString &fileName, const QString &status,
+              const std::function<QString(const QString &)> &write);
+    // Drops the mesh and resets the window to its empty state.
+    void discardFile();
+
     void readPreferences(QSettings &settings);
     void applyViewSettings(QSettings &settings);
     void completeViewMenu();

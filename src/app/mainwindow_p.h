@@ -67,4 +67,10 @@ struct MainWindowPrivate
     geom::Vector3f hoverPoint{0, 0, 0};
     QVector<geom::Vector3f> rulerPoints;
     double rulerDistance = 0;
+
+    // Files.
+    // The busy filter of an operation that ends by a signal (fileOperationFinished).
+    QObject *busyFilter = nullptr;
+    // True while a load or save runs.
+    bool fileOperationRunning = false;
 };

@@ -1,0 +1,667 @@
+// The main window's files: opening, closing, saving, the wait for a task, the busy filter, the
+// reload question and drops.
+
+#include "app/mainwindow.h"
+#include "app/mainwindow_p.h"
+#include "batch/failuretext.h"
+#include "batch/stagedoutput.h"
+#include "geom/formats/plystream.h"
+#include "geom/formats/qrnreader.h"
+#include "geom/formats/qrnwriter.h"
+#include "geom/formats/stlreader.h"
+#include "geom/formats/stlwriter.h"
+#include "geom/mesh/stlmesh.h"
+#include "io/gzipfile.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QFutureWatcher>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUndoStack>
+#include <QtConcurrent>
+
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <new>
+
+namespace {
+
+const QString lastDirectoryKey = QStringLiteral("MainWindow/LastDirectory");
+// The progress bar runs from 0 to this during every file operation.
+constexpr int progressMaximum = 1000;
+// The progress bar is updated this often while a task runs.
+constexpr int progressIntervalMs = 200;
+
+QString trMain(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+bool insideDialog(const QObject *object)
+{
+    for (; object; object = object->parent()) {
+        if (qobject_cast<const QDialog *>(object))
+            return true;
+    }
+    return false;
+}
+
+// Stands on the application for one file operation: wait cursor, progress bar, and no user
+// input outside dialogs, so that nothing changes the mesh a task is reading or filling.
+class BusyAppFilter : public QObject
+{
+public:
+    explicit BusyAppFilter(QProgressBar *progressBar)
+        : m_progressBar(progressBar)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        qApp->installEventFilter(this);
+        m_progressBar->setRange(0, progressMaximum);
+        m_progressBar->setValue(0);
+        m_progressBar->show();
+    }
+
+    ~BusyAppFilter() override
+    {
+        m_progressBar->hide();
+        m_progressBar->setMaximum(0);
+        qApp->removeEventFilter(this);
+        QApplication::restoreOverrideCursor();
+    }
+
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Shortcut:
+            // A shortcut goes to its action, not to a widget; the window's own (Ctrl+W, Ctrl+Z)
+            // would otherwise change the mesh under the running task.
+            return !insideDialog(receiver);
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::DragLeave:
+        case QEvent::Drop:
+        case QEvent::HoverEnter:
+        case QEvent::HoverLeave:
+        case QEvent::HoverMove:
+            // Input reaches the QWindow before the widget; the test applies at the widget, so a
+            // dialog's window is not stopped on its way there.
+            if (!receiver->isWidgetType())
+                return false;
+            return !insideDialog(receiver);
+        default:
+            return QObject::eventFilter(receiver, event);
+        }
+    }
+
+private:
+    QProgressBar *m_progressBar;
+};
+
+// One load or save: the busy filter and the window's flag that refuses other file operations.
+class FileOperation
+{
+public:
+    FileOperation(bool &running, QProgressBar *progressBar)
+        : m_running(running)
+        , m_filter(new BusyAppFilter(progressBar))
+    {
+        m_running = true;
+    }
+    ~FileOperation() { m_running = false; }
+    FileOperation(const FileOperation &) = delete;
+    FileOperation &operator=(const FileOperation &) = delete;
+
+private:
+    bool &m_running;
+    std::unique_ptr<BusyAppFilter> m_filter;
+};
+
+// Waits for the task while the GUI thread serves its events, and sets the progress bar from
+// progress() (0 to progressMaximum) every interval. The loop sleeps between events. A task
+// that throws gives `failed`.
+template <typename T>
+T waitFor(const QFuture<T> &future, QProgressBar *progressBar, const std::function<double()> &progress,
+          T failed)
+{
+    QEventLoop loop;
+    QFutureWatcher<T> watcher;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    QTimer timer;
+    timer.setInterval(progressIntervalMs);
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { progressBar->setValue(int(qBound(0.0, progress(), double(progressMaximum)))); });
+    watcher.setFuture(future);
+    timer.start();
+    // One run of the loop: a program that quits meanwhile ends it early, and result() then
+    // waits for the task without serving events.
+    if (!future.isFinished())
+        loop.exec();
+    try {
+        return future.result();
+    } catch (...) {
+        return failed;
+    }
+}
+
+// What a load gives: the mesh, or a reason; the text it carries; facets it had to leave out.
+struct Loaded
+{
+    std::unique_ptr<geom::StlMesh> mesh;
+    QByteArray header;
+    QString failure;
+    int droppedFacets = 0;
+};
+
+// The readers' progress: the device's position over the file's size on disk.
+std::function<double()> positionProgress(const QIODevice &device, qint64 fileSize)
+{
+    const double size = double(qMax<qint64>(fileSize, 1));
+    return [&device, size] { return double(device.pos()) / size * progressMaximum; };
+}
+
+Loaded loadQrn(const QString &fileName, qint64 fileSize, QProgressBar *progressBar, QStatusBar *statusBar)
+{
+    Loaded loaded;
+    GZipFile file(fileName);
+    geom::QrnReader reader(&file);
+    auto mesh = std::make_unique<geom::StlMesh>();
+    statusBar->showMessage(trMain("Decompressing from Quarn file..."));
+    geom::StlMesh *target = mesh.get();
+    const QFuture<geom::QrnReader::Status> future = QtConcurrent::run([&reader, target] {
+        try {
+            return reader.read(target);
+        } catch (const std::bad_alloc &) {
+            return geom::QrnReader::OutOfMemory;
+        } catch (const std::exception &) {
+            return geom::QrnReader::NotReadable;
+        }
+    });
+    const geom::QrnReader::Status status =
+        waitFor(future, progressBar, positionProgress(file, fileSize), geom::QrnReader::NotReadable);
+    if (status != geom::QrnReader::Done) {
+        loaded.failure = trMain(readFailureText(status).toUtf8().constData());
+        return loaded;
+    }
+    loaded.mesh = std::move(mesh);
+    loaded.header = reader.comment();
+    loaded.droppedFacets = reader.droppedFacetCount();
+    return loaded;
+}
+
+Loaded loadStl(const QString &fileName, qint64 fileSize, QProgressBar *progressBar, QStatusBar *statusBar)
+{
+    Loaded loaded;
+    QFile file(fileName);
+    geom::StlReader reader(&file);
+    statusBar->showMessage(trMain("Loading from Stereolithography file..."));
+    bool outOfMemory = false;
+    const QFuture<geom::StlMesh *> future = QtConcurrent::run([&reader, &outOfMemory]() -> geom::StlMesh * {
+        try {
+            return reader.read();
+        } catch (const std::bad_alloc &) {
+            outOfMemory = true;
+            return nullptr;
+        } catch (const std::exception &) {
+            return nullptr;
+        }
+    });
+    loaded.mesh.reset(
+        waitFor<geom::StlMesh *>(future, progressBar, positionProgress(file, fileSize), nullptr));
+    if (!loaded.mesh) {
+        const geom::StlReader::Statuses status =
+            outOfMemory ? geom::StlReader::Statuses(geom::StlReader::OutOfMemory) : reader.status();
+        loaded.failure = trMain(readFailureText(status).toUtf8().constData());
+        return loaded;
+    }
+    loaded.header = reader.header();
+    return loaded;
+}
+
+Loaded loadPly(const QString &fileName, qint64 fileSize, QProgressBar *progressBar, QStatusBar *statusBar)
+{
+    Loaded loaded;
+    const QString incorrectFormat = trMain("Incorrect format");
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        loaded.failure = trMain("Not readable");
+        return loaded;
+    }
+    geom::PlyStream stream(&file);
+    try {
+        if (!stream.processHeader()) {
+            loaded.failure = incorrectFormat;
+            return loaded;
+        }
+    } catch (const std::exception &e) {
+        loaded.failure = QString::fromLocal8Bit(e.what());
+        return loaded;
+    }
+    statusBar->showMessage(trMain("Loading from Polygon file..."));
+    auto mesh = std::make_unique<geom::StlMesh>();
+    geom::StlMesh *target = mesh.get();
+    // Null: the mesh was read.
+    const QFuture<QString> future = QtConcurrent::run([&stream, target, incorrectFormat] {
+        try {
+            return stream.loadMesh(target) ? QString() : incorrectFormat;
+        } catch (const std::bad_alloc &) {
+            return trMain("Not enough memory");
+        } catch (const std::exception &e) {
+            return QString::fromLocal8Bit(e.what());
+        }
+    });
+    loaded.failure = waitFor(future, progressBar, positionProgress(file, fileSize), incorrectFormat);
+    if (!loaded.failure.isNull())
+        return loaded;
+    loaded.mesh = std::move(mesh);
+    loaded.header = stream.comment(false);
+    if (!loaded.header.isEmpty()) {
+        const QByteArray decoded = QByteArray::fromPercentEncoding(loaded.header, '%');
+        if (!decoded.isEmpty())
+            loaded.header = decoded;
+    }
+    return loaded;
+}
+
+// Opens file on a temporary name beside the target. A target marked read-only is refused: the
+// rename that completes a save would otherwise replace it against its owner's will (and for an
+// administrator the mode bits are the only sign). Returns the reason on failure.
+QString openStaged(StagedOutput &staged, QFile &file)
+{
+    const QFileInfo target(staged.target());
+    if (target.exists()) {
+        const QFile::Permissions permissions = target.permissions();
+        const bool writable = (permissions & QFile::WriteUser) &&
+                              (permissions & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+        if (!writable)
+            return qt_error_string(EACCES);
+    }
+    if (!staged.open(file))
+        return staged.errorString();
+    return QString();
+}
+
+// True when closing the file raised no error of its own.
+bool closedCleanly(QFileDevice &file, const QString &errorBeforeClose)
+{
+    file.close();
+    return file.error() == QFileDevice::NoError && file.errorString() == errorBeforeClose;
+}
+
+} // namespace
+
+void MainWindow::openFile(const QString &fileName)
+{
+    // A running load or save owns the window's mesh until it ends.
+    if (d->fileOperationRunning)
+        return;
+    const QFileInfo info(fileName);
+    if (!info.isFile()) {
+        QMessageBox::critical(this, tr("Open"),
+                              tr("Unable to open \"%1\". File does not exist.")
+                                  .arg(QDir::toNativeSeparators(info.absoluteFilePath())),
+                              QMessageBox::Ok);
+        removeRecentFile(fileName);
+        return;
+    }
+    using Reader = Loaded (*)(const QString &, qint64, QProgressBar *, QStatusBar *);
+    Reader reader = nullptr;
+    if (fileName.endsWith(QLatin1String(".qrn"), Qt::CaseInsensitive))
+        reader = loadQrn;
+    else if (fileName.endsWith(QLatin1String(".stl"), Qt::CaseInsensitive))
+        reader = loadStl;
+    else if (fileName.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive))
+        reader = loadPly;
+    // Checked before anything is closed: a name that cannot be read costs the user nothing.
+    if (!reader) {
+        QMessageBox::critical(this, tr("Open - Error"),
+                              tr("Cannot open file with unsupported file extension."), QMessageBox::Ok);
+        return;
+    }
+
+    Loaded loaded;
+    {
+        FileOperation operation(d->fileOperationRunning, d->progressBar);
+        loaded = reader(fileName, info.size(), d->progressBar, statusBar());
+        // The open model is replaced only by one that was read: a failed load keeps it.
+        if (loaded.mesh) {
+            discardFile();
+            d->mesh = loaded.mesh.release();
+            d->headerBytes = loaded.header;
+            const geom::Cuboid bounds = d->mesh->bounds();
+            const geom::Vector3f centre((bounds.min().x + bounds.max().x) / 2,
+                                        (bounds.min().y + bounds.max().y) / 2,
+                                        (bounds.min().z + bounds.max().z) / 2);
+            d->mesh->translate(geom::Vector3f(-centre.x, -centre.y, -centre.z));
+            d->modelMatrix.translate(centre.x, centre.y, centre.z);
+            setCurrentFile(info.absoluteFilePath());
+            updateClipSliderRange();
+            d->clipSlider->setValue(d->clipSlider->maximum());
+            GLWidget *view = m_ui->widget;
+            view->makeCurrent();
+            // The scene's centre and radius come from the scene slots when they are present.
+            if (metaObject()->indexOfMethod("on_widget_configureScene(GLWidget*)") >= 0)
+                QMetaObject::invokeMethod(this, "on_widget_configureScene", Qt::DirectConnection,
+                                          Q_ARG(GLWidget *, view));
+            view->setViewingAngle(0, false);
+            view->setViewingAngle(7, false);
+            QSettings().setValue(lastDirectoryKey, info.dir().path());
+            statusBar()->clearMessage();
+            view->refresh();
+            activateWindow();
+        } else {
+            statusBar()->clearMessage();
+        }
+    }
+    if (!loaded.failure.isNull()) {
+        QMessageBox::critical(this, tr("Open - Error"),
+                              tr("Unable to open \"%1\" (%2).").arg(info.fileName(), loaded.failure),
+                              QMessageBox::Ok);
+    } else if (loaded.droppedFacets > 0) {
+        QMessageBox::warning(this, tr("Open"),
+                             tr("\"%1\" was opened without %2 facets that refer to missing vertices.")
+                                 .arg(info.fileName())
+                                 .arg(loaded.droppedFacets),
+                             QMessageBox::Ok);
+    }
+}
+
+void MainWindow::closeFile()
+{
+    // A running save is reading the mesh.
+    if (d->fileOperationRunning)
+        return;
+    discardFile();
+}
+
+void MainWindow::discardFile()
+{
+    delete d->mesh;
+    d->mesh = nullptr;
+    d->modelMatrix.setToIdentity();
+    d->undoStack->clear();
+    setCurrentFile(QString());
+    updateClipSliderRange();
+    d->clipSlider->setSingleStep(0);
+    d->clipSlider->setPageStep(0);
+    d->clipSlider->setValue(d->clipSlider->maximum());
+    GLWidget *view = m_ui->widget;
+    view->makeCurrent();
+    view->setViewingAngle(0, false);
+    view->setViewingAngle(7, false);
+    statusBar()->clearMessage();
+}
+
+void MainWindow::on_action_Open_triggered()
+{
+    const QStringList filters = {tr("All Supported Files (*.qrn *.stl *.ply)"), tr("STL Files (*.stl)"),
+                                 tr("Quarn Files (*.qrn)"), tr("Polygon Files (*.ply)")};
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, tr("Open"), QSettings().value(lastDirectoryKey).toString(), filters.join(QLatin1String(";;")));
+    if (!fileName.isEmpty())
+        openFile(fileName);
+}
+
+void MainWindow::on_action_Close_triggered()
+{
+    closeFile();
+}
+
+void MainWindow::on_action_Quarn_triggered()
+{
+    const QFileInfo info(d->currentFile);
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Save As"), info.path() + QLatin1Char('/') + info.baseName() + ".qrn",
+        tr("Quarn Files (*.qrn)"));
+    save(fileName, tr("Compressing to Quarn file..."),
+         [this](const QString &name) { return writeQrnFile(name); });
+}
+
+void MainWindow::on_action_Unquarn_triggered()
+{
+    const QFileInfo info(d->currentFile);
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Save As"), info.path() + QLatin1Char('/') + info.baseName() + ".stl",
+        tr("Binary STL Files (*.stl)"));
+    save(fileName, tr("Saving to Stereolithography file..."),
+         [this](const QString &name) { return writeStlFile(name); });
+}
+
+void MainWindow::on_action_Save_As_triggered()
+{
+    const QStringList filters = {tr("STL Files (*.stl)"), tr("Quarn Files (*.qrn)"),
+                                 tr("Polygon Files (*.ply)")};
+    const QString pattern =
+        QStringLiteral("*.") + d->currentFile.mid(d->currentFile.lastIndexOf(QLatin1Char('.')) + 1);
+    QString selected = pattern;
+    for (const QString &filter : filters) {
+        if (filter.contains(pattern, Qt::CaseInsensitive)) {
+            selected = filter;
+            break;
+        }
+    }
+    const QString fileName = QFileDialog::getSaveFileName(this, tr("Save As"), d->currentFile,
+                                                          filters.join(QLatin1String(";;")), &selected);
+    if (fileName.isNull())
+        return;
+    switch (filters.indexOf(selected)) {
+    case 0:
+        save(fileName, tr("Saving to Stereolithography file..."),
+             [this](const QString &name) { return writeStlFile(name); });
+        break;
+    case 1:
+        save(fileName, tr("Compressing to Quarn file..."),
+             [this](const QString &name) { return writeQrnFile(name); });
+        break;
+    case 2: {
+        const QStringList formats = {tr("Binary Big Endian"), tr("Binary Little Endian"), tr("Text Ascii")};
+        bool accepted = false;
+        const QString format =
+            QInputDialog::getItem(this, tr("Save As"), tr("Polygon format"), formats, 1, false, &accepted);
+        if (!accepted)
+            return;
+        const int index = formats.indexOf(format);
+        save(fileName, tr("Saving to Polygon file..."),
+             [this, index](const QString &name) { return writePlyFile(name, index); });
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MainWindow::save(const QString &fileName, const QString &status,
+                      const std::function<QString(const QString &)> &write)
+{
+    if (fileName.isNull() || !d->mesh || d->fileOperationRunning)
+        return;
+    QString failure;
+    {
+        FileOperation operation(d->fileOperationRunning, d->progressBar);
+        statusBar()->showMessage(status);
+        failure = write(fileName);
+        statusBar()->showMessage(failure, 5000);
+    }
+    if (!failure.isEmpty()) {
+        QMessageBox::critical(this, tr("Save As"),
+                              tr("Unable to save \"%1\".").arg(QFileInfo(fileName).fileName()),
+                              QMessageBox::Ok);
+    }
+}
+
+QString MainWindow::writeQrnFile(const QString &fileName)
+{
+    StagedOutput staged(fileName);
+    GZipFile file;
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isNull())
+        return notOpened;
+    const QString noError = file.errorString();
+    geom::QrnWriter::Status status;
+    {
+        // The writer is a child of the device and goes first.
+        geom::QrnWriter writer(&file);
+        writer.setComment(d->headerBytes);
+        writer.setTransform(d->modelMatrix);
+        const geom::StlMesh *mesh = d->mesh;
+        const QFuture<geom::QrnWriter::Status> future = QtConcurrent::run([&writer, mesh] {
+            try {
+                return writer.write(mesh);
+            } catch (const std::exception &) {
+                return geom::QrnWriter::Failed;
+            }
+        });
+        status = waitFor(
+            future, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); },
+            geom::QrnWriter::Failed);
+    }
+    if (status != geom::QrnWriter::Done)
+        return tr(writeFailureText(status).toUtf8().constData());
+    if (!closedCleanly(file, noError))
+        return tr("Write failed");
+    if (!staged.commit())
+        return staged.errorString();
+    setCurrentFile(QFileInfo(fileName).absoluteFilePath());
+    return QString();
+}
+
+QString MainWindow::writeStlFile(const QString &fileName)
+{
+    StagedOutput staged(fileName);
+    QFile file;
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isNull())
+        return notOpened;
+    const QString noError = file.errorString();
+    bool complete = false;
+    {
+        geom::StlWriter writer(&file);
+        writer.setHeader(d->headerBytes);
+        writer.setTransform(d->modelMatrix);
+        geom::StlMesh *mesh = d->mesh;
+        const QFuture<int> future = QtConcurrent::run([&writer, mesh] {
+            try {
+                return writer.write(mesh);
+            } catch (const std::exception &) {
+                return -1;
+            }
+        });
+        const int written = waitFor(
+            future, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); }, -1);
+        // finish() writes the count and closes the device; a failed write leaves that to the
+        // writer's destructor and the temporary file is dropped.
+        complete = written == mesh->indices().size() && writer.finish();
+    }
+    if (!complete || file.error() != QFileDevice::NoError || file.errorString() != noError)
+        return tr("Write failed");
+    if (!staged.commit())
+        return staged.errorString();
+    setCurrentFile(QFileInfo(fileName).absoluteFilePath());
+    return QString();
+}
+
+QString MainWindow::writePlyFile(const QString &fileName, int format)
+{
+    StagedOutput staged(fileName);
+    QFile file;
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isNull())
+        return notOpened;
+    const QString noError = file.errorString();
+    QString failure;
+    {
+        geom::PlyStream stream(&file);
+        if (format >= 0)
+            stream.setFormat(geom::PlyStream::FormatSpec(geom::PlyStream::Format(format), "1.0"));
+        if (!d->headerBytes.isEmpty()) {
+            stream.setComment(d->headerBytes, false);
+            if (stream.comment(false).isEmpty())
+                stream.setComment(d->headerBytes, true);
+        }
+        const geom::StlMesh *mesh = d->mesh;
+        const QMatrix4x4 matrix = d->modelMatrix;
+        // The transformed copy is built in the task too: it is a pass over the whole mesh.
+        const QFuture<QString> future = QtConcurrent::run([&stream, mesh, matrix] {
+            try {
+                const std::unique_ptr<geom::StlMesh> copy(mesh->transformed(matrix, false));
+                return stream.saveMesh(copy.get()) ? QString() : trMain("Write failed");
+            } catch (const std::bad_alloc &) {
+                return trMain("Not enough memory");
+            } catch (const std::exception &e) {
+                return QString::fromLocal8Bit(e.what());
+            }
+        });
+        failure = waitFor(
+            future, d->progressBar, [&stream] { return double(progressMaximum) * stream.progress(); },
+            tr("Write failed"));
+    }
+    if (!failure.isNull())
+        return failure;
+    if (!closedCleanly(file, noError))
+        return tr("Write failed");
+    if (!staged.commit())
+        return staged.errorString();
+    setCurrentFile(QFileInfo(fileName).absoluteFilePath());
+    return QString();
+}
+
+void MainWindow::on_fileSystemWatcher_fileChanged(const QString &path)
+{
+    // One question at a time for the whole program.
+    static bool questionOpen = false;
+    if (!QFile::exists(path) || d->fileOperationRunning || isBusy() || questionOpen)
+        return;
+    questionOpen = true;
+    const QMessageBox::StandardButton answer =
+        QMessageBox::information(this, tr("Reload File?"),
+                                 tr("File %1 has been modified.\nDo you want to reload it?")
+                                     .arg(QDir::toNativeSeparators(d->currentFile)),
+                                 QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        openFile(QString(d->currentFile));
+    questionOpen = false;
+    // A file replaced by a rename drops out of the watcher; keep watching the name.
+    if (hasCurrentFile() && !d->fileSystemWatcher->files().contains(d->currentFile) &&
+        QFile::exists(d->currentFile))
+        d->fileSystemWatcher->addPath(d->currentFile);
+}
+
+void MainWindow::fileOperationFinished()
+{
+    if (QObject *operation = sender())
+        operation->deleteLater();
+    statusBar()->clearMessage();
+    d->progressBar->hide();
+    delete d->busyFilter;
+    d->busyFilter = nullptr;
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QMimeData *mime = event->mimeData();
+    if (mime->hasUrls() && !mime->urls().isEmpty()) {
+        // Queued: the drag's source waits for the drop to be handled, not for the file to load.
+        QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection,
+                                  Q_ARG(QString, mime->urls().first().toLocalFile()));
+    }
+    event->acceptProposedAction();
+}

@@ -1,0 +1,829 @@
+#include "app/application.h"
+#include "app/mainwindow.h"
+#include "app/transformpanel.h"
+#include "batchfixtures.h"
+#include "geom/formats/plystream.h"
+#include "geom/formats/qrntestsupport.h"
+#include "meshbuilders.h"
+#include "meshcheck.h"
+#include "modaldialoganswerer.h"
+#include "stltestdata.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+using widgettest::ModalDialogAnswerer;
+
+class TestMainWindowFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void openEachFormat_data();
+    void openEachFormat();
+    void recentFilesMenu();
+    void refusedOpensKeepTheModel_data();
+    void refusedOpensKeepTheModel();
+    void damagedQrn_data();
+    void damagedQrn();
+    void saveEachFormatAndReopen_data();
+    void saveEachFormatAndReopen();
+    void quarnMakesTheQrnCurrent();
+    void cancelledPlyFormatWritesNothing();
+    void failedSaveKeepsTheTarget_data();
+    void failedSaveKeepsTheTarget();
+    void closeClearsEverything();
+    void clipSliderRange_data();
+    void clipSliderRange();
+    void flatPartKeepsItsBoundsForTheTransformPanel();
+    void changedFileAsksToReload();
+    void savingOverTheOpenFileAsksNothing();
+    void dropOpensTheFirstFile();
+    void longSaveStaysResponsiveAndIgnoresCtrlW();
+};
+
+namespace {
+
+// A box from (-1.5, 0, 1) to (2.5, 2, 4): 12 triangles, area 52, volume 24.
+QVector<geom::Facet> fixtureBox()
+{
+    return meshtest::box(geom::Vector3f(-1.5f, 0, 1), geom::Vector3f(2.5f, 2, 4));
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+bool writePly(const QString &path, const QVector<geom::Facet> &facets, geom::PlyStream::Format format)
+{
+    const std::unique_ptr<geom::StlMesh> mesh(meshtest::meshFrom(facets));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    geom::PlyStream stream(&file);
+    stream.setFormat(geom::PlyStream::FormatSpec(format, "1.0"));
+    return stream.saveMesh(mesh.get());
+}
+
+// Writes the fixture box in the format the row names; returns the file's path.
+QString writeFixture(const QString &folder, const QString &kind)
+{
+    const QVector<geom::Facet> facets = fixtureBox();
+    bool written = false;
+    QString path;
+    if (kind == QLatin1String("binary stl")) {
+        path = folder + QStringLiteral("/part.stl");
+        written = batchtest::writeStl(path, facets);
+    } else if (kind == QLatin1String("ascii stl")) {
+        path = folder + QStringLiteral("/part ascii.STL");
+        written = writeBytes(path, stltest::asciiStl(facets));
+    } else if (kind == QLatin1String("ascii ply")) {
+        path = folder + QStringLiteral("/part.ply");
+        written = writePly(path, facets, geom::PlyStream::Ascii);
+    } else if (kind == QLatin1String("little-endian ply")) {
+        path = folder + QStringLiteral("/part.ply");
+        written = writePly(path, facets, geom::PlyStream::BinaryLittleEndian);
+    } else if (kind == QLatin1String("big-endian ply")) {
+        path = folder + QStringLiteral("/part.ply");
+        written = writePly(path, facets, geom::PlyStream::BinaryBigEndian);
+    } else if (kind == QLatin1String("qrn")) {
+        path = folder + QStringLiteral("/part.qrn");
+        written = batchtest::writeQrn(path, facets);
+    }
+    if (!written)
+        qWarning("fixture %s not written", qPrintable(kind));
+    return QFileInfo(path).absoluteFilePath();
+}
+
+QTreeWidget *informationTree(QWidget *window)
+{
+    auto *browser = window->findChild<QWidget *>(QStringLiteral("informationPropertyBrowser"));
+    return browser ? browser->findChild<QTreeWidget *>() : nullptr;
+}
+
+// The information panel as "label=value" lines, children indented by their parent's label.
+QMap<QString, QString> panelTexts(QWidget *window)
+{
+    QMap<QString, QString> texts;
+    QTreeWidget *tree = informationTree(window);
+    const auto valueOf = [tree](QTreeWidgetItem *item) {
+        auto *editor = qobject_cast<QLineEdit *>(tree->itemWidget(item, 1));
+        return editor ? editor->text() : item->text(1);
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = tree->topLevelItem(i);
+        texts.insert(item->text(0), valueOf(item));
+        for (int c = 0; c < item->childCount(); ++c)
+            texts.insert(item->text(0) + QLatin1Char('.') + item->child(c)->text(0), valueOf(item->child(c)));
+    }
+    return texts;
+}
+
+QAction *action(QWidget *window, const char *name)
+{
+    return window->findChild<QAction *>(QLatin1String(name));
+}
+
+// Answers a file dialog with a name and, when given, a name filter.
+ModalDialogAnswerer::Answer chooseFile(const QString &path, const QString &filter = QString())
+{
+    return [path, filter](QWidget *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        if (!files) {
+            qWarning("expected a file dialog, got %s", dialog->metaObject()->className());
+            dialog->close();
+            return;
+        }
+        files->setOption(QFileDialog::DontConfirmOverwrite);
+        files->setDirectory(QFileInfo(path).absolutePath());
+        if (!filter.isEmpty())
+            files->selectNameFilter(filter);
+        // Typed last: a change of filter rewrites the suffix of the name in the field.
+        auto *nameEdit = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (nameEdit)
+            nameEdit->setText(QFileInfo(path).fileName());
+        else
+            files->selectFile(path);
+        static_cast<QDialog *>(files)->accept();
+    };
+}
+
+ModalDialogAnswerer::Answer chooseItem(const QString &item)
+{
+    return [item](QWidget *dialog) {
+        auto *input = qobject_cast<QInputDialog *>(dialog);
+        if (!input) {
+            dialog->close();
+            return;
+        }
+        input->setTextValue(item);
+        static_cast<QDialog *>(input)->accept();
+    };
+}
+
+std::unique_ptr<MainWindow> shownWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->setLocale(QLocale::c());
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    return window;
+}
+
+// The measures of a file read back with the project's readers, for round trips.
+struct Measures
+{
+    int facets = 0;
+    geom::Cuboid bounds;
+    double volume = 0;
+};
+
+Measures measuresOf(const QString &path, bool asStl = false)
+{
+    Measures m;
+    std::unique_ptr<geom::StlMesh> mesh;
+    if (asStl) {
+        mesh = batchtest::readStl(path);
+    } else if (path.endsWith(QLatin1String(".qrn"))) {
+        mesh = batchtest::readQrn(path);
+    } else if (path.endsWith(QLatin1String(".ply"))) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            geom::PlyStream stream(&file);
+            mesh = std::make_unique<geom::StlMesh>();
+            if (!stream.processHeader() || !stream.loadMesh(mesh.get()))
+                mesh.reset();
+        }
+    } else {
+        mesh = batchtest::readStl(path);
+    }
+    if (!mesh) {
+        qWarning("cannot read %s", qPrintable(path));
+        return m;
+    }
+    const QString problem = meshtest::checkMesh(*mesh);
+    if (!problem.isEmpty())
+        qWarning("%s: %s", qPrintable(path), qPrintable(problem));
+    m.facets = mesh->indices().size();
+    m.bounds = mesh->bounds();
+    m.volume = mesh->volume();
+    return m;
+}
+
+} // namespace
+
+void TestMainWindowFiles::init()
+{
+    QSettings().clear();
+}
+
+void TestMainWindowFiles::openEachFormat_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("compressed");
+    for (const char *kind : {"binary stl", "ascii stl", "ascii ply", "little-endian ply", "big-endian ply"})
+        QTest::newRow(kind) << QString::fromLatin1(kind) << false;
+    QTest::newRow("qrn") << QStringLiteral("qrn") << true;
+}
+
+void TestMainWindowFiles::openEachFormat()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, compressed);
+    QTemporaryDir dir;
+    const QString path = writeFixture(dir.path(), kind);
+    const auto window = shownWindow();
+    const QString baseTitle = window->windowTitle();
+
+    ModalDialogAnswerer answerer;
+    window->openFile(path);
+    QVERIFY2(answerer.seen().isEmpty(), qPrintable(answerer.seen().value(0).text));
+    QVERIFY(window->hasCurrentFile());
+    QVERIFY(!window->isBusy());
+    QCOMPARE(window->windowTitle(), QFileInfo(path).fileName() + QStringLiteral(" - ") + baseTitle);
+
+    const QMap<QString, QString> texts = panelTexts(window.get());
+    QCOMPARE(texts.value("X"), QStringLiteral("4.000 [-1.500, 2.500]"));
+    QCOMPARE(texts.value("X.Delta"), QStringLiteral("4.000"));
+    QCOMPARE(texts.value("X.Min"), QStringLiteral("-1.500"));
+    QCOMPARE(texts.value("X.Max"), QStringLiteral("2.500"));
+    QCOMPARE(texts.value("Y"), QStringLiteral("2.000 [0.000, 2.000]"));
+    QCOMPARE(texts.value("Z"), QStringLiteral("3.000 [1.000, 4.000]"));
+    QCOMPARE(texts.value("Triangles"), QStringLiteral("12"));
+    QCOMPARE(texts.value("Surface Area"), QStringLiteral("52.000"));
+    QCOMPARE(texts.value("Volume"), QStringLiteral("24.000"));
+    QCOMPARE(texts.value("File"), QDir::toNativeSeparators(path));
+    const qint64 size = QFileInfo(path).size();
+    QCOMPARE(texts.value("File.Size"),
+             size < 1024 ? QStringLiteral("%1 bytes").arg(size) : QStringLiteral("%1 KB").arg(size >> 10));
+    QCOMPARE(texts.value("File.Date Modified"),
+             QLocale::c().toString(QFileInfo(path).lastModified(), QLocale::ShortFormat));
+
+    QCOMPARE(action(window.get(), "action_Quarn")->isVisible(), !compressed);
+    QCOMPARE(action(window.get(), "action_Quarn")->isEnabled(), !compressed);
+    QCOMPARE(action(window.get(), "action_Unquarn")->isVisible(), compressed);
+    QCOMPARE(action(window.get(), "action_Unquarn")->isEnabled(), compressed);
+    QVERIFY(action(window.get(), "action_Close")->isEnabled());
+    QVERIFY(action(window.get(), "action_Save_As")->isEnabled());
+    QCOMPARE(QSettings().value("MainWindow/LastDirectory").toString(), QFileInfo(path).dir().path());
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), QStringList{path});
+}
+
+void TestMainWindowFiles::recentFilesMenu()
+{
+    QTemporaryDir dir;
+    const auto window = shownWindow();
+    QStringList paths;
+    for (const char *name : {"a.stl", "b.stl", "R&D.stl", "c.stl", "d.stl", "e.stl"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
+        paths << QFileInfo(path).absoluteFilePath();
+    }
+    // Six files: the oldest drops out; opening R&D.stl again moves it to the top.
+    for (const QString &path : paths)
+        window->openFile(path);
+    window->openFile(paths.at(2));
+
+    const QRegularExpression recentEntry(QStringLiteral("^&[1-5] "));
+    auto *menu = window->findChild<QMenu *>(QStringLiteral("menu_File"));
+    QVERIFY(menu);
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    QStringList texts;
+    for (QAction *entry : menu->actions()) {
+        if (entry->isVisible() && recentEntry.match(entry->text()).hasMatch())
+            texts << entry->text();
+    }
+    QCOMPARE(texts, (QStringList{"&1 R&&D.stl", "&2 e.stl", "&3 d.stl", "&4 c.stl", "&5 b.stl"}));
+
+    // A recent entry whose file went away is reported and leaves the menu at its next opening.
+    QVERIFY(QFile::remove(paths.at(4)));
+    QAction *gone = nullptr;
+    for (QAction *entry : menu->actions()) {
+        if (entry->text() == QLatin1String("&3 d.stl"))
+            gone = entry;
+    }
+    QVERIFY(gone);
+    {
+        ModalDialogAnswerer answerer;
+        gone->trigger();
+        QCOMPARE(answerer.seen().size(), 1);
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open"));
+    }
+    QCOMPARE(QFileInfo(panelTexts(window.get()).value("File")).fileName(), QStringLiteral("R&D.stl"));
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    texts.clear();
+    for (QAction *entry : menu->actions()) {
+        if (entry->isVisible() && recentEntry.match(entry->text()).hasMatch())
+            texts << entry->text();
+    }
+    QCOMPARE(texts, (QStringList{"&1 R&&D.stl", "&2 e.stl", "&3 c.stl", "&4 b.stl"}));
+}
+
+void TestMainWindowFiles::refusedOpensKeepTheModel_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("missing file") << QStringLiteral("missing.stl") << QStringLiteral("Open")
+                                  << QStringLiteral("Unable to open \"%1\". File does not exist.");
+    QTest::newRow("folder") << QStringLiteral("folder.stl") << QStringLiteral("Open")
+                            << QStringLiteral("Unable to open \"%1\". File does not exist.");
+    QTest::newRow("unsupported suffix")
+        << QStringLiteral("part.stl.bak") << QStringLiteral("Open - Error")
+        << QStringLiteral("Cannot open file with unsupported file extension.");
+    QTest::newRow("not an stl") << QStringLiteral("short.stl") << QStringLiteral("Open - Error")
+                                << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
+    QTest::newRow("not a ply") << QStringLiteral("text.ply") << QStringLiteral("Open - Error")
+                               << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
+    QTest::newRow("not a qrn") << QStringLiteral("plain.qrn") << QStringLiteral("Open - Error")
+                               << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
+}
+
+void TestMainWindowFiles::refusedOpensKeepTheModel()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    const QString model = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.stl")));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("part.stl.bak")), stltest::asciiStl(fixtureBox())));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("short.stl")), QByteArray(40, 'x')));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("text.ply")), "not a polygon file\n"));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("plain.qrn")), "QRNX and nothing else"));
+    const auto window = shownWindow();
+    window->openFile(model);
+    const QString title0 = window->windowTitle();
+    const QMap<QString, QString> before = panelTexts(window.get());
+
+    const QString path = dir.filePath(name);
+    ModalDialogAnswerer answerer;
+    window->openFile(path);
+    QCOMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, title);
+    const QString shownName = text.contains(QLatin1String("exist")) ? QDir::toNativeSeparators(path) : name;
+    QCOMPARE(answerer.seen().at(0).text, text.contains(QLatin1String("%1")) ? text.arg(shownName) : text);
+    QCOMPARE(window->windowTitle(), title0);
+    QCOMPARE(panelTexts(window.get()), before);
+    QVERIFY(!window->isBusy());
+    QVERIFY(window->statusBar()->currentMessage().isEmpty());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestMainWindowFiles::damagedQrn_data()
+{
+    QTest::addColumn<bool>("corrupted");
+    QTest::newRow("facets naming missing vertices") << false;
+    QTest::newRow("data after the end") << true;
+}
+
+void TestMainWindowFiles::damagedQrn()
+{
+    QFETCH(bool, corrupted);
+    QTemporaryDir dir;
+    const QString model = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const QString path = dir.filePath(QStringLiteral("damaged.qrn"));
+    int lost = 0;
+    if (corrupted) {
+        // Content after the file's last group is no clean end of the stream.
+        QVERIFY(batchtest::writeQrn(path, meshtest::unitCube()));
+        QVERIFY(batchtest::writeGzip(path, batchtest::readGzip(path) + QByteArray(16, '\x7f')));
+    } else {
+        // A tetrahedron whose strip's third triangle and two loose facets name vertex 9 of 4.
+        const QVector<geom::Vector3f> tetra = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        qrntest::Content c;
+        c.header(7).u16(0).vertexList(tetra).u16(1);
+        c.i32(1).strip({1, 2, 0, 3, 9});
+        c.i32(1).u32(9).i32(0).i32(1).i32(3).u16(7).i32(1).i32(-2).i32(3).u16(8).i32(4).i32(1).i32(2).u16(9);
+        QVERIFY(writeBytes(path, qrntest::gzipMember(c.bytes())));
+        lost = 3;
+    }
+    const auto window = shownWindow();
+    window->openFile(model);
+    ModalDialogAnswerer answerer;
+    window->openFile(path);
+    QCOMPARE(answerer.seen().size(), 1);
+    if (corrupted) {
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open - Error"));
+        QCOMPARE(answerer.seen().at(0).text,
+                 QStringLiteral("Unable to open \"damaged.qrn\" (Corrupted data)."));
+        QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(model));
+    } else {
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open"));
+        QVERIFY2(answerer.seen().at(0).text.contains(QStringLiteral(" %1 facets").arg(lost)),
+                 qPrintable(answerer.seen().at(0).text));
+        QCOMPARE(panelTexts(window.get()).value("File"),
+                 QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+        QCOMPARE(panelTexts(window.get()).value("Triangles"), QStringLiteral("3"));
+    }
+}
+
+void TestMainWindowFiles::saveEachFormatAndReopen_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("plyFormat");
+    QTest::newRow("stl") << "saved.stl"
+                         << "STL Files (*.stl)" << QString();
+    QTest::newRow("qrn") << "saved.qrn"
+                         << "Quarn Files (*.qrn)" << QString();
+    QTest::newRow("ply big-endian") << "saved.ply"
+                                    << "Polygon Files (*.ply)"
+                                    << "Binary Big Endian";
+    QTest::newRow("ply little-endian") << "saved.ply"
+                                       << "Polygon Files (*.ply)"
+                                       << "Binary Little Endian";
+    QTest::newRow("ply ascii") << "saved.ply"
+                               << "Polygon Files (*.ply)"
+                               << "Text Ascii";
+    // The filter decides the format, not the name typed.
+    QTest::newRow("stl filter, ply name") << "typed.ply"
+                                          << "STL Files (*.stl)" << QString();
+}
+
+void TestMainWindowFiles::saveEachFormatAndReopen()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    QFETCH(QString, plyFormat);
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("ascii ply"));
+    const QString path = QFileInfo(dir.filePath(name)).absoluteFilePath();
+    const auto window = shownWindow();
+    window->openFile(source);
+    const QMap<QString, QString> before = panelTexts(window.get());
+    const QString baseTitle = window->windowTitle().section(QStringLiteral(" - "), 1);
+    {
+        ModalDialogAnswerer answerer({chooseFile(path, filter), chooseItem(plyFormat)});
+        action(window.get(), "action_Save_As")->trigger();
+        const QList<ModalDialogAnswerer::Seen> seen = answerer.seen();
+        QCOMPARE(seen.size(), plyFormat.isEmpty() ? 1 : 2);
+        if (!plyFormat.isEmpty()) {
+            QCOMPARE(seen.at(1).className, QStringLiteral("QInputDialog"));
+            QCOMPARE(seen.at(1).title, QStringLiteral("Save As"));
+        }
+    }
+    QVERIFY(!window->isBusy());
+    QVERIFY(window->statusBar()->currentMessage().isEmpty());
+    QCOMPARE(window->windowTitle(), name + QStringLiteral(" - ") + baseTitle);
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(path));
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), (QStringList{path, source}));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+
+    // The file holds the loaded coordinates, not the centred mesh.
+    const bool stl = filter.startsWith(QLatin1String("STL"));
+    const Measures saved = measuresOf(path, stl);
+    QCOMPARE(saved.facets, 12);
+    QCOMPARE(saved.bounds.min(), geom::Vector3f(-1.5f, 0, 1));
+    QCOMPARE(saved.bounds.max(), geom::Vector3f(2.5f, 2, 4));
+    QCOMPARE(saved.volume, 24.0);
+    if (stl)
+        QCOMPARE(stltest::records(batchtest::readAll(path)).size(), 12);
+
+    if (stl && name.endsWith(QLatin1String(".ply")))
+        return; // an STL under a PLY name does not open as PLY
+    window->openFile(path);
+    QMap<QString, QString> after = panelTexts(window.get());
+    for (const char *key : {"File", "File.Size", "File.Date Modified"}) {
+        after.remove(key);
+        QVERIFY(before.contains(key));
+    }
+    QMap<QString, QString> expected = before;
+    for (const char *key : {"File", "File.Size", "File.Date Modified"})
+        expected.remove(key);
+    QCOMPARE(after, expected);
+}
+
+void TestMainWindowFiles::quarnMakesTheQrnCurrent()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("part.final.stl"));
+    QVERIFY(batchtest::writeStl(source, fixtureBox(), "carried header"));
+    const QString target = QFileInfo(dir.filePath(QStringLiteral("part.qrn"))).absoluteFilePath();
+    const auto window = shownWindow();
+    window->openFile(source);
+    QString suggested;
+    {
+        ModalDialogAnswerer answerer({[&suggested, target](QWidget *dialog) {
+            auto *files = qobject_cast<QFileDialog *>(dialog);
+            QVERIFY(files);
+            suggested = files->selectedFiles().value(0);
+            chooseFile(target)(dialog);
+        }});
+        QVERIFY(action(window.get(), "action_Quarn")->isVisible());
+        action(window.get(), "action_Quarn")->trigger();
+    }
+    QCOMPARE(suggested, target);
+    QVERIFY(!action(window.get(), "action_Quarn")->isVisible());
+    QVERIFY(action(window.get(), "action_Unquarn")->isVisible());
+    QVERIFY(action(window.get(), "action_Unquarn")->isEnabled());
+    QVERIFY(window->windowTitle().startsWith(QStringLiteral("part.qrn - ")));
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(target));
+    QByteArray comment;
+    const std::unique_ptr<geom::StlMesh> mesh = batchtest::readQrn(target, &comment);
+    QVERIFY(mesh);
+    QVERIFY(comment.startsWith("carried header"));
+    QCOMPARE(mesh->indices().size(), 12);
+
+    // And back: Unquarn writes binary STL under the suggested name.
+    QVERIFY(QFile::remove(source));
+    const QString back = QFileInfo(dir.filePath(QStringLiteral("part.stl"))).absoluteFilePath();
+    {
+        ModalDialogAnswerer answerer({chooseFile(back)});
+        action(window.get(), "action_Unquarn")->trigger();
+    }
+    QCOMPARE(measuresOf(back).facets, 12);
+    QVERIFY(action(window.get(), "action_Quarn")->isEnabled());
+}
+
+void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
+{
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const auto window = shownWindow();
+    window->openFile(source);
+    const QString path = dir.filePath(QStringLiteral("never.ply"));
+    {
+        ModalDialogAnswerer answerer(
+            {chooseFile(path, QStringLiteral("Polygon Files (*.ply)")), ModalDialogAnswerer::reject()});
+        action(window.get(), "action_Save_As")->trigger();
+        QCOMPARE(answerer.seen().size(), 2);
+    }
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(source));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestMainWindowFiles::failedSaveKeepsTheTarget_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("stl") << "STL Files (*.stl)";
+    QTest::newRow("qrn") << "Quarn Files (*.qrn)";
+}
+
+void TestMainWindowFiles::failedSaveKeepsTheTarget()
+{
+    QFETCH(QString, filter);
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const QString target = dir.filePath(QStringLiteral("locked.stl"));
+    QVERIFY(writeBytes(target, "keep me"));
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const auto window = shownWindow();
+    window->openFile(source);
+    const QString title = window->windowTitle();
+    {
+        ModalDialogAnswerer answerer({chooseFile(target, filter)});
+        action(window.get(), "action_Save_As")->trigger();
+        QCOMPARE(answerer.seen().size(), 2);
+        QCOMPARE(answerer.seen().at(1).title, QStringLiteral("Save As"));
+        QCOMPARE(answerer.seen().at(1).text, QStringLiteral("Unable to save \"locked.stl\"."));
+    }
+    QCOMPARE(batchtest::readAll(target), QByteArray("keep me"));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    QCOMPARE(window->windowTitle(), title);
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), QStringList{source});
+    QVERIFY(!window->isBusy());
+}
+
+void TestMainWindowFiles::closeClearsEverything()
+{
+    QTemporaryDir dir;
+    const auto window = shownWindow();
+    const QString baseTitle = window->windowTitle();
+    window->openFile(writeFixture(dir.path(), QStringLiteral("qrn")));
+    action(window.get(), "action_Close")->trigger();
+    QVERIFY(!window->hasCurrentFile());
+    QCOMPARE(window->windowTitle(), baseTitle);
+    const QMap<QString, QString> texts = panelTexts(window.get());
+    for (auto it = texts.begin(); it != texts.end(); ++it)
+        QVERIFY2(it.value().isEmpty(), qPrintable(it.key()));
+    QVERIFY(!action(window.get(), "action_Close")->isEnabled());
+    QVERIFY(!action(window.get(), "action_Save_As")->isEnabled());
+    QVERIFY(action(window.get(), "action_Quarn")->isVisible());
+    QVERIFY(!action(window.get(), "action_Quarn")->isEnabled());
+    QVERIFY(!action(window.get(), "action_Unquarn")->isVisible());
+}
+
+void TestMainWindowFiles::clipSliderRange_data()
+{
+    QTest::addColumn<double>("size");
+    QTest::newRow("box") << 1.0;
+    QTest::newRow("tiny part") << 1e-7;
+    QTest::newRow("all in one point") << 0.0;
+}
+
+void TestMainWindowFiles::clipSliderRange()
+{
+    QFETCH(double, size);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("part.stl"));
+    const float s = float(size);
+    QVERIFY(
+        batchtest::writeStl(path, meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(s, 2 * s, 3 * s))));
+    const auto window = shownWindow();
+    auto *slider = window->findChild<QSlider *>(QStringLiteral("clipSlider"));
+    QVERIFY(slider);
+    const auto checkEmptyRange = [slider] {
+        QCOMPARE(slider->minimum(), -1000000000);
+        QCOMPARE(slider->maximum(), 1000000000);
+        QCOMPARE(slider->value(), slider->maximum());
+        QCOMPARE(slider->singleStep(), 0);
+        QCOMPARE(slider->pageStep(), 0);
+    };
+    checkEmptyRange();
+    {
+        ModalDialogAnswerer answerer;
+        window->openFile(path);
+    }
+    if (size == 0) {
+        checkEmptyRange();
+        return;
+    }
+    QVERIFY(window->hasCurrentFile());
+    QCOMPARE(slider->value(), slider->maximum());
+    QVERIFY(slider->maximum() > 0 && slider->maximum() <= 1000000000);
+    QVERIFY(qAbs(slider->minimum() + slider->maximum()) <= 1);
+    const qint64 range = qint64(slider->maximum()) - slider->minimum();
+    QVERIFY(slider->singleStep() > 0 && slider->singleStep() <= range);
+    QVERIFY(slider->pageStep() >= slider->singleStep() && slider->pageStep() <= range);
+    if (size == 1.0) {
+        // The z extent is 3 of a diameter of sqrt(14): one single step is 0.01 units.
+        const double diameter = std::sqrt(14.0);
+        QCOMPARE(slider->maximum(), int(std::trunc(3 / diameter * 1e9)));
+        QCOMPARE(slider->singleStep(), int(std::trunc(0.02 / diameter * 1e9)));
+    }
+    action(window.get(), "action_Close")->trigger();
+    checkEmptyRange();
+}
+
+void TestMainWindowFiles::flatPartKeepsItsBoundsForTheTransformPanel()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sheet.stl"));
+    QVERIFY(batchtest::writeStl(path, meshtest::sheet(3, 2)));
+    const std::unique_ptr<geom::StlMesh> mesh = batchtest::readStl(path);
+    QVERIFY(mesh);
+    const auto window = shownWindow();
+    window->openFile(path);
+    const QMap<QString, QString> texts = panelTexts(window.get());
+    QVERIFY(texts.value("X").isEmpty());
+    QVERIFY(texts.value("Z.Max").isEmpty());
+    QCOMPARE(texts.value("Triangles"), QString::number(mesh->indices().size()));
+    auto *panel = window->findChild<TransformPanel *>();
+    QVERIFY(panel);
+    QCOMPARE(panel->boundsMinimum(), mesh->bounds().min());
+    QCOMPARE(panel->boundsMaximum(), mesh->bounds().max());
+    action(window.get(), "action_Close")->trigger();
+    QCOMPARE(panel->boundsMinimum(), geom::Vector3f(0, 0, 0));
+    QCOMPARE(panel->boundsMaximum(), geom::Vector3f(0, 0, 0));
+}
+
+void TestMainWindowFiles::changedFileAsksToReload()
+{
+    QTemporaryDir dir;
+    const QString path = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const auto window = shownWindow();
+    window->openFile(path);
+    ModalDialogAnswerer answerer({ModalDialogAnswerer::click(QMessageBox::Yes)});
+    QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
+    QTRY_COMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Reload File?"));
+    QCOMPARE(answerer.seen().at(0).text,
+             QStringLiteral("File %1 has been modified.\nDo you want to reload it?")
+                 .arg(QDir::toNativeSeparators(path)));
+    QTRY_COMPARE(panelTexts(window.get()).value("Triangles"), QStringLiteral("4"));
+    // Still watched after the reload.
+    QVERIFY(batchtest::writeStl(path, fixtureBox()));
+    QTRY_COMPARE(answerer.seen().size(), 2);
+}
+
+void TestMainWindowFiles::savingOverTheOpenFileAsksNothing()
+{
+    QTemporaryDir dir;
+    const QString path = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const auto window = shownWindow();
+    window->openFile(path);
+    ModalDialogAnswerer answerer({chooseFile(path, QStringLiteral("STL Files (*.stl)"))});
+    action(window.get(), "action_Save_As")->trigger();
+    QTest::qWait(500);
+    QCOMPARE(answerer.seen().size(), 1);
+    QCOMPARE(measuresOf(path).facets, 12);
+}
+
+void TestMainWindowFiles::dropOpensTheFirstFile()
+{
+    QTemporaryDir dir;
+    QList<QUrl> urls;
+    for (const char *name : {"first.stl", "second.stl", "third.stl"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
+        urls << QUrl::fromLocalFile(path);
+    }
+    const auto window = shownWindow();
+    const auto drop = [&window](const QList<QUrl> &dropped) {
+        QMimeData mime;
+        mime.setUrls(dropped);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &event);
+        QVERIFY(event.isAccepted());
+    };
+    ModalDialogAnswerer answerer;
+    drop(urls);
+    QTRY_VERIFY(window->hasCurrentFile());
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(urls.at(0).toLocalFile()));
+    QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList().size(), 1);
+
+    // A URL that is no local file is an empty name, which does not exist.
+    drop({QUrl(QStringLiteral("https://example.invalid/part.stl"))});
+    QTRY_COMPARE(answerer.seen().size(), 1);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open"));
+    QVERIFY(window->hasCurrentFile());
+}
+
+void TestMainWindowFiles::longSaveStaysResponsiveAndIgnoresCtrlW()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("big.stl"));
+    QVERIFY(batchtest::writeStl(source, meshtest::sheet(400, 400)));
+    const auto window = shownWindow();
+    window->openFile(source);
+    QVERIFY(window->hasCurrentFile());
+    const QString target = QFileInfo(dir.filePath(QStringLiteral("big.ply"))).absoluteFilePath();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+    // During the save: the bar shows, timers keep running, Ctrl+W does not close the model.
+    int ticks = 0;
+    bool sawBusy = false;
+    bool closedWhileBusy = false;
+    int activePresses = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!window->isBusy())
+            return;
+        auto *bar = window->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+        sawBusy = sawBusy || (bar && bar->isVisible() && bar->maximum() == 1000);
+        if (!window->isActiveWindow()) {
+            // Without a window manager the closed dialogs hand nothing back.
+            window->activateWindow();
+            return;
+        }
+        ++activePresses;
+        QTest::keyClick(window.get(), Qt::Key_W, Qt::ControlModifier);
+        closedWhileBusy = closedWhileBusy || !window->hasCurrentFile();
+    });
+    ticker.start();
+    {
+        ModalDialogAnswerer answerer({chooseFile(target, QStringLiteral("Polygon Files (*.ply)")),
+                                      chooseItem(QStringLiteral("Text Ascii"))});
+        action(window.get(), "action_Save_As")->trigger();
+    }
+    ticker.stop();
+    QVERIFY(sawBusy);
+    QVERIFY(ticks > 2);
+    QVERIFY(activePresses > 0);
+    QVERIFY(!closedWhileBusy);
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(target));
+    QCOMPARE(measuresOf(target).facets, 2 * 400 * 400);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // Idle again: Ctrl+W closes.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(!window->hasCurrentFile());
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
+    Application app(argc, argv);
+    MainWindow::dropCommandLineFile();
+    TestMainWindowFiles test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindowfiles.moc"
