@@ -397,12 +397,28 @@ void MainWindow::updateFileInformation()
 {
     QtStringPropertyManager *manager = d->propertyManager;
     if (d->mesh) {
-        const std::unique_ptr<geom::StlMesh> copy(d->mesh->transformed(d->modelMatrix, true));
-        d->sceneBounds = copy->bounds();
-        d->sceneRadius = copy->radius();
-        manager->setValue(d->trianglesProperty, QStringLiteral("%L1").arg(copy->indices().size()));
-        manager->setValue(d->surfaceAreaProperty, QStringLiteral("%L1").arg(copy->area(), 0, 'f', 3));
-        manager->setValue(d->volumeProperty, QStringLiteral("%L1").arg(copy->volume(), 0, 'f', 3));
+        // A model matrix that only moves the part (as after every load) changes neither radius,
+        // area nor volume, and moves the bounds by the same amount: no copy of the mesh.
+        const QMatrix4x4 &m = d->modelMatrix;
+        bool translationOnly = m(3, 3) == 1;
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 3; ++column)
+                translationOnly = translationOnly && m(row, column) == (row == column ? 1.0f : 0.0f);
+        }
+        std::unique_ptr<geom::StlMesh> copy;
+        const geom::StlMesh *measured = d->mesh;
+        if (translationOnly) {
+            d->sceneBounds = d->mesh->bounds();
+            d->sceneBounds.translate(geom::Vector3f(m(0, 3), m(1, 3), m(2, 3)));
+        } else {
+            copy.reset(d->mesh->transformed(m, true));
+            measured = copy.get();
+            d->sceneBounds = copy->bounds();
+        }
+        d->sceneRadius = measured->radius();
+        manager->setValue(d->trianglesProperty, QStringLiteral("%L1").arg(measured->indices().size()));
+        manager->setValue(d->surfaceAreaProperty, QStringLiteral("%L1").arg(measured->area(), 0, 'f', 3));
+        manager->setValue(d->volumeProperty, QStringLiteral("%L1").arg(measured->volume(), 0, 'f', 3));
     } else {
         d->sceneBounds.reset();
         d->sceneRadius = 0;

@@ -282,6 +282,17 @@ void TestMainWindowFiles::openEachFormat()
     QVERIFY(action(window.get(), "action_Save_As")->isEnabled());
     QCOMPARE(QSettings().value("MainWindow/LastDirectory").toString(), QFileInfo(path).dir().path());
     QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), QStringList{path});
+
+    if (compressed) {
+        // The window with a file open and its panel expanded, for a person to look at.
+        auto *tree = informationTree(window.get());
+        tree->expandAll();
+        QTest::qWait(100); // the toolbars lay out their changed actions on later events
+        QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
+        const QString shot = QStringLiteral(QUARN_ARTEFACT_DIR "/mainwindow-open-qrn.png");
+        QVERIFY(window->grab().save(shot));
+        qInfo("screenshot written to %s", qPrintable(shot));
+    }
 }
 
 void TestMainWindowFiles::recentFilesMenu()

@@ -1,0 +1,112 @@
+// Opening a binary STL file from the main window against reading the same file with the
+// library's reader, in one process: what the window adds (centring, the information panel, the
+// clip slider, the view's framing) shows as the ratio of the two times.
+//
+//   bench_open [N] [--runs R] [--dir DIR]
+//
+// N is the number of facets (default 10000000). Each time is the median of R runs (default 3),
+// library and window alternating, after one warm-up run of each. Needs a display
+// (scripts/with-display.sh).
+
+#include "app/application.h"
+#include "app/mainwindow.h"
+#include "meshfile.h"
+#include "surfacegen.h"
+
+#include "geom/mesh/stlmesh.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::size_t facets = 10000000;
+    int runs = 3;
+    std::string dir;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc)
+            dir = argv[++i];
+        else if (argv[i][0] != '-')
+            facets = std::size_t(std::strtoull(argv[i], nullptr, 10));
+        else {
+            std::fprintf(stderr, "usage: bench_open [N] [--runs R] [--dir DIR]\n");
+            return 2;
+        }
+    }
+
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setApplicationName(QStringLiteral("QuarnBench"));
+    int appArgc = 1;
+    Application app(appArgc, argv);
+    MainWindow::dropCommandLineFile();
+
+    QTemporaryDir temporary(dir.empty() ? QString() : QString::fromStdString(dir + "/bench_open-XXXXXX"));
+    if (!temporary.isValid()) {
+        std::fprintf(stderr, "bench_open: cannot create a working directory\n");
+        return 1;
+    }
+    const std::string path = temporary.path().toStdString() + "/surface.stl";
+    {
+        const bench::Surface surface = bench::makeTorus(facets);
+        facets = surface.facetCount();
+        if (!bench::writeBinaryStl(path, surface)) {
+            std::fprintf(stderr, "bench_open: cannot write %s\n", path.c_str());
+            return 1;
+        }
+    }
+
+    MainWindow window;
+    window.show();
+    QCoreApplication::processEvents();
+    std::vector<double> library, windowed;
+    QElapsedTimer timer;
+    for (int i = 0; i <= runs; ++i) {
+        timer.start();
+        std::unique_ptr<geom::StlMesh> mesh = bench::readStl(path);
+        const double read = timer.nsecsElapsed() / 1e9;
+        bool ok = mesh != nullptr;
+        mesh.reset(); // outside the time, as the window's close is
+
+        window.closeFile();
+        timer.start();
+        window.openFile(QString::fromStdString(path));
+        const double opened = timer.nsecsElapsed() / 1e9;
+        ok = ok && window.hasCurrentFile();
+        window.closeFile();
+        if (!ok) {
+            std::fprintf(stderr, "bench_open: reading %s failed\n", path.c_str());
+            return 1;
+        }
+        if (i == 0)
+            continue; // warm-up: the file into the page cache, the pool's threads started
+        library.push_back(read);
+        windowed.push_back(opened);
+    }
+    const double libraryTime = median(library);
+    const double windowTime = median(windowed);
+    std::printf("facets            %zu\n", facets);
+    std::printf("library read      %.3f s\n", libraryTime);
+    std::printf("window open       %.3f s\n", windowTime);
+    std::printf("ratio             %.3f (limit 1.2)\n", libraryTime > 0 ? windowTime / libraryTime : 0.0);
+    return windowTime <= 1.2 * libraryTime ? 0 : 3;
+}
