@@ -68,7 +68,9 @@ private:
     static geom::Cuboid sceneBounds(const MainWindow *window) { return window->d->sceneBounds; }
     static void rotateFacetDownward(MainWindow *window, const QVector3D &nearPoint, const QVector3D &farPoint)
     {
-        window->rotateFacetDownward(nearPoint, farPoint);
+        // As the view's click handling reaches it: by name.
+        QVERIFY(QMetaObject::invokeMethod(window, "rotateFacetDownward", Qt::DirectConnection,
+                                          Q_ARG(QVector3D, nearPoint), Q_ARG(QVector3D, farPoint)));
     }
 };
 
