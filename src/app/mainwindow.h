@@ -10,6 +10,8 @@ class GLWidget;
 struct MainWindowPrivate;
 class QMouseEvent;
 class QDropEvent;
+class QMatrix4x4;
+class QVector3D;
 class QSettings;
 class QUrl;
 
@@ -172,6 +174,28 @@ private:
     // Writes the slices to fileName, replacing a file there only once the new one is complete.
     // Returns an empty text on success, else the reason of the failure.
     QString writeSlcFile(const QString &fileName, const QList<geom::Slice> &slices, bool metric);
+
+    // Transforms. Each one pushes a command that swaps the model matrix; the mesh's vertices
+    // never change. Rotation and scaling act about the model origin, translations along the
+    // world axes. Without a mesh they do nothing.
+    class TransformCommand;
+    friend class TestMainWindowTransform;
+
+private slots:
+    void on_transformPanel_translate(qreal x, qreal y, qreal z);
+    void on_transformPanel_rotate(qreal angle, qreal x, qreal y, qreal z);
+    void on_transformPanel_scale(qreal x, qreal y, qreal z);
+    // Brings the information panel, the clip slider and the view up to date after a push, undo,
+    // redo or the clearing of a stack that held commands.
+    void on_undoStack_indexChanged(int index);
+
+private:
+    // Pushes the change delta, applied in world coordinates after the current model matrix.
+    void pushTransform(const QMatrix4x4 &delta);
+    // Turns the model about its origin so that the front-facing facet nearest to nearPoint on
+    // the ray towards farPoint (world coordinates) faces -Z. Nothing when no facet is hit or the
+    // facet already faces down. The view's click handling reaches it by name.
+    Q_INVOKABLE void rotateFacetDownward(const QVector3D &nearPoint, const QVector3D &farPoint);
 
     Ui::MainWindow *m_ui;
     MainWindowPrivate *d;

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+class QAbstractButton;
+
 namespace Ui {
 class TranslateToOriginDialog;
 }
@@ -25,6 +27,17 @@ public:
 signals:
     // The user pressed Apply; the dialog stays open.
     void apply();
+
+private slots:
+    // Keeps one choice per axis: a checked button unchecks the others of its axis, and the
+    // axis's choice cannot be unchecked, only changed.
+    void radioButton_clicked(bool checked);
+    // A column header makes its column the choice of all three axes.
+    void on_minLabel_linkActivated(const QString &link);
+    void on_centerLabel_linkActivated(const QString &link);
+    void on_maxLabel_linkActivated(const QString &link);
+    void on_noneLabel_linkActivated(const QString &link);
+    void on_buttonBox_clicked(QAbstractButton *button);
 
 private:
     Ui::TranslateToOriginDialog *m_ui;
