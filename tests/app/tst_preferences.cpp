@@ -3,6 +3,8 @@
 #include "app/colorwidget.h"
 #include "app/mainwindow.h"
 #include "app/preferencesdialog.h"
+#include "batchfixtures.h"
+#include "common/framegrab.h"
 #include "modaldialoganswerer.h"
 #include "view/glwidget.h"
 #include "view/meshdisplaycache.h"
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -36,6 +39,7 @@ private slots:
     void resetButtonFollowsDefault();
     void pickerCancelRestoresColor();
     void cachingButtonsStoreAndMoveCache();
+    void cachingButtonsKeepTheDrawnModel();
     void cancelRestoresEverything();
     void okWritesKeysThenWarns();
     void speedLabels_data();
@@ -170,6 +174,51 @@ void TestPreferences::cachingButtonsStoreAndMoveCache()
     QCOMPARE(QSettings().value(QStringLiteral("PreferencesDialog/Caching")).toInt(), 0);
     QCOMPARE(changed.count(), 2);
     QVERIFY(!cache.isCaching());
+}
+
+void TestPreferences::cachingButtonsKeepTheDrawnModel()
+{
+    auto *vbo = child<QRadioButton>("vboRadioButton");
+    auto *none = child<QRadioButton>("noneRadioButton");
+    if (!vbo->isEnabled())
+        QSKIP("vertex buffer objects need OpenGL 1.5");
+    // Pixels are compared exactly, so the frame is drawn without multisampling.
+    m_window->findChild<QAction *>(QStringLiteral("action_Anti_Aliasing"))->setChecked(false);
+    QVERIFY(!m_view->multiSampling());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("model.stl"));
+    QVERIFY(batchtest::writeStl(path, meshtest::box(geom::Vector3f(-1.5f, 0, 1), geom::Vector3f(2.5f, 2, 4))));
+    {
+        ModalDialogAnswerer answerer;
+        m_window->openFile(path);
+        QVERIFY(answerer.seen().isEmpty());
+    }
+    QVERIFY(m_window->hasCurrentFile());
+    m_prefs->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_prefs));
+
+    const QImage first = grabFrame(*m_view);
+    QVERIFY(!first.isNull());
+    saveArtefact(first, QStringLiteral("preferences-caching-start"));
+    // The model is on the frame: its centre is not the background of the corners.
+    QVERIFY(first.pixel(first.width() / 2, first.height() / 2) != first.pixel(0, first.height() / 2));
+
+    const MeshDisplayCache &cache = m_window->displayCache();
+    // Whatever the start, the first two clicks each move the cache.
+    QRadioButton *const order[] = {m_prefs->caching() == 2 ? none : vbo, m_prefs->caching() == 2 ? vbo : none,
+                                   m_prefs->caching() == 2 ? none : vbo};
+    int turn = 0;
+    for (QRadioButton *button : order) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(button->isChecked());
+        QCOMPARE(cache.isCaching(), button == vbo);
+        const QImage frame = grabFrame(*m_view);
+        saveArtefact(frame, QStringLiteral("preferences-caching-%1-%2")
+                                .arg(++turn)
+                                .arg(QLatin1String(button == vbo ? "vbo" : "none")));
+        QCOMPARE(frame, first);
+    }
 }
 
 void TestPreferences::cancelRestoresEverything()

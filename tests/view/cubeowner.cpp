@@ -42,18 +42,3 @@ void CubeOwner::render(GLWidget *widget)
     glEnd();
 }
 
-QImage grabFrame(GLWidget &widget)
-{
-    QSignalSpy spy(&widget, &GLWidget::frameBufferReady);
-    widget.setProperty("GrabFrameBuffer", true);
-    widget.refresh(true);
-    if (spy.isEmpty() && !spy.wait(2000))
-        return QImage();
-    return spy.takeFirst().at(0).value<QImage>();
-}
-
-void saveArtefact(const QImage &image, const QString &name)
-{
-    QDir().mkpath(QUARN_ARTEFACT_DIR);
-    image.save(QStringLiteral(QUARN_ARTEFACT_DIR "/") + name + QStringLiteral(".png"));
-}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../common/framegrab.h"
 #include "view/glwidget.h"
 
 #include <QImage>
@@ -22,7 +23,3 @@ public slots:
     void render(GLWidget *widget);
 };
 
-// Requests a grabbed frame and returns it; a null image when frameBufferReady did not come.
-QImage grabFrame(GLWidget &widget);
-// Saves a frame as a PNG artefact for a person to look at.
-void saveArtefact(const QImage &image, const QString &name);
