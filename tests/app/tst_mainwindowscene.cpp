@@ -5,6 +5,8 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
+#include "app/transformpanel.h"
+#include "geom/mesh/stlmesh.h"
 #include "view/glwidget.h"
 
 #include <QAction>
@@ -13,6 +15,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QToolButton>
+#include <QUndoStack>
 #include <QtTest>
 
 #include <cmath>
@@ -44,6 +47,8 @@ private slots:
     void rulerThroughClicks();
     void rulerPicksThePointAtTheOrigin();
     void hoverShowsTheSurfacePoint();
+    void layFlatByClickingAFacet_data();
+    void layFlatByClickingAFacet();
     void clipToggleCycles();
     void clipSliderEnds_data();
     void clipSliderEnds();
@@ -101,6 +106,22 @@ QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
             labels.append(label);
     }
     return labels;
+}
+
+// The outward unit normal of every facet in world space, whatever the matrix's handedness.
+QVector<QVector3D> worldNormals(const geom::StlMesh *mesh, const QMatrix4x4 &model)
+{
+    QVector<QVector3D> normals;
+    const float side = model.determinant() < 0 ? -1.0f : 1.0f;
+    for (const geom::IndexedFacet &f : mesh->indices()) {
+        const auto corner = [&](int i) {
+            const geom::Vector3f &v = mesh->vertices().at(i);
+            return model.map(QVector3D(v.x, v.y, v.z));
+        };
+        const QVector3D a = corner(f.a);
+        normals << side * QVector3D::crossProduct(corner(f.b) - a, corner(f.c) - a).normalized();
+    }
+    return normals;
 }
 
 } // namespace
@@ -516,6 +537,80 @@ void TestMainWindowScene::hoverShowsTheSurfacePoint()
     send(QEvent::MouseMove, pixel + QPoint(1, 0), Qt::NoButton, Qt::MiddleButton);
     QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
     send(QEvent::MouseButtonRelease, pixel + QPoint(1, 0), Qt::MiddleButton, Qt::NoButton);
+}
+
+void TestMainWindowScene::layFlatByClickingAFacet_data()
+{
+    QTest::addColumn<bool>("mirrored");
+    QTest::newRow("box") << false;
+    QTest::newRow("box mirrored in Y") << true;
+}
+
+void TestMainWindowScene::layFlatByClickingAFacet()
+{
+    QFETCH(bool, mirrored);
+    open(fixtureBox());
+    auto *panel = m_window->findChild<TransformPanel *>(QStringLiteral("transformPanel"));
+    QVERIFY(panel);
+    if (mirrored) {
+        QTest::mouseClick(panel->findChild<QToolButton *>(QStringLiteral("mirrorYToolButton")), Qt::LeftButton);
+        QTest::mouseClick(panel->findChild<QToolButton *>(QStringLiteral("applyMirrorToolButton")),
+                          Qt::LeftButton);
+    }
+    MainWindowPrivate *d = m_window->d;
+    QCOMPARE(d->modelMatrix.determinant() < 0, mirrored);
+    action("action_Isometric_View")->trigger();
+    grabView();
+
+    // The side facing the camera most squarely, other than top and bottom: its facets and the
+    // middle of their corners in world space.
+    const QMatrix4x4 start = d->modelMatrix;
+    const QVector<QVector3D> normals = worldNormals(d->mesh, start);
+    const QVector3D towards = -view()->viewDirection();
+    QVector3D side;
+    for (const QVector3D &n : normals) {
+        if (std::fabs(n.z()) < 1e-5f && QVector3D::dotProduct(n, towards) > QVector3D::dotProduct(side, towards))
+            side = n;
+    }
+    QVERIFY2(QVector3D::dotProduct(side, towards) > 0.1f, "no side faces the camera");
+    QVector<int> facets;
+    QVector3D centre;
+    for (int i = 0; i < normals.size(); ++i) {
+        if ((normals.at(i) - side).length() > 1e-5f)
+            continue;
+        facets << i;
+        const geom::IndexedFacet &f = d->mesh->indices().at(i);
+        for (int corner : {f.a, f.b, f.c}) {
+            const geom::Vector3f &v = d->mesh->vertices().at(corner);
+            centre += start.map(QVector3D(v.x, v.y, v.z));
+        }
+    }
+    QCOMPARE(facets.size(), 2);
+    centre /= 6.0f;
+    const QPoint pixel = view()->project(centre, true).toPoint();
+    QVERIFY(view()->rect().contains(pixel));
+
+    QToolButton *layFlat = panel->findChild<QToolButton *>(QStringLiteral("rotateFacetDownwardToolButton"));
+    QVERIFY(layFlat && layFlat->isEnabled());
+    QTest::mouseClick(layFlat, Qt::LeftButton);
+    QVERIFY(layFlat->isChecked());
+    QUndoStack *stack = d->undoStack;
+    const int before = stack->count();
+    QTest::mouseMove(view(), pixel);
+    QTest::mouseClick(view(), Qt::LeftButton, Qt::NoModifier, pixel);
+    saveArtefact(grabView(), mirrored ? QStringLiteral("scene-lay-flat-mirrored") : QStringLiteral("scene-lay-flat"));
+
+    QVERIFY(!layFlat->isChecked());
+    QCOMPARE(stack->count(), before + 1);
+    const QVector<QVector3D> turned = worldNormals(d->mesh, d->modelMatrix);
+    for (int i : facets)
+        QVERIFY2((turned.at(i) - QVector3D(0, 0, -1)).length() < 1e-5f,
+                 qPrintable(QStringLiteral("facet %1 faces (%2, %3, %4)")
+                                .arg(i)
+                                .arg(turned.at(i).x())
+                                .arg(turned.at(i).y())
+                                .arg(turned.at(i).z())));
+    QCOMPARE(d->modelMatrix.determinant() < 0, mirrored);
 }
 
 void TestMainWindowScene::clipToggleCycles()
