@@ -21,10 +21,10 @@ inline QImage grabFrame(GLWidget &widget)
 }
 
 #ifdef QUARN_ARTEFACT_DIR
-// Saves a frame as a PNG artefact for a person to look at.
-inline void saveArtefact(const QImage &image, const QString &name)
+// Saves a frame as the PNG artefact name for a person to look at; false when it was not written.
+inline bool saveArtefact(const QImage &image, const QString &name)
 {
-    QDir().mkpath(QUARN_ARTEFACT_DIR);
-    image.save(QStringLiteral(QUARN_ARTEFACT_DIR "/") + name + QStringLiteral(".png"));
+    return QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)) &&
+           image.save(QStringLiteral(QUARN_ARTEFACT_DIR "/") + name + QStringLiteral(".png"));
 }
 #endif
