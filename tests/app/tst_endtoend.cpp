@@ -936,8 +936,8 @@ void TestEndToEnd::exportSlicesAndCancel()
         if (qobject_cast<QMessageBox *>(box))
             ModalDialogAnswerer::click(QMessageBox::Ok)(box);
     };
-    const auto runExport = [&](const QString &target, bool cancel, QStringList *labels,
-                               QList<ModalDialogAnswerer::Seen> *messages) {
+    const auto runExport = [&](const QString &target, const QString &thickness, bool cancel,
+                               QStringList *labels, QList<ModalDialogAnswerer::Seen> *messages) {
         {
             ModalDialogAnswerer answerer({chooseFile(target)});
             action("action_Export_Slices")->trigger();
@@ -945,9 +945,10 @@ void TestEndToEnd::exportSlicesAndCancel()
         }
         QTRY_VERIFY(dialog->isVisible());
         dialog->findChild<QComboBox *>(QStringLiteral("unitsComboBox"))->setCurrentIndex(0);
-        dialog->findChild<QComboBox *>(QStringLiteral("thicknessComboBox"))
-            ->setEditText(QStringLiteral("0.5"));
-        saveShot(sideBySide({windowShot(), dialog->grab().toImage()}), QStringLiteral("07-export-dialog"));
+        dialog->findChild<QComboBox *>(QStringLiteral("thicknessComboBox"))->setEditText(thickness);
+        if (!cancel)
+            saveShot(sideBySide({windowShot(), dialog->grab().toImage()}),
+                     QStringLiteral("07-export-dialog"));
         // The progress dialog is looked at on each pass of its event processing.
         QTimer watcher;
         bool grabbed = false;
@@ -979,7 +980,7 @@ void TestEndToEnd::exportSlicesAndCancel()
     const QString target = m_dir.filePath(QStringLiteral("slices.slc"));
     QStringList labels;
     QList<ModalDialogAnswerer::Seen> messages;
-    runExport(target, false, &labels, &messages);
+    runExport(target, QStringLiteral("0.5"), false, &labels, &messages);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).text));
     QVERIFY2(!labels.isEmpty(), "no progress seen");
     QVERIFY2(labels.first().endsWith(QLatin1String(" to slices.slc...")), qPrintable(labels.first()));
@@ -1007,9 +1008,18 @@ void TestEndToEnd::exportSlicesAndCancel()
     const QString cancelled = m_dir.filePath(QStringLiteral("cancelled.slc"));
     labels.clear();
     QList<ModalDialogAnswerer::Seen> cancelMessages;
-    runExport(cancelled, true, &labels, &cancelMessages);
+    runExport(cancelled, QStringLiteral("0.5"), true, &labels, &cancelMessages);
     QCOMPARE(cancelMessages.size(), 1);
     QCOMPARE(cancelMessages.at(0).text, QStringLiteral("The operation has been cancelled."));
+    QVERIFY(!QFile::exists(cancelled));
+
+    // A thickness of 0 would never reach the top: refused before any slicing.
+    labels.clear();
+    QList<ModalDialogAnswerer::Seen> refused;
+    runExport(cancelled, QStringLiteral("0"), false, &labels, &refused);
+    QCOMPARE(refused.size(), 1);
+    QCOMPARE(refused.at(0).text, QStringLiteral("The slice thickness must be a number above 0."));
+    QVERIFY(labels.isEmpty());
     QVERIFY(!QFile::exists(cancelled));
     QVERIFY(batchtest::temporaryFiles(m_dir.path()).isEmpty());
 }
@@ -1028,6 +1038,17 @@ void TestEndToEnd::preferencesAboutChangeLogAndNews()
     QCOMPARE(view()->fillColor(), QColor(200, 40, 40));
     QVERIFY(differingPercent(frame(), before) > 2);
     saveShot(sideBySide({windowShot(), prefs->grab().toImage()}), QStringLiteral("08-preferences"));
+    // Moving the drawn arrays into GPU buffers and back keeps the frame.
+    auto *vbo = prefs->findChild<QRadioButton *>(QStringLiteral("vboRadioButton"));
+    auto *noCaching = prefs->findChild<QRadioButton *>(QStringLiteral("noneRadioButton"));
+    if (vbo->isEnabled()) {
+        const QImage coloured = frame();
+        for (QRadioButton *caching : {vbo, noCaching}) {
+            caching->click(); // on a page of the dialog that is not shown
+            QVERIFY(caching->isChecked());
+            QVERIFY(differingPercent(frame(), coloured) < 0.5);
+        }
+    }
     QTest::mouseClick(prefs->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel),
                       Qt::LeftButton);
     QVERIFY(!prefs->isVisible());
@@ -1137,6 +1158,26 @@ void TestEndToEnd::closeAndStartAgain()
     QCOMPARE(entries, expected);
     first->trigger();
     QCOMPARE(m_window->windowTitle(), QStringLiteral("unquarned.stl - ") + m_baseTitle);
+
+    // A recent file that went away is reported, the open model stays, and the entry leaves.
+    QVERIFY(QFile::remove(recent.at(1)));
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    QAction *gone = nullptr;
+    for (QAction *entry : menu->actions()) {
+        if (entry->isVisible() && entry->text() == expected.at(1))
+            gone = entry;
+    }
+    QVERIFY(gone);
+    {
+        ModalDialogAnswerer answerer;
+        gone->trigger();
+        QCOMPARE(answerer.seen().size(), 1);
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open"));
+    }
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("unquarned.stl - ") + m_baseTitle);
+    QStringList left = recent;
+    left.removeAt(1);
+    QCOMPARE(QSettings().value(QStringLiteral("MainWindow/RecentFiles")).toStringList(), left);
     saveShot(windowShot(), QStringLiteral("09-started-again"));
 }
 
