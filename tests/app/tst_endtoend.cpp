@@ -400,6 +400,8 @@ void TestEndToEnd::click(const QPoint &position, Qt::MouseButton button)
 
 void TestEndToEnd::openThroughDialog(const QString &path)
 {
+    // The toolbar's Open is the File menu's.
+    QVERIFY(child<QMenu>("menu_File")->actions().contains(action("action_Open")));
     ModalDialogAnswerer answerer({chooseFile(path)});
     clickToolButton("fileToolBar", "action_Open");
     QCOMPARE(answerer.seen().size(), 1);
