@@ -149,9 +149,12 @@ void GLWidget::renderFrame()
     glEnable(GL_LIGHTING);
     glEnable(GL_LIGHT0);
 
+    // While a grab draws into its framebuffer object the scene's depth is there, not in the window.
+    const bool grabbing = m_offscreenFramebuffer && m_offscreenFramebuffer->isBound();
     // The arrows write depth in the corner; the scene's depth there is saved first and put back
-    // afterwards so that depth reads in the corner still hit the scene.
-    const bool keepDepth = !isAnimating();
+    // afterwards so that depth reads in the corner still hit the scene. A multisampled grab
+    // buffer refuses pixel reads, and its depth goes with the grabbed frame: nothing to keep.
+    const bool keepDepth = !isAnimating() && !(grabbing && m_offscreenFramebuffer->format().samples() > 0);
     const QRect windowRect(corner, m_axisViewRect.size()); // GL window coordinates, rows from the bottom
     const auto blit = [&](bool save) {
         QGL::glErrors();
@@ -167,8 +170,6 @@ void GLWidget::renderFrame()
         }
         return true;
     };
-    // While a grab draws into its framebuffer object the scene's depth is there, not in the window.
-    const bool grabbing = m_offscreenFramebuffer && m_offscreenFramebuffer->isBound();
     const bool viaBlit = m_axisDepthBuffer && depthBlitsWork() && !grabbing;
     bool saved = false;
     bool savedByBlit = false;

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
 #include "batchfixtures.h"
+#include "mainwindowfixture.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
@@ -83,20 +84,6 @@ struct Options
 
 // The message boxes of one export: their title and text.
 using Messages = QList<QPair<QString, QString>>;
-
-std::unique_ptr<MainWindow> windowWith(const QString &path)
-{
-    auto window = std::make_unique<MainWindow>();
-    window->setLocale(QLocale::c());
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    ModalDialogAnswerer answerer;
-    window->openFile(path);
-    if (!window->hasCurrentFile())
-        qWarning("%s not opened", qPrintable(path));
-    return window;
-}
 
 // Runs one export of the window's model to target with the options, as a user would after the
 // file dialog; during the run, onProgress sees the progress dialog.
@@ -250,7 +237,7 @@ void TestExportSlices::exportAskForTheTarget()
     QTemporaryDir dir;
     const QString model = dir.filePath(QStringLiteral("bracket.rev.stl"));
     QVERIFY(batchtest::writeStl(model, cube10()));
-    const auto window = windowWith(model);
+    const auto window = widgettest::mainWindowWith(model);
     const QString chosen = dir.filePath(QStringLiteral("chosen.slc"));
 
     QString proposed;
@@ -317,7 +304,7 @@ void TestExportSlices::exportWritesLayers()
         layers = int(std::ceil(height / 0.1 - 0.5 - 1e-6));
     }
     QVERIFY(batchtest::writeStl(model, facets));
-    const auto window = windowWith(model);
+    const auto window = widgettest::mainWindowWith(model);
     if (mirrored)
         window->d->modelMatrix.scale(-1, 1, 1);
     const QMatrix4x4 matrix = window->d->modelMatrix;
@@ -371,7 +358,7 @@ void TestExportSlices::cancelWritesNothing()
     QTemporaryDir dir;
     const QString model = dir.filePath(QStringLiteral("cube.stl"));
     QVERIFY(batchtest::writeStl(model, cube10()));
-    const auto window = windowWith(model);
+    const auto window = widgettest::mainWindowWith(model);
     const QString target = dir.filePath(QStringLiteral("cube.slc"));
 
     QStringList labels;
@@ -445,7 +432,7 @@ void TestExportSlices::refusedExports()
         file.write(kept);
     }
     QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    const auto window = windowWith(model);
+    const auto window = widgettest::mainWindowWith(model);
 
     Options options;
     options.thickness = thickness;

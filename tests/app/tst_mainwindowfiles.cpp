@@ -4,6 +4,7 @@
 #include "batchfixtures.h"
 #include "geom/formats/plystream.h"
 #include "geom/formats/qrntestsupport.h"
+#include "mainwindowfixture.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
@@ -23,7 +24,11 @@
 
 #include <memory>
 
+using widgettest::chooseFile;
+using widgettest::chooseItem;
+using widgettest::informationTree;
 using widgettest::ModalDialogAnswerer;
+using widgettest::panelTexts;
 
 class TestMainWindowFiles : public QObject
 {
@@ -109,80 +114,9 @@ QString writeFixture(const QString &folder, const QString &kind)
     return QFileInfo(path).absoluteFilePath();
 }
 
-QTreeWidget *informationTree(QWidget *window)
-{
-    auto *browser = window->findChild<QWidget *>(QStringLiteral("informationPropertyBrowser"));
-    return browser ? browser->findChild<QTreeWidget *>() : nullptr;
-}
-
-// The information panel as "label=value" lines, children indented by their parent's label.
-QMap<QString, QString> panelTexts(QWidget *window)
-{
-    QMap<QString, QString> texts;
-    QTreeWidget *tree = informationTree(window);
-    const auto valueOf = [tree](QTreeWidgetItem *item) {
-        auto *editor = qobject_cast<QLineEdit *>(tree->itemWidget(item, 1));
-        return editor ? editor->text() : item->text(1);
-    };
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *item = tree->topLevelItem(i);
-        texts.insert(item->text(0), valueOf(item));
-        for (int c = 0; c < item->childCount(); ++c)
-            texts.insert(item->text(0) + QLatin1Char('.') + item->child(c)->text(0), valueOf(item->child(c)));
-    }
-    return texts;
-}
-
 QAction *action(QWidget *window, const char *name)
 {
     return window->findChild<QAction *>(QLatin1String(name));
-}
-
-// Answers a file dialog with a name and, when given, a name filter.
-ModalDialogAnswerer::Answer chooseFile(const QString &path, const QString &filter = QString())
-{
-    return [path, filter](QWidget *dialog) {
-        auto *files = qobject_cast<QFileDialog *>(dialog);
-        if (!files) {
-            qWarning("expected a file dialog, got %s", dialog->metaObject()->className());
-            dialog->close();
-            return;
-        }
-        files->setOption(QFileDialog::DontConfirmOverwrite);
-        files->setDirectory(QFileInfo(path).absolutePath());
-        if (!filter.isEmpty())
-            files->selectNameFilter(filter);
-        // Typed last: a change of filter rewrites the suffix of the name in the field.
-        auto *nameEdit = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        if (nameEdit)
-            nameEdit->setText(QFileInfo(path).fileName());
-        else
-            files->selectFile(path);
-        static_cast<QDialog *>(files)->accept();
-    };
-}
-
-ModalDialogAnswerer::Answer chooseItem(const QString &item)
-{
-    return [item](QWidget *dialog) {
-        auto *input = qobject_cast<QInputDialog *>(dialog);
-        if (!input) {
-            dialog->close();
-            return;
-        }
-        input->setTextValue(item);
-        static_cast<QDialog *>(input)->accept();
-    };
-}
-
-std::unique_ptr<MainWindow> shownWindow()
-{
-    auto window = std::make_unique<MainWindow>();
-    window->setLocale(QLocale::c());
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
 }
 
 // The measures of a file read back with the project's readers, for round trips.
@@ -247,7 +181,7 @@ void TestMainWindowFiles::openEachFormat()
     QFETCH(bool, compressed);
     QTemporaryDir dir;
     const QString path = writeFixture(dir.path(), kind);
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     const QString baseTitle = window->windowTitle();
 
     ModalDialogAnswerer answerer;
@@ -298,7 +232,7 @@ void TestMainWindowFiles::openEachFormat()
 void TestMainWindowFiles::recentFilesMenu()
 {
     QTemporaryDir dir;
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     QStringList paths;
     for (const char *name : {"a.stl", "b.stl", "R&D.stl", "c.stl", "d.stl", "e.stl"}) {
         const QString path = dir.filePath(QLatin1String(name));
@@ -377,7 +311,7 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("short.stl")), QByteArray(40, 'x')));
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("text.ply")), "not a polygon file\n"));
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("plain.qrn")), "QRNX and nothing else"));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(model);
     const QString title0 = window->windowTitle();
     const QMap<QString, QString> before = panelTexts(window.get());
@@ -424,7 +358,7 @@ void TestMainWindowFiles::damagedQrn()
         QVERIFY(writeBytes(path, qrntest::gzipMember(c.bytes())));
         lost = 3;
     }
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(model);
     ModalDialogAnswerer answerer;
     window->openFile(path);
@@ -475,7 +409,7 @@ void TestMainWindowFiles::saveEachFormatAndReopen()
     QTemporaryDir dir;
     const QString source = writeFixture(dir.path(), QStringLiteral("ascii ply"));
     const QString path = QFileInfo(dir.filePath(name)).absoluteFilePath();
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     const QMap<QString, QString> before = panelTexts(window.get());
     const QString baseTitle = window->windowTitle().section(QStringLiteral(" - "), 1);
@@ -526,7 +460,7 @@ void TestMainWindowFiles::quarnMakesTheQrnCurrent()
     const QString source = dir.filePath(QStringLiteral("part.final.stl"));
     QVERIFY(batchtest::writeStl(source, fixtureBox(), "carried header"));
     const QString target = QFileInfo(dir.filePath(QStringLiteral("part.qrn"))).absoluteFilePath();
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     QString suggested;
     {
@@ -566,7 +500,7 @@ void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
 {
     QTemporaryDir dir;
     const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     const QString path = dir.filePath(QStringLiteral("never.ply"));
     {
@@ -596,7 +530,7 @@ void TestMainWindowFiles::failedSaveKeepsTheTarget()
     const QString target = dir.filePath(QStringLiteral("locked.stl"));
     QVERIFY(writeBytes(target, "keep me"));
     QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     const QString title = window->windowTitle();
     {
@@ -616,7 +550,7 @@ void TestMainWindowFiles::failedSaveKeepsTheTarget()
 void TestMainWindowFiles::closeClearsEverything()
 {
     QTemporaryDir dir;
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     const QString baseTitle = window->windowTitle();
     window->openFile(writeFixture(dir.path(), QStringLiteral("qrn")));
     action(window.get(), "action_Close")->trigger();
@@ -648,7 +582,7 @@ void TestMainWindowFiles::clipSliderRange()
     const float s = float(size);
     QVERIFY(
         batchtest::writeStl(path, meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(s, 2 * s, 3 * s))));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     auto *slider = window->findChild<QSlider *>(QStringLiteral("clipSlider"));
     QVERIFY(slider);
     const auto checkEmptyRange = [slider] {
@@ -691,7 +625,7 @@ void TestMainWindowFiles::flatPartKeepsItsBoundsForTheTransformPanel()
     QVERIFY(batchtest::writeStl(path, meshtest::sheet(3, 2)));
     const std::unique_ptr<geom::StlMesh> mesh = batchtest::readStl(path);
     QVERIFY(mesh);
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(path);
     const QMap<QString, QString> texts = panelTexts(window.get());
     QVERIFY(texts.value("X").isEmpty());
@@ -710,7 +644,7 @@ void TestMainWindowFiles::changedFileAsksToReload()
 {
     QTemporaryDir dir;
     const QString path = writeFixture(dir.path(), QStringLiteral("binary stl"));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(path);
     ModalDialogAnswerer answerer({ModalDialogAnswerer::click(QMessageBox::Yes)});
     QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
@@ -729,7 +663,7 @@ void TestMainWindowFiles::savingOverTheOpenFileAsksNothing()
 {
     QTemporaryDir dir;
     const QString path = writeFixture(dir.path(), QStringLiteral("binary stl"));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(path);
     ModalDialogAnswerer answerer({chooseFile(path, QStringLiteral("STL Files (*.stl)"))});
     action(window.get(), "action_Save_As")->trigger();
@@ -747,7 +681,7 @@ void TestMainWindowFiles::dropOpensTheFirstFile()
         QVERIFY(batchtest::writeStl(path, meshtest::tetrahedron()));
         urls << QUrl::fromLocalFile(path);
     }
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     const auto drop = [&window](const QList<QUrl> &dropped) {
         QMimeData mime;
         mime.setUrls(dropped);
@@ -776,7 +710,7 @@ void TestMainWindowFiles::longSaveStaysResponsiveAndIgnoresCtrlW()
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("big.stl"));
     QVERIFY(batchtest::writeStl(source, meshtest::sheet(400, 400)));
-    const auto window = shownWindow();
+    const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     QVERIFY(window->hasCurrentFile());
     const QString target = QFileInfo(dir.filePath(QStringLiteral("big.ply"))).absoluteFilePath();

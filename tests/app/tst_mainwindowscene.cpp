@@ -1,12 +1,14 @@
 #include "app/application.h"
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
+#include "app/transformpanel.h"
 #include "batchfixtures.h"
+#include "common/framegrab.h"
+#include "geom/mesh/stlmesh.h"
+#include "mainwindowfixture.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
-#include "app/transformpanel.h"
-#include "geom/mesh/stlmesh.h"
 #include "view/glwidget.h"
 
 #include <QAction>
@@ -58,7 +60,6 @@ private:
     GLWidget *view() const;
     QAction *action(const char *name) const;
     QImage grabView();
-    void saveArtefact(const QImage &image, const QString &name);
     void send(QEvent::Type type, const QPoint &position, Qt::MouseButton button, Qt::MouseButtons buttons);
     void click(const QPoint &position, Qt::MouseButton button = Qt::LeftButton);
 
@@ -134,10 +135,7 @@ void TestMainWindowScene::initTestCase()
 void TestMainWindowScene::init()
 {
     QSettings().clear();
-    m_window = std::make_unique<MainWindow>();
-    m_window->setLocale(QLocale::c());
-    m_window->resize(800, 600);
-    m_window->show();
+    m_window = widgettest::shownMainWindow(QSize(800, 600));
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     // Camera moves and clip changes are immediate, so that every frame shows its final state.
     view()->setAnimationEnabled(false);
@@ -184,13 +182,6 @@ QImage TestMainWindowScene::grabView()
         .convertToFormat(QImage::Format_RGB32);
 }
 
-void TestMainWindowScene::saveArtefact(const QImage &image, const QString &name)
-{
-    const QString path = QStringLiteral(QUARN_ARTEFACT_DIR "/") + name + QStringLiteral(".png");
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QVERIFY(image.save(path));
-}
-
 void TestMainWindowScene::send(QEvent::Type type, const QPoint &position, Qt::MouseButton button,
                                Qt::MouseButtons buttons)
 {
@@ -211,7 +202,7 @@ void TestMainWindowScene::modelIsDrawnInEveryMode()
     const QImage empty = grabView();
     open(fixtureBox());
     const QImage filled = grabView();
-    saveArtefact(filled, QStringLiteral("scene-fill"));
+    QVERIFY(saveArtefact(filled, QStringLiteral("scene-fill")));
     QVERIFY(colourDistance(centrePixel(filled), centrePixel(empty)) > 30);
 
     const struct
@@ -234,7 +225,7 @@ void TestMainWindowScene::modelIsDrawnInEveryMode()
         for (const char *name : mode.checked)
             action(name)->setChecked(true);
         const QImage image = grabView();
-        saveArtefact(image, QStringLiteral("scene-") + QLatin1String(mode.name));
+        QVERIFY(saveArtefact(image, QStringLiteral("scene-") + QLatin1String(mode.name)));
         QVERIFY2(image != filled, mode.name);
         for (const QImage &earlier : images)
             QVERIFY2(image != earlier, mode.name);
@@ -258,7 +249,7 @@ void TestMainWindowScene::originMarkerOnlyWithAModel()
     const QImage without = grabView();
     origin->setChecked(true);
     const QImage with = grabView();
-    saveArtefact(with, QStringLiteral("scene-origin"));
+    QVERIFY(saveArtefact(with, QStringLiteral("scene-origin")));
     QVERIFY(with != without);
     // Half way along the x and y axes the marker is red and green (within a pixel of the line).
     const float half = float(m_window->d->sceneRadius) / 2;
@@ -300,7 +291,8 @@ void TestMainWindowScene::mirroredModelLooksLikeTheModel()
     d->modelMatrix.scale(-1, 1, 1);
     m_window->updateFileInformation();
     const QImage mirrored = grabView();
-    saveArtefact(mirrored, QStringLiteral("scene-mirrored-") + QLatin1String(culling ? "culled" : "shown"));
+    QVERIFY(saveArtefact(mirrored,
+                         QStringLiteral("scene-mirrored-") + QLatin1String(culling ? "culled" : "shown")));
 
     const QRgb centre = centrePixel(mirrored);
     QVERIFY2(colourDistance(centre, centrePixel(plain)) < 24,
@@ -424,7 +416,8 @@ void TestMainWindowScene::antiAliasingKeepsTheModel()
             QVERIFY(answerer.seen().isEmpty());
         }
         const QImage after = grabView();
-        saveArtefact(after, QStringLiteral("scene-anti-aliasing-") + QLatin1String(wanted ? "on" : "off"));
+        QVERIFY(saveArtefact(after,
+                             QStringLiteral("scene-anti-aliasing-") + QLatin1String(wanted ? "on" : "off")));
         QVERIFY(colourDistance(centrePixel(after), centrePixel(before)) < 24);
     }
 }
@@ -455,11 +448,11 @@ void TestMainWindowScene::rulerThroughClicks()
     click(pa);
     send(QEvent::MouseMove, pb, Qt::NoButton, Qt::NoButton);
     const QImage measuring = grabView();
-    saveArtefact(measuring, QStringLiteral("scene-ruler-measuring"));
+    QVERIFY(saveArtefact(measuring, QStringLiteral("scene-ruler-measuring")));
     QVERIFY(numberLabels(view()).isEmpty());
     click(pb);
     const QImage measured = grabView();
-    saveArtefact(measured, QStringLiteral("scene-ruler-measured"));
+    QVERIFY(saveArtefact(measured, QStringLiteral("scene-ruler-measured")));
 
     QCOMPARE(numberLabels(view()).size(), 1);
     const GLWidget::TextLabel *label = numberLabels(view()).first();
@@ -598,7 +591,8 @@ void TestMainWindowScene::layFlatByClickingAFacet()
     const int before = stack->count();
     QTest::mouseMove(view(), pixel);
     QTest::mouseClick(view(), Qt::LeftButton, Qt::NoModifier, pixel);
-    saveArtefact(grabView(), mirrored ? QStringLiteral("scene-lay-flat-mirrored") : QStringLiteral("scene-lay-flat"));
+    QVERIFY(saveArtefact(grabView(), mirrored ? QStringLiteral("scene-lay-flat-mirrored")
+                                              : QStringLiteral("scene-lay-flat")));
 
     QVERIFY(!layFlat->isChecked());
     QCOMPARE(stack->count(), before + 1);
@@ -674,7 +668,7 @@ void TestMainWindowScene::clipSliderEnds()
     QVERIFY(std::fabs(view()->clipOffset() - zc) < 1e-5);
     if (withModel) {
         m_window->findChild<QToolButton *>(QStringLiteral("clipToggle"))->click();
-        saveArtefact(grabView(), QStringLiteral("scene-clipped-top"));
+        QVERIFY(saveArtefact(grabView(), QStringLiteral("scene-clipped-top")));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "app/translatetoorigindialog.h"
 #include "batchfixtures.h"
 #include "geom/mesh/stlmesh.h"
+#include "mainwindowfixture.h"
 #include "meshbuilders.h"
 #include "modaldialoganswerer.h"
 
@@ -30,6 +31,8 @@
 #include <cstring>
 #include <memory>
 
+using widgettest::chooseFile;
+using widgettest::chooseItem;
 using widgettest::ModalDialogAnswerer;
 
 using Offsets = QList<qreal>;
@@ -123,13 +126,7 @@ std::unique_ptr<MainWindow> windowWithBox(const QString &folder)
     const QString path = folder + QStringLiteral("/box.stl");
     if (!batchtest::writeStl(path, fixtureBox()))
         qWarning("fixture not written");
-    auto window = std::make_unique<MainWindow>();
-    window->setLocale(QLocale::c());
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    window->openFile(path);
-    return window;
+    return widgettest::mainWindowWith(path);
 }
 
 bool sameBits(const QMatrix4x4 &a, const QMatrix4x4 &b)
@@ -159,39 +156,6 @@ QVector<QVector3D> worldNormals(const geom::StlMesh *mesh, const QMatrix4x4 &mod
 bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-5f)
 {
     return (a - b).length() <= tolerance;
-}
-
-ModalDialogAnswerer::Answer chooseFile(const QString &path, const QString &filter)
-{
-    return [path, filter](QWidget *dialog) {
-        auto *files = qobject_cast<QFileDialog *>(dialog);
-        if (!files) {
-            qWarning("expected a file dialog, got %s", dialog->metaObject()->className());
-            dialog->close();
-            return;
-        }
-        files->setOption(QFileDialog::DontConfirmOverwrite);
-        files->setDirectory(QFileInfo(path).absolutePath());
-        files->selectNameFilter(filter);
-        if (auto *nameEdit = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            nameEdit->setText(QFileInfo(path).fileName());
-        else
-            files->selectFile(path);
-        static_cast<QDialog *>(files)->accept();
-    };
-}
-
-ModalDialogAnswerer::Answer chooseItem(const QString &item)
-{
-    return [item](QWidget *dialog) {
-        auto *input = qobject_cast<QInputDialog *>(dialog);
-        if (!input) {
-            dialog->close();
-            return;
-        }
-        input->setTextValue(item);
-        static_cast<QDialog *>(input)->accept();
-    };
 }
 
 } // namespace
@@ -574,8 +538,7 @@ void TestMainWindowTransform::pushAfterUndosDropsTheRedo()
 
 void TestMainWindowTransform::noModelNoCommand()
 {
-    auto window = std::make_unique<MainWindow>();
-    window->show();
+    const auto window = widgettest::shownMainWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *panel = child<TransformPanel>(window.get(), "transformPanel");
     QTest::mouseClick(child<QToolButton>(panel, "translateUpToolButton"), Qt::LeftButton);

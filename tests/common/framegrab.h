@@ -21,10 +21,12 @@ inline QImage grabFrame(GLWidget &widget)
 }
 
 #ifdef QUARN_ARTEFACT_DIR
-// Saves a frame as a PNG artefact for a person to look at.
-inline void saveArtefact(const QImage &image, const QString &name)
+// Saves a frame as the PNG artefact name for a person to look at, in the folder that the
+// environment variable QUARN_ARTEFACT_DIR names (scripts/demo.sh) or else in the test's own;
+// false when it was not written.
+inline bool saveArtefact(const QImage &image, const QString &name)
 {
-    QDir().mkpath(QUARN_ARTEFACT_DIR);
-    image.save(QStringLiteral(QUARN_ARTEFACT_DIR "/") + name + QStringLiteral(".png"));
+    const QString folder = qEnvironmentVariable("QUARN_ARTEFACT_DIR", QStringLiteral(QUARN_ARTEFACT_DIR));
+    return QDir().mkpath(folder) && image.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 #endif

@@ -1,0 +1,82 @@
+#include "x11windows.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace x11test {
+
+namespace {
+
+Display *display()
+{
+    // One connection for the test process; the server goes with the process.
+    static Display *const connection = XOpenDisplay(nullptr);
+    return connection;
+}
+
+// The bytes of a window property of any type, empty when it is missing.
+QByteArray property(Display *dpy, Window window, const char *name)
+{
+    const Atom atom = XInternAtom(dpy, name, False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char *data = nullptr;
+    QByteArray bytes;
+    if (XGetWindowProperty(dpy, window, atom, 0, 1024, False, AnyPropertyType, &type, &format, &items, &after,
+                           &data) == Success &&
+        data) {
+        bytes = QByteArray(reinterpret_cast<const char *>(data),
+                           int(items * (format == 32 ? sizeof(long) : format / 8)));
+        XFree(data);
+    }
+    return bytes;
+}
+
+} // namespace
+
+QList<TopLevel> windowsOf(qint64 pid)
+{
+    QList<TopLevel> found;
+    Display *dpy = display();
+    if (!dpy)
+        return found;
+    Window root = 0;
+    Window parent = 0;
+    Window *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count))
+        return found;
+    for (unsigned int i = 0; i < count; ++i) {
+        const QByteArray owner = property(dpy, children[i], "_NET_WM_PID");
+        if (owner.size() < int(sizeof(long)) || *reinterpret_cast<const long *>(owner.constData()) != pid)
+            continue;
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(dpy, children[i], &attributes) || attributes.map_state != IsViewable)
+            continue;
+        found.append({children[i], QString::fromUtf8(property(dpy, children[i], "_NET_WM_NAME"))});
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+bool requestClose(unsigned long id)
+{
+    Display *dpy = display();
+    if (!dpy)
+        return false;
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = id;
+    event.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const bool sent = XSendEvent(dpy, id, False, NoEventMask, &event) != 0;
+    XFlush(dpy);
+    return sent;
+}
+
+} // namespace x11test

@@ -1,0 +1,116 @@
+#pragma once
+
+// The main window of the widget tests: built as the program builds it, shown, with a model
+// opened; the answers to its file dialogs and the texts of its information panel. Header only:
+// the including test links quarn_app and quarn_testwidgets.
+
+#include "app/mainwindow.h"
+#include "modaldialoganswerer.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMap>
+#include <QSize>
+#include <QString>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace widgettest {
+
+// A new main window in the C locale (the panel's figures read "1.500"), resized to size when it
+// is valid, shown and exposed.
+inline std::unique_ptr<MainWindow> shownMainWindow(const QSize &size = QSize())
+{
+    auto window = std::make_unique<MainWindow>();
+    window->setLocale(QLocale::c());
+    if (size.isValid())
+        window->resize(size);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    return window;
+}
+
+// shownMainWindow with the file at path opened. A message box of the open is closed, so that a
+// broken fixture fails the test instead of blocking it; the window then has no file.
+inline std::unique_ptr<MainWindow> mainWindowWith(const QString &path, const QSize &size = QSize())
+{
+    auto window = shownMainWindow(size);
+    ModalDialogAnswerer answerer;
+    window->openFile(path);
+    if (!window->hasCurrentFile())
+        qWarning("%s not opened", qPrintable(path));
+    return window;
+}
+
+// Answers a file dialog with the path and, when given, the name filter.
+inline ModalDialogAnswerer::Answer chooseFile(const QString &path, const QString &filter = QString())
+{
+    return [path, filter](QWidget *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        if (!files) {
+            qWarning("expected a file dialog, got %s", dialog->metaObject()->className());
+            dialog->close();
+            return;
+        }
+        files->setOption(QFileDialog::DontConfirmOverwrite);
+        files->setDirectory(QFileInfo(path).absolutePath());
+        if (!filter.isEmpty())
+            files->selectNameFilter(filter);
+        // Typed last: a change of filter rewrites the suffix of the name in the field.
+        if (auto *nameEdit = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            nameEdit->setText(QFileInfo(path).fileName());
+        else
+            files->selectFile(path);
+        static_cast<QDialog *>(files)->accept();
+    };
+}
+
+// Answers an item dialog (the PLY format) with the item.
+inline ModalDialogAnswerer::Answer chooseItem(const QString &item)
+{
+    return [item](QWidget *dialog) {
+        auto *input = qobject_cast<QInputDialog *>(dialog);
+        if (!input) {
+            dialog->close();
+            return;
+        }
+        input->setTextValue(item);
+        static_cast<QDialog *>(input)->accept();
+    };
+}
+
+// The tree of the window's information panel.
+inline QTreeWidget *informationTree(QWidget *window)
+{
+    auto *browser = window->findChild<QWidget *>(QStringLiteral("informationPropertyBrowser"));
+    return browser ? browser->findChild<QTreeWidget *>() : nullptr;
+}
+
+// The information panel as label to value, a child's label prefixed by its parent's and a dot
+// ("X.Min").
+inline QMap<QString, QString> panelTexts(QWidget *window)
+{
+    QMap<QString, QString> texts;
+    QTreeWidget *tree = informationTree(window);
+    if (!tree)
+        return texts;
+    const auto valueOf = [tree](QTreeWidgetItem *item) {
+        auto *editor = qobject_cast<QLineEdit *>(tree->itemWidget(item, 1));
+        return editor ? editor->text() : item->text(1);
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = tree->topLevelItem(i);
+        texts.insert(item->text(0), valueOf(item));
+        for (int c = 0; c < item->childCount(); ++c)
+            texts.insert(item->text(0) + QLatin1Char('.') + item->child(c)->text(0), valueOf(item->child(c)));
+    }
+    return texts;
+}
+
+} // namespace widgettest
