@@ -8,7 +8,7 @@ QUARN_PACKAGES=(
     clang libclang-rt-14-dev
     # libraries
     qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev libqt5webkit5-dev
-    libssl-dev openssl zlib1g-dev libgl-dev libglu1-mesa-dev
+    libssl-dev openssl zlib1g-dev libgl-dev libglu1-mesa-dev libx11-dev
     # display tests: virtual X server with Mesa's software renderer
     xvfb xauth libgl1-mesa-dri
     # peers that the tests compare our files with
