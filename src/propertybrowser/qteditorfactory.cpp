@@ -26,7 +26,7 @@ QWidget *QtLineEditFactory::createEditor(QtStringPropertyManager *manager, QtPro
     }
     auto *editor = new QLineEdit(parent);
     editor->setFrame(false);
-    editor->setText(manager->value(property));
+    showValue(editor, manager->value(property));
     m_editorsOfProperty[property].append(editor);
     m_propertyOfEditor.insert(editor, property);
     connect(editor, &QLineEdit::textEdited, this, &QtLineEditFactory::editorTextEdited);
@@ -34,11 +34,19 @@ QWidget *QtLineEditFactory::createEditor(QtStringPropertyManager *manager, QtPro
     return editor;
 }
 
+// A value longer than its column reads from its start, as a label would, and not from the end
+// where setText() leaves the cursor.
+void QtLineEditFactory::showValue(QLineEdit *editor, const QString &value)
+{
+    editor->setText(value);
+    editor->setCursorPosition(0);
+}
+
 void QtLineEditFactory::managerValueChanged(QtProperty *property, const QString &value)
 {
     for (QLineEdit *editor : m_editorsOfProperty.value(property)) {
         if (editor->text() != value)
-            editor->setText(value);
+            showValue(editor, value);
     }
 }
 

@@ -64,6 +64,8 @@ private slots:
     void editorDestroyed(QObject *editor);
 
 private:
+    static void showValue(QLineEdit *editor, const QString &value);
+
     QHash<QtProperty *, QList<QLineEdit *>> m_editorsOfProperty;
     QHash<QObject *, QtProperty *> m_propertyOfEditor;
     QSet<QtStringPropertyManager *> m_managers;

@@ -92,6 +92,10 @@ void TestQtPropertyBrowser::editorsFollowValuesBothWays()
 
     f.manager->setValue(f.width, QStringLiteral("30"));
     QCOMPARE(editor->text(), QStringLiteral("30"));
+    // A value wider than its cell shows its start, both as the editor is made and when it changes.
+    QCOMPARE(editor->cursorPosition(), 0);
+    f.manager->setValue(f.width, QStringLiteral("55.973 [-17.973, 38.000]"));
+    QCOMPARE(editor->cursorPosition(), 0);
 
     QSignalSpy changed(f.manager, &QtStringPropertyManager::valueChanged);
     editor->selectAll();
