@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace geom {
@@ -229,6 +230,10 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, qint32 vertexCount, QVe
 
     // note: a damaged read fails as a whole, so the facets of a strip or group cut short need not
     // be taken back; the list grows with the data that arrived, never with a count alone.
+    // note: a closed surface has about twice as many facets as vertices; the vertex list was read
+    // in full, so room for that many facets is bounded by data that arrived, and spares the list
+    // its copies while it grows.
+    facets.reserve(int(std::min<qint64>(qint64(vertexCount) * 2 + 16, std::numeric_limits<int>::max() / 2)));
     stripsLeft = in.readCount();
     while (in.ok() && stripsLeft-- != 0) {
         const qint32 length = in.readCount();
