@@ -225,6 +225,9 @@ void StlMeshPrivate::reindex(bool indicesChecked)
     for (size_t i = 0; identity && i < order.size(); ++i)
         identity = order[i] == int(i);
     if (identity) {
+        // The tables go before the facets are sorted, which is when memory peaks.
+        std::vector<int>().swap(order);
+        std::vector<int>().swap(newPosition);
         cleanIndices();
         return;
     }
