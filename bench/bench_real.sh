@@ -35,8 +35,8 @@ while getopts "hr:i:c:b:q:p:" option; do
     b) build=$(cd "$OPTARG" && pwd) ;;
     q) quarn=$OPTARG ;;
     p) other=$OPTARG ;;
-    h) sed -n '2,20p' "$0"; exit 0 ;;
-    *) sed -n '2,20p' "$0" >&2; exit 2 ;;
+    h) sed -n '2,21p' "$0"; exit 0 ;;
+    *) sed -n '2,21p' "$0" >&2; exit 2 ;;
     esac
 done
 quarn=${quarn:-$build/src/app/quarn}
