@@ -4,7 +4,7 @@
 # medians printed. Every input is timed with all cores, pinned to 2 cores and to 1 core (taskset),
 # and with all cores while as many busy loops as cores run.
 #
-#   bench/bench_real.sh [-h] [-r RUNS] [-i "INPUTS"] [-c "MODES"] [-b BUILD] [-q QUARN]
+#   bench/bench_real.sh [-h] [-r RUNS] [-i "INPUTS"] [-c "MODES"] [-b BUILD] [-q QUARN] [-p OTHER]
 #
 #   INPUTS  of torus shuffled bunny2 bunny3 torus10m (default: torus shuffled bunny2 bunny3)
 #           torus: generated torus of 1 M triangles; shuffled: the same with shuffled facets;
@@ -12,7 +12,10 @@
 #           three times (4.4 M) by Loop's scheme; torus10m: a torus of 10 M triangles
 #   MODES   of all 2 1 loaded (default: all 2 1 loaded)
 #   RUNS    runs per figure (default 5); BUILD the build tree (default build); QUARN the program
-#           (default BUILD/src/app/quarn)
+#           (default BUILD/src/app/quarn); OTHER a second build of the program (an older one),
+#           timed in the same runs (the two take turns at going first), its row marked "*", and
+#           its .qrn and STL outputs compared
+#           byte for byte with those of QUARN
 #
 # The inputs are made once into BUILD/bench-data; the bunny is installed there with npm when it is
 # missing. Nothing is written into the source tree.
@@ -23,21 +26,26 @@ inputs="torus shuffled bunny2 bunny3"
 modes="all 2 1 loaded"
 build=$root/build
 quarn=
-while getopts "hr:i:c:b:q:" option; do
+other=
+while getopts "hr:i:c:b:q:p:" option; do
     case $option in
     r) runs=$OPTARG ;;
     i) inputs=$OPTARG ;;
     c) modes=$OPTARG ;;
     b) build=$(cd "$OPTARG" && pwd) ;;
     q) quarn=$OPTARG ;;
-    h) sed -n '2,17p' "$0"; exit 0 ;;
-    *) sed -n '2,17p' "$0" >&2; exit 2 ;;
+    p) other=$OPTARG ;;
+    h) sed -n '2,21p' "$0"; exit 0 ;;
+    *) sed -n '2,21p' "$0" >&2; exit 2 ;;
     esac
 done
 quarn=${quarn:-$build/src/app/quarn}
 meshgen=$build/bench/bench_meshgen
 [ -x "$quarn" ] || { echo "bench_real: $quarn is not built" >&2; exit 1; }
 [ -x "$meshgen" ] || { echo "bench_real: $meshgen is not built" >&2; exit 1; }
+[ -z "$other" ] || [ -x "$other" ] || { echo "bench_real: $other is not a program" >&2; exit 1; }
+programs=("$quarn")
+[ -z "$other" ] || programs+=("$other")
 
 data=$build/bench-data
 mkdir -p "$data"
@@ -113,28 +121,46 @@ for name in $inputs; do
             ;;
         *) echo "bench_real: unknown mode $mode" >&2; exit 2 ;;
         esac
-        : >"$work/c" && : >"$work/g" && : >"$work/d" && : >"$work/u"
-        for _ in $(seq "$runs"); do
+        : >"$work/g" && : >"$work/u"
+        for p in "${!programs[@]}"; do : >"$work/c$p" && : >"$work/d$p"; done
+        for run in $(seq "$runs"); do
             rm -rf "$work/run" && mkdir "$work/run"
             ln -s "$file" "$work/run/model.stl"
-            timed /dev/null "${pin[@]}" "$quarn" --headless -compress model.stl >>"$work/c"
             timed model.stl.gz "${pin[@]}" gzip -6 -c model.stl >>"$work/g"
-            rm "$work/run/model.stl"
-            timed /dev/null "${pin[@]}" "$quarn" --headless -decompress model.qrn >>"$work/d"
             timed gunzip.stl "${pin[@]}" gzip -d -c model.stl.gz >>"$work/u"
             cmp -s "$file" "$work/run/gunzip.stl" || { echo "bench_real: gzip -d differs" >&2; exit 1; }
-            [ "$(od -An -tu4 -j80 -N4 "$work/run/model.stl" | tr -d ' ')" = "$triangles" ] ||
-                { echo "bench_real: the decompressed facet count differs" >&2; exit 1; }
+            # note: the program timed first in a run measured slower (the disk still writing what
+            # gzip wrote), so the two take turns at going first.
+            order=("${!programs[@]}")
+            [ $((run % 2)) = 1 ] || [ ${#programs[@]} = 1 ] || order=(1 0)
+            for p in "${order[@]}"; do
+                rm -f "$work/run/model.stl" "$work/run/model.qrn"
+                ln -s "$file" "$work/run/model.stl"
+                timed /dev/null "${pin[@]}" "${programs[$p]}" --headless -compress model.stl >>"$work/c$p"
+                rm "$work/run/model.stl"
+                timed /dev/null "${pin[@]}" "${programs[$p]}" --headless -decompress model.qrn >>"$work/d$p"
+                [ "$(od -An -tu4 -j80 -N4 "$work/run/model.stl" | tr -d ' ')" = "$triangles" ] ||
+                    { echo "bench_real: the decompressed facet count differs" >&2; exit 1; }
+                if [ "$p" = "${order[0]}" ]; then
+                    mv "$work/run/model.qrn" "$work/run/first.qrn" && mv "$work/run/model.stl" "$work/run/first.stl"
+                else
+                    cmp -s "$work/run/model.qrn" "$work/run/first.qrn" && cmp -s "$work/run/model.stl" "$work/run/first.stl" ||
+                        { echo "bench_real: the two programs' outputs differ" >&2; exit 1; }
+                fi
+            done
         done
         stop_load
-        c=$(cut -d' ' -f1 "$work/c" | median) && g=$(cut -d' ' -f1 "$work/g" | median)
-        d=$(cut -d' ' -f1 "$work/d" | median) && u=$(cut -d' ' -f1 "$work/u" | median)
-        cm=$(cut -d' ' -f2 "$work/c" | median) && dm=$(cut -d' ' -f2 "$work/d" | median)
-        awk -v n="$name" -v m="$mode" -v t="$triangles" -v c="$c" -v g="$g" -v d="$d" -v u="$u" \
-            -v cm="$cm" -v dm="$dm" -v q="$(stat -c %s "$work/run/model.qrn")" \
-            -v z="$(stat -c %s "$work/run/model.stl.gz")" 'BEGIN {
-            printf "%-9s %-7s %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f %9.1f %9.1f %8.3f\n", n, m, c, g, c / g,
-                d, u, d / u, cm * 1024 / t, dm * 1024 / t, q / z
-        }'
+        g=$(cut -d' ' -f1 "$work/g" | median) && u=$(cut -d' ' -f1 "$work/u" | median)
+        for p in "${!programs[@]}"; do
+            c=$(cut -d' ' -f1 "$work/c$p" | median) && d=$(cut -d' ' -f1 "$work/d$p" | median)
+            cm=$(cut -d' ' -f2 "$work/c$p" | median) && dm=$(cut -d' ' -f2 "$work/d$p" | median)
+            label=$mode && [ "$p" = 0 ] || label="$mode*"
+            awk -v n="$name" -v m="$label" -v t="$triangles" -v c="$c" -v g="$g" -v d="$d" -v u="$u" \
+                -v cm="$cm" -v dm="$dm" -v q="$(stat -c %s "$work/run/first.qrn")" \
+                -v z="$(stat -c %s "$work/run/model.stl.gz")" 'BEGIN {
+                printf "%-9s %-7s %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f %9.1f %9.1f %8.3f\n", n, m, c, g, c / g,
+                    d, u, d / u, cm * 1024 / t, dm * 1024 / t, q / z
+            }'
+        done
     done
 done

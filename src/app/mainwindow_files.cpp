@@ -196,8 +196,10 @@ Loaded loadQrn(const QString &fileName, qint64 fileSize, QProgressBar *progressB
             return geom::QrnReader::NotReadable;
         }
     });
-    const geom::QrnReader::Status status =
-        waitFor(future, progressBar, positionProgress(file, fileSize), geom::QrnReader::NotReadable);
+    // The compressed position, since the uncompressed size is not known before the end.
+    const double size = double(qMax<qint64>(fileSize, 1));
+    const auto progress = [&file, size] { return double(file.compressedPos()) / size * progressMaximum; };
+    const geom::QrnReader::Status status = waitFor(future, progressBar, progress, geom::QrnReader::NotReadable);
     if (status != geom::QrnReader::Done) {
         loaded.failure = trMain(readFailureText(status).toUtf8().constData());
         return loaded;

@@ -54,23 +54,57 @@ struct Block
     bool done = false;
 };
 
+// A raw deflate stream that one thread keeps from block to block: zlib's reset gives the state
+// of a fresh start (and the same bytes) without allocating and faulting in its tables again.
+class Deflate
+{
+public:
+    Deflate() { std::memset(&m_stream, 0, sizeof m_stream); }
+    ~Deflate()
+    {
+        if (m_started)
+            deflateEnd(&m_stream);
+    }
+    Deflate(const Deflate &) = delete;
+    Deflate &operator=(const Deflate &) = delete;
+
+    // The stream, fresh for the level and strategy; null when zlib cannot start one.
+    z_stream *start(int level, int strategy)
+    {
+        if (m_started && level == m_level && strategy == m_strategy)
+            return deflateReset(&m_stream) == Z_OK ? &m_stream : nullptr;
+        if (m_started)
+            deflateEnd(&m_stream);
+        std::memset(&m_stream, 0, sizeof m_stream);
+        m_started = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, strategy) == Z_OK;
+        m_level = level;
+        m_strategy = strategy;
+        return m_started ? &m_stream : nullptr;
+    }
+
+private:
+    z_stream m_stream;
+    bool m_started = false;
+    int m_level = 0;
+    int m_strategy = 0;
+};
+
 // Deflates the block as a part of a raw deflate stream: the window as the dictionary, then the
 // input, ended by a sync flush or, for the last block, by the final block.
-void deflateBlock(Block &block)
+void deflateBlock(Block &block, Deflate &deflater)
 {
     block.crc = crc32(0L, Z_NULL, 0);
     if (!block.input.empty())
         block.crc = crc32_z(block.crc, block.input.data(), block.input.size());
 
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    if (deflateInit2(&stream, block.level, Z_DEFLATED, -MAX_WBITS, 8, block.strategy) != Z_OK) {
+    z_stream *started = deflater.start(block.level, block.strategy);
+    if (!started) {
         block.error = "deflate cannot start";
         return;
     }
+    z_stream &stream = *started;
     if (!block.window.empty() && block.level != 0 &&
         deflateSetDictionary(&stream, block.window.data(), uInt(block.window.size())) != Z_OK) {
-        deflateEnd(&stream);
         block.error = "deflate refuses the window";
         return;
     }
@@ -95,7 +129,6 @@ void deflateBlock(Block &block)
         stream.avail_out = uInt(block.output.size() - used);
     }
     block.output.resize(std::size_t(stream.total_out));
-    deflateEnd(&stream);
 }
 
 } // namespace
@@ -119,6 +152,11 @@ struct BlockDeflater::Private
     std::deque<std::shared_ptr<Block>> inFlight;
     // Blocks no worker has taken yet.
     std::deque<std::shared_ptr<Block>> queue;
+    // note: blocks already emitted, kept with their buffers for the next ones: fresh buffers of a
+    // quarter of a megabyte per block cost page faults and zero-filling that rival the deflating.
+    std::vector<std::shared_ptr<Block>> spare;
+    // The stream of the calling thread, when it deflates a block itself.
+    Deflate ownStream;
     std::vector<std::thread> workers;
     std::mutex mutex;
     std::condition_variable work;
@@ -162,6 +200,7 @@ void BlockDeflater::Private::stopWorkers()
 
 void BlockDeflater::Private::runWorker()
 {
+    Deflate stream;
     for (;;) {
         std::shared_ptr<Block> block;
         {
@@ -174,7 +213,7 @@ void BlockDeflater::Private::runWorker()
             queue.pop_front();
         }
         try {
-            deflateBlock(*block);
+            deflateBlock(*block, stream);
         } catch (...) {
             block->error = "out of memory";
         }
@@ -212,8 +251,18 @@ bool BlockDeflater::Private::submit(bool last)
 {
     if (!writeHeader())
         return false;
-    auto block = std::make_shared<Block>();
+    std::shared_ptr<Block> block;
+    if (spare.empty()) {
+        block = std::make_shared<Block>();
+    } else {
+        block = std::move(spare.back());
+        spare.pop_back();
+        block->error = nullptr;
+        block->done = false;
+    }
+    // The block takes the input; pending gets the block's old buffer back, emptied.
     block->input.swap(pending);
+    pending.clear();
     pending.reserve(BlockSize);
     block->window = window;
     block->level = level;
@@ -235,7 +284,7 @@ bool BlockDeflater::Private::submit(bool last)
     if (!(last && workers.empty()))
         startWorkers();
     if (threads <= 1 || workers.empty()) {
-        deflateBlock(*block);
+        deflateBlock(*block, ownStream);
         block->done = true;
         return drain(0);
     }
@@ -267,6 +316,8 @@ bool BlockDeflater::Private::drain(std::size_t limit)
         crc = crc32_combine(crc, block->crc, z_off_t(block->input.size()));
         if (!emit(block->output.data(), block->output.size()))
             return false;
+        if (spare.size() < std::size_t(threads) * BlocksPerThread)
+            spare.push_back(std::move(block));
     }
     return !error;
 }

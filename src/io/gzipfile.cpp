@@ -51,12 +51,13 @@ struct GZipFile::Private
     int strategy = Z_DEFAULT_STRATEGY;
     int bufferSize = std::max(MinimumBufferSize, DefaultBufferSize);
     int level = Z_DEFAULT_COMPRESSION;
-    // note: these three are read by pos() and size() from the thread that shows progress
+    // note: these four are read by pos() and size() from the thread that shows progress
     // while the owning thread reads or writes, so they are atomics and zlib's own state is
     // never touched from there.
     std::atomic<qint64> uncompressedSize{-1};
     std::atomic<qint64> streamPosition{0};
     std::atomic<qint64> appendBase{0};
+    std::atomic<qint64> compressedPosition{0};
     // QFile::open(Append) seeks on its own before our stream exists; that seek must not attach.
     bool opening = false;
 };
@@ -91,7 +92,7 @@ bool GZipFile::open(OpenMode mode)
         if (QFile::open(readMode)) {
             if (attachStream() && (mode & ReadOnly))
                 return true;
-            oldSize = std::max<qint64>(d->uncompressedSize, 0);
+            oldSize = std::max<qint64>(measureSize(), 0);
         }
         close();
         if (!(mode & (WriteOnly | Append)))
@@ -182,23 +183,39 @@ bool GZipFile::attachStream()
     d->stream = stream;
     d->uncompressedSize = QFile::size();
     gzbuffer(stream, unsigned(d->bufferSize));
-    if (gzdirect(stream) == 0) {
-        // note: the whole content is inflated once so that size() and the progress drawn
-        // from pos() are exact; readData stops at the first read that makes no progress.
-        QByteArray scratch(d->bufferSize, Qt::Uninitialized);
-        qint64 total = 0;
-        for (;;) {
-            const qint64 got = readData(scratch.data(), scratch.size());
-            if (got < 1)
-                break;
-            total += got;
-        }
-        d->uncompressedSize = total;
-        gzrewind(stream);
-    }
+    // note: the uncompressed size of gzip content is not known before it has been inflated once;
+    // size() learns it when first asked, and a read that runs to the clean end learns it for free.
+    d->uncompressedSize = gzdirect(stream) ? QFile::size() : -1;
     updatePosition();
     QIODevice::seek(0);
     return true;
+}
+
+qint64 GZipFile::measureSize() const
+{
+    if (d->uncompressedSize >= 0 || !d->stream)
+        return d->uncompressedSize;
+    gzFile stream = d->stream;
+    const z_off_t here = gztell(stream);
+    QByteArray scratch(d->bufferSize, Qt::Uninitialized);
+    qint64 total = here;
+    for (;;) {
+        gzclearerr(stream);
+        const int n = gzread(stream, scratch.data(), unsigned(scratch.size()));
+        if (n > 0) {
+            total += n;
+            continue;
+        }
+        // Stops at the end and at the first read that makes no progress (damaged data).
+        break;
+    }
+    // The way back rereads from the start, which a standing error would refuse.
+    gzclearerr(stream);
+    if (gzrewind(stream) != -1 && here > 0)
+        gzseek(stream, here, SEEK_SET);
+    gzclearerr(stream);
+    d->uncompressedSize = total;
+    return total;
 }
 
 void GZipFile::close()
@@ -219,6 +236,7 @@ void GZipFile::close()
     }
     d->uncompressedSize = -1;
     d->streamPosition = 0;
+    d->compressedPosition = 0;
     d->appendBase = 0;
     const bool writing = isWritable();
     QFile::close();
@@ -242,6 +260,7 @@ void GZipFile::updatePosition()
         d->streamPosition = qint64(d->deflater->consumed());
     else
         d->streamPosition = d->stream ? qint64(gztell(d->stream)) : 0;
+    d->compressedPosition = d->stream ? qint64(gzoffset(d->stream)) : 0;
 }
 
 qint64 GZipFile::streamPosition() const
@@ -254,10 +273,16 @@ qint64 GZipFile::pos() const
     return streamPosition();
 }
 
+qint64 GZipFile::compressedPos() const
+{
+    return d->compressedPosition;
+}
+
 qint64 GZipFile::size() const
 {
     if (isWritable())
         return pos();
+    measureSize();
     // note: zlib drops the bytes of a read call that runs into damaged data, so how much of a
     // damaged stream comes out depends on the size of the reads; the size measured at open can
     // then fall behind a later position. A progress bar divides the one by the other.
@@ -294,6 +319,8 @@ bool GZipFile::seek(qint64 target)
     const qint64 ahead = streamPosition();
     if (target < logical || target > ahead) {
         const qint64 streamTarget = target - d->appendBase;
+        // zlib refuses to move while a damaged stream's error stands; a move starts afresh.
+        gzclearerr(d->stream);
         if (streamTarget < 0 || gzseek(d->stream, z_off_t(streamTarget), SEEK_SET) == -1) {
             updatePosition();
             return false;
@@ -309,6 +336,7 @@ bool GZipFile::reset()
         return false;
     // Drop what QIODevice read ahead before the stream starts again.
     QIODevice::seek(streamPosition());
+    gzclearerr(d->stream);
     const bool rewound = gzrewind(d->stream) != -1;
     updatePosition();
     return rewound && QIODevice::seek(0);
@@ -318,9 +346,18 @@ bool GZipFile::atEnd() const
 {
     // note: size() may be the larger size on disk, which would keep QFile's answer false
     // behind the last byte of a small or incompressible content.
-    if (d->stream && isReadable())
+    if (!d->stream || !isReadable())
+        return QFile::atEnd();
+    if (d->uncompressedSize >= 0)
         return QIODevice::pos() >= d->uncompressedSize;
-    return QFile::atEnd();
+    // Bytes read ahead wait in QIODevice's buffer; otherwise the stream shows whether one follows.
+    if (QIODevice::pos() < streamPosition())
+        return false;
+    const int next = gzgetc(d->stream);
+    if (next < 0)
+        return true;
+    gzungetc(next, d->stream);
+    return false;
 }
 
 bool GZipFile::canReadLine() const
@@ -419,6 +456,12 @@ qint64 GZipFile::readData(char *data, qint64 maxSize)
         break;
     }
     updatePosition();
+    if (d->uncompressedSize < 0 && gzeof(d->stream)) {
+        int code = Z_OK;
+        gzerror(d->stream, &code);
+        if (code == Z_OK)
+            d->uncompressedSize = streamPosition() - d->appendBase;
+    }
     if (got > 0)
         return got;
     // The end of undamaged data reads as 0, as for a plain file; only a damaged or cut stream

@@ -16,8 +16,8 @@ public:
     // Closes the device when it is open, which ends the gzip data.
     ~GZipFile() override;
 
-    // ReadOnly measures the uncompressed size by reading the content once; WriteOnly empties
-    // the file; Append measures the old content, then writes a new gzip member behind it.
+    // ReadOnly opens without inflating anything; WriteOnly empties the file; Append measures
+    // the old content by inflating it once, then writes a new gzip member behind it.
     // ReadWrite is refused ("GZipFile.open does not support ReadWrite."), as are sequential
     // files ("GZipFile.open does not support streams.").
     bool open(OpenMode mode) override;
@@ -32,8 +32,13 @@ public:
     // Uncompressed bytes read or written so far (with Append, counted from the old size).
     // Safe to call from another thread while the device is in use.
     qint64 pos() const override;
-    // Writing: pos(). Reading: the larger of the size on disk and the uncompressed size.
+    // Writing: pos(). Reading: the larger of the size on disk and the uncompressed size. The
+    // uncompressed size of gzip content is learnt by inflating it once, at the first call that
+    // needs it (unless a read has reached the clean end); call it from the owning thread.
     qint64 size() const override;
+    // Reading: bytes of the file that zlib has consumed so far; 0 otherwise. Safe from another
+    // thread, as pos() is: a progress that divides it by the size on disk needs no pass.
+    qint64 compressedPos() const;
     // Moves to an uncompressed position; backwards and forwards seeks of a read restart or skip
     // through the stream. Returns false when zlib cannot get there.
     bool seek(qint64 pos) override;
@@ -79,6 +84,9 @@ private:
     // The message of a failed write: the system's for a failed file write, else the deflater's.
     QString writeFailure() const;
     qint64 streamPosition() const;
+    // Reading gzip content: inflates the rest once to learn the uncompressed size and returns to
+    // the same stream position; afterwards the size is known. Returns it (-1 without a stream).
+    qint64 measureSize() const;
 
     Private *d;
 };

@@ -73,6 +73,48 @@ QByteArray inflated(const QByteArray &member)
     return whole ? out : QByteArray();
 }
 
+// The member written without the deflater: a fresh zlib stream per block of BlockSize bytes (the
+// rest, maybe empty, is the last block), with the 32 KiB before the block as its dictionary, ended
+// by a sync flush or the final block; zlib's gzip header and the CRC and length of the content.
+QByteArray referenceMember(const QByteArray &content, int level)
+{
+    const char header[10] = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 3};
+    QByteArray member(header, sizeof header);
+    const int blockSize = int(BlockDeflater::BlockSize);
+    for (int at = 0;; at += blockSize) {
+        const bool last = content.size() - at < blockSize;
+        const int length = last ? content.size() - at : blockSize;
+        z_stream stream;
+        std::memset(&stream, 0, sizeof stream);
+        if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            return QByteArray();
+        const int windowStart = qMax(0, at - 32768);
+        if (at > 0)
+            deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(content.constData() + windowStart),
+                                 uInt(at - windowStart));
+        QByteArray out(int(deflateBound(&stream, uLong(length))) + 16, '\0');
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(content.constData() + at));
+        stream.avail_in = uInt(length);
+        stream.next_out = reinterpret_cast<Bytef *>(out.data());
+        stream.avail_out = uInt(out.size());
+        const int result = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
+        out.truncate(int(stream.total_out));
+        deflateEnd(&stream);
+        if (result != (last ? Z_STREAM_END : Z_OK))
+            return QByteArray();
+        member += out;
+        if (last)
+            break;
+    }
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(content.constData()),
+                            uInt(content.size()));
+    for (int i = 0; i < 4; ++i)
+        member += char((crc >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i)
+        member += char((quint32(content.size()) >> (8 * i)) & 0xff);
+    return member;
+}
+
 } // namespace
 
 class TestBlockDeflater : public QObject
@@ -83,6 +125,8 @@ private slots:
     void membersRead_data();
     void membersRead();
     void sizeCloseToOneStream();
+    void bytesOfFreshStreams_data();
+    void bytesOfFreshStreams();
     void failingSinkFails();
 };
 
@@ -132,6 +176,33 @@ void TestBlockDeflater::sizeCloseToOneStream()
     QVERIFY(!reference.isEmpty());
     QVERIFY2(member.bytes.size() <= reference.size() * 1.01,
              qPrintable(QStringLiteral("%1 against %2").arg(member.bytes.size()).arg(reference.size())));
+}
+
+void TestBlockDeflater::bytesOfFreshStreams_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<unsigned>("threads");
+
+    QTest::newRow("empty") << QByteArray() << 1u;
+    QTest::newRow("exactly two blocks, one thread") << payload(2 * int(BlockDeflater::BlockSize)) << 1u;
+    QTest::newRow("many blocks, one thread") << payload(3000001) << 1u;
+    QTest::newRow("many blocks, three threads") << payload(3000001) << 3u;
+    QTest::newRow("incompressible, eight threads") << payload(4000000, false) << 8u;
+}
+
+// The deflater keeps its zlib streams and buffers from block to block; the bytes stay those of a
+// fresh stream per block, built here without it.
+void TestBlockDeflater::bytesOfFreshStreams()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(unsigned, threads);
+    const QByteArray reference = referenceMember(content, 6);
+    QVERIFY(!reference.isEmpty());
+    QCOMPARE(inflated(reference), content);
+    const Member member = deflated(content, threads, 100003);
+    QVERIFY(member.ok);
+    QVERIFY2(member.bytes == reference,
+             qPrintable(QStringLiteral("%1 bytes against %2").arg(member.bytes.size()).arg(reference.size())));
 }
 
 // A sink that refuses bytes fails the member; finish() must not report success.

@@ -40,6 +40,7 @@ private slots:
     void readsGzipOutput_data();
     void readsGzipOutput();
     void concatenatedMembers();
+    void sizeLearntDuringRead();
     void plainContent();
     void emptyContent();
     void damagedStreams_data();
@@ -139,6 +140,38 @@ void TestGZipFile::concatenatedMembers()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.size(), qint64(first.size() + second.size()));
     QCOMPARE(file.readAll(), first + second);
+}
+
+// Opening inflates nothing: size() learns the size when first asked, in the middle of a read too,
+// without moving the read; atEnd() answers before the size is known; the compressed position
+// runs from the header to the end of the file.
+void TestGZipFile::sizeLearntDuringRead()
+{
+    const QByteArray content = payload(400000) + payload(100000, false);
+    const QByteArray stream = gzipped(content);
+    const QString path = m_dir->filePath("lazy.gz");
+    QVERIFY(writeFile(path, stream));
+
+    GZipFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.atEnd());
+    QByteArray got = file.read(123457);
+    const qint64 halfway = file.compressedPos();
+    QVERIFY(halfway > 0 && halfway < stream.size());
+    QCOMPARE(file.size(), qint64(content.size()));
+    QCOMPARE(file.pos(), qint64(got.size()));
+    QCOMPARE(file.compressedPos(), halfway);
+    got += readAllInPieces(file);
+    QCOMPARE(got, content);
+    QVERIFY(file.atEnd());
+    QCOMPARE(file.compressedPos(), qint64(stream.size()));
+
+    // A read that reaches the clean end knows the size without another pass; so does atEnd().
+    GZipFile again(path);
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(readAllInPieces(again), content);
+    QVERIFY(again.atEnd());
+    QCOMPARE(again.size(), qint64(content.size()));
 }
 
 // Content without a gzip header passes through unchanged.

@@ -59,6 +59,9 @@ void tri_stripper::strip(primitive_vector *out_pPrimitivesVector)
         reset();
     out_pPrimitivesVector->clear();
     m_PrimitivesVector.clear();
+    // note: no strip is shorter than min_strip_length, so this many primitives (and the list of
+    // leftovers) never move while the list grows; pages of the room left unused are never touched.
+    m_PrimitivesVector.reserve(m_Triangles.size() / min_strip_length + 1);
 
     build_heap();
     {

@@ -4,7 +4,7 @@
 #include "crypto/qryptocipher.h"
 #include "geom/formats/qrn.h"
 #include "geom/mesh/stlmesh.h"
-#include "geom/mesh/strippedfacets.h"
+#include "geom/mesh/indexedfacet.h"
 
 #include <QDataStream>
 #include <QMutex>
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace geom {
@@ -22,8 +23,6 @@ namespace {
 // Version-5 blocks: Blowfish keyed by one SHA-1 round over key and salt.
 constexpr int Version5Digest = 64;
 constexpr quint16 Version5Iterations = 1;
-// Room reserved ahead for a strip or group; beyond it a list grows as its data arrives.
-constexpr qint64 ReserveLimit = 4096;
 
 } // namespace
 
@@ -39,7 +38,9 @@ struct QrnReader::Record : Qrn::TaskRecord
     bool decipherCompressed(QryptoCipher &cipher, QByteArray &data, const quint16 *checksum,
                             QVector<Vector3f> &vertices);
     void failCipher(Qrn::ChunkReader &in);
-    bool readStrips(Qrn::ChunkReader &in, StrippedFacets &stripped);
+    // Expands the strips and groups straight into the facet list, strips first, and counts in
+    // droppedFacets the facets that name a vertex outside [0, vertexCount).
+    bool readStrips(Qrn::ChunkReader &in, qint32 vertexCount, QVector<IndexedFacet> &facets);
     bool readEnd(Qrn::ChunkReader &in);
 
     // Strips and groups still to start: 0 before their section, -1 after it.
@@ -53,22 +54,13 @@ struct QrnReader::Record : Qrn::TaskRecord
 
 namespace {
 
-// The facets of the stripped form that name a vertex outside [0, vertexCount): the mesh leaves
-// them out when it is built.
-int facetsOutside(const StrippedFacets &stripped, qint32 vertexCount)
+// Appends the facet with the reader's range check: a facet naming a vertex outside the list is
+// kept (the mesh leaves it out when it is built) and counted.
+inline void appendFacet(QVector<IndexedFacet> &facets, const IndexedFacet &f, qint32 vertexCount, int &outside)
 {
-    const auto outside = [vertexCount](qint32 i) { return i < 0 || i >= vertexCount; };
-    int count = 0;
-    for (const QVector<StripVertex> &strip : stripped.strips) {
-        // Each element from the third on closes the triangle of itself and the two before it.
-        for (int k = 2; k < strip.size(); ++k)
-            count += outside(strip[k - 2].index) || outside(strip[k - 1].index) || outside(strip[k].index);
-    }
-    for (const QVector<IndexedFacet> &group : stripped.triangles) {
-        for (const IndexedFacet &f : group)
-            count += outside(f.a) || outside(f.b) || outside(f.c);
-    }
-    return count;
+    const auto beyond = [vertexCount](qint32 i) { return i < 0 || i >= vertexCount; };
+    outside += beyond(f.a) || beyond(f.b) || beyond(f.c);
+    facets.append(f);
 }
 
 } // namespace
@@ -228,7 +220,7 @@ bool QrnReader::Record::readVertices(Qrn::ChunkReader &in, QVector<Vector3f> &ve
     return false;
 }
 
-bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &stripped)
+bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, qint32 vertexCount, QVector<IndexedFacet> &facets)
 {
     if (!makeReadable())
         return false;
@@ -236,45 +228,48 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, StrippedFacets &strippe
         header.flags = in.readU16();
     const int width = Qrn::attributeWidth(header.flags);
 
+    // note: a damaged read fails as a whole, so the facets of a strip or group cut short need not
+    // be taken back; the list grows with the data that arrived, never with a count alone.
+    // note: a closed surface has about twice as many facets as vertices; the vertex list was read
+    // in full, so room for that many facets is bounded by data that arrived, and spares the list
+    // its copies while it grows.
+    facets.reserve(int(std::min<qint64>(qint64(vertexCount) * 2 + 16, std::numeric_limits<int>::max() / 2)));
     stripsLeft = in.readCount();
     while (in.ok() && stripsLeft-- != 0) {
         const qint32 length = in.readCount();
         if (!in.ok())
             break;
-        StripVertex first, second;
-        first.index = in.readI32();
-        second.index = in.readI32();
-        if (length <= 2)
-            continue;
-        QVector<StripVertex> strip;
-        strip.reserve(int(std::min<qint64>(length, ReserveLimit)));
-        strip.append(first);
-        strip.append(second);
+        qint32 p = in.readI32();
+        qint32 q = in.readI32();
+        // Element k (k >= 2) closes (p, q, s[k]); the older of p and q gives way to it.
         for (qint32 k = 2; k < length && in.ok(); ++k) {
-            StripVertex v;
-            v.index = in.readI32();
-            v.attribute = in.readAttribute(width);
-            strip.append(v);
+            IndexedFacet f;
+            f.a = p;
+            f.b = q;
+            f.c = in.readI32();
+            f.attribute = in.readAttribute(width);
+            if (!in.ok())
+                break;
+            appendFacet(facets, f, vertexCount, droppedFacets);
+            if (k % 2 == 0)
+                p = f.c;
+            else
+                q = f.c;
         }
-        if (in.ok())
-            stripped.strips.append(strip);
     }
     if (in.ok())
         groupsLeft = in.readCount();
     while (in.ok() && groupsLeft-- != 0) {
         const quint32 facetCount = in.readU32() / 3;
-        QVector<IndexedFacet> group;
-        group.reserve(int(std::min<qint64>(facetCount, ReserveLimit)));
         for (quint32 i = 0; i < facetCount && in.ok(); ++i) {
             IndexedFacet f;
             f.a = in.readI32();
             f.b = in.readI32();
             f.c = in.readI32();
             f.attribute = in.readAttribute(width);
-            group.append(f);
+            if (in.ok())
+                appendFacet(facets, f, vertexCount, droppedFacets);
         }
-        if (in.ok())
-            stripped.triangles.append(group);
     }
     if (in.ok())
         return true;
@@ -354,12 +349,11 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
     d->enciphered = false;
     try {
         QVector<Vector3f> vertices;
-        StrippedFacets stripped;
+        QVector<IndexedFacet> facets;
         Qrn::ChunkReader in(d->stream);
-        if (d->readVertices(in, vertices) && d->readStrips(in, stripped) && d->readEnd(in)) {
-            d->droppedFacets = facetsOutside(stripped, vertices.size());
+        if (d->readVertices(in, vertices) && d->readStrips(in, vertices.size(), facets) && d->readEnd(in)) {
             if (mesh)
-                mesh->fromStrippedFacets(vertices, stripped);
+                mesh->fromStrippedFacets(std::move(vertices), std::move(facets));
             d->status = Done;
         }
     } catch (const std::bad_alloc &) {
@@ -369,6 +363,8 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
         qCCritical(lcQrn, "QrnReader: OOM StripsCount(%d) FacetsCount(%d)", d->stripsLeft, d->groupsLeft);
     }
     const Status result = Status(d->status.load());
+    if (result != Done)
+        d->droppedFacets = 0;
     d->status = Idle;
     return result;
 }

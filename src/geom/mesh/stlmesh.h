@@ -129,6 +129,10 @@ public:
     // Replaces the content by the vertices and the facets of the stripped form (write lock), then
     // canonicalises it as setData does.
     void fromStrippedFacets(const QVector<Vector3f> &vertices, const StrippedFacets &stripped);
+    // The same for the facets the stripped form expands to, strips first (element k of a strip
+    // closing its facet), then the groups; takes both lists, so a caller that moves them in
+    // spares a copy.
+    void fromStrippedFacets(QVector<Vector3f> vertices, QVector<IndexedFacet> facets);
 
 private:
     friend class StlMeshPrivate;

@@ -131,16 +131,12 @@ StrippedFacets StlMesh::toStrippedFacets() const
 
 void StlMesh::fromStrippedFacets(const QVector<Vector3f> &vertices, const StrippedFacets &stripped)
 {
-    QWriteLocker locker(d->lock);
-    d->clear();
-    d->vertices = vertices;
-
     qint64 count = 0;
     for (const QVector<StripVertex> &strip : stripped.strips)
         count += qMax(strip.size() - 2, 0);
     for (const QVector<IndexedFacet> &group : stripped.triangles)
         count += group.size();
-    QVector<IndexedFacet> &facets = d->indices;
+    QVector<IndexedFacet> facets;
     facets.reserve(int(qMin<qint64>(count, std::numeric_limits<int>::max())));
 
     for (const QVector<StripVertex> &strip : stripped.strips) {
@@ -163,7 +159,15 @@ void StlMesh::fromStrippedFacets(const QVector<Vector3f> &vertices, const Stripp
     }
     for (const QVector<IndexedFacet> &group : stripped.triangles)
         facets += group;
+    fromStrippedFacets(vertices, std::move(facets));
+}
 
+void StlMesh::fromStrippedFacets(QVector<Vector3f> vertices, QVector<IndexedFacet> facets)
+{
+    QWriteLocker locker(d->lock);
+    d->clear();
+    d->vertices = std::move(vertices);
+    d->indices = std::move(facets);
     d->reindex(false);
     d->bounds.reset();
     d->updateStatistics(Cuboid());

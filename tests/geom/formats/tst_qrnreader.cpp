@@ -1,6 +1,7 @@
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
 #include "geom/mesh/stlmesh.h"
+#include "geom/mesh/strippedfacets.h"
 #include "io/gzipfile.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"
@@ -97,6 +98,8 @@ private slots:
     void endOfData();
     void damagedTrailerNeverDone();
     void facetsOutsideVertices();
+    void sameMeshAsStrippedForm_data();
+    void sameMeshAsStrippedForm();
     void outOfMemory();
     void stateAfterRead();
 
@@ -450,6 +453,84 @@ void TestQrnReader::facetsOutsideVertices()
     buffer.setData(validContent());
     QCOMPARE(reader.read(&mesh), QrnReader::Done);
     QCOMPARE(reader.droppedFacetCount(), 0);
+}
+
+void TestQrnReader::sameMeshAsStrippedForm_data()
+{
+    QTest::addColumn<bool>("shuffled");
+    QTest::newRow("vertices in vertex order") << false;
+    QTest::newRow("vertices out of order") << true;
+}
+
+// The reader expands strips and groups straight into the facet list; the mesh it builds is the
+// one the stripped form of the same data builds, vertex for vertex and facet for facet, attributes
+// included, whether or not the stored vertex list needs sorting.
+void TestQrnReader::sameMeshAsStrippedForm()
+{
+    QFETCH(bool, shuffled);
+    const int n = 9;
+    // A sheet of n x n points, x = k / n and y = k % n: listed by k, it is in vertex order.
+    QVector<int> place(n * n);
+    for (int k = 0; k < n * n; ++k)
+        place[k] = shuffled ? (k * 31 + 7) % (n * n) : k;
+    QVector<Vector3f> vertices(n * n);
+    for (int k = 0; k < n * n; ++k)
+        vertices[place[k]] = Vector3f(float(k / n), float(k % n), 0.5f * float((k * 5) % 3));
+    const auto at = [&](int row, int column) { return qint32(place[row * n + column]); };
+
+    Content c;
+    c.header(7).u16(0).vertexList(vertices).u16(1); // 16-bit attributes
+    geom::StrippedFacets stripped;
+    QVector<QVector<qint32>> strips;
+    for (int row = 0; row + 1 < n; row += 2) {
+        // Even and odd lengths; the strip of row 4 names a missing vertex in its middle.
+        const int length = row % 4 == 0 ? 2 * n : 2 * n - 1;
+        QVector<qint32> strip;
+        for (int k = 0; k < length; ++k)
+            strip.append(row == 4 && k == 6 ? n * n + 3 : at(row + k % 2, k / 2));
+        strips.append(strip);
+    }
+    c.i32(strips.size());
+    for (int s = 0; s < strips.size(); ++s) {
+        const quint16 attribute = quint16(0x100 * (s + 1));
+        c.strip(strips[s], attribute);
+        QVector<geom::StripVertex> elements;
+        for (int k = 0; k < strips[s].size(); ++k) {
+            geom::StripVertex v;
+            v.index = strips[s][k];
+            v.attribute = k >= 2 ? quint32(attribute + k) : 0;
+            elements.append(v);
+        }
+        stripped.strips.append(elements);
+    }
+    QVector<geom::IndexedFacet> group;
+    for (int column = 0; column + 1 < n; ++column) {
+        group.append(meshtest::indexedFacet(at(1, column + 1), at(1, column), at(2, column), quint32(column)));
+        group.append(meshtest::indexedFacet(at(2, column), at(2, column + 1), at(1, column + 1), 0xffffu));
+    }
+    c.i32(1).u32(quint32(group.size() * 3));
+    for (const geom::IndexedFacet &f : group)
+        c.i32(f.a).i32(f.b).i32(f.c).u16(quint16(f.attribute));
+    stripped.triangles.append(group);
+
+    QBuffer buffer;
+    buffer.setData(c.bytes());
+    QrnReader reader(&buffer);
+    geom::StlMesh read;
+    QCOMPARE(reader.read(&read), QrnReader::Done);
+    QCOMPARE(reader.droppedFacetCount(), 3);
+    geom::StlMesh expected;
+    expected.fromStrippedFacets(vertices, stripped);
+    QCOMPARE(read.vertices(), expected.vertices());
+    QCOMPARE(read.indices().size(), expected.indices().size());
+    for (int i = 0; i < expected.indices().size(); ++i) {
+        const geom::IndexedFacet &f = read.indices().at(i);
+        const geom::IndexedFacet &g = expected.indices().at(i);
+        QVERIFY2(geom::sameTriple(f, g) && f.attribute == g.attribute, qPrintable(QString::number(i)));
+    }
+    // Strips of 18, 17, 18 (three facets dropped) and 17 elements, and the group.
+    QCOMPARE(read.indices().size(), 16 + 15 + (16 - 3) + 15 + group.size());
+    QUARN_CHECK_MESH(read);
 }
 
 // A real allocation failure (a vertex list larger than the address space allows) ends as out of
