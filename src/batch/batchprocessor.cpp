@@ -64,8 +64,8 @@ qint8 BatchProcessor::start(const QStringList &arguments, const QVector<QByteArr
         } catch (const std::bad_alloc &) {
             // note: without this the batch would end without a word and the event loop would
             // wait for it forever.
-            QMetaObject::invokeMethod(this, [this] { abort(tr("The batch stopped: out of memory.")); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { abort(tr("The batch stopped: out of memory.")); }, Qt::QueuedConnection);
         }
     });
     m_worker->setObjectName(QStringLiteral("batchWorker"));

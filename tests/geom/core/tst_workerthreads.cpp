@@ -164,8 +164,8 @@ void TestWorkerThreads::withoutThreads()
     environment.insert(QLatin1String(ChildVariable), QStringLiteral("1"));
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QLatin1String(LimitScript),
-                                            QCoreApplication::applicationFilePath()});
+    child.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QLatin1String(LimitScript), QCoreApplication::applicationFilePath()});
     QVERIFY2(child.waitForFinished(60000), "the child run did not finish");
     const QByteArray output = child.readAll();
     if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == ChildSkipped)

@@ -609,7 +609,8 @@ void TestStlWriter::writesWithoutThreads()
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"), QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
+                {QStringLiteral("-c"),
+                 QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
                  QCoreApplication::applicationFilePath()});
     QVERIFY2(child.waitForFinished(60000), "the child run did not finish");
     const QByteArray output = child.readAll();
