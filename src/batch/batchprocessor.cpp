@@ -9,9 +9,10 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTextStream>
-#include <QtConcurrent>
+#include <QThread>
 
 #include <cstdio>
+#include <new>
 
 BatchProcessor::BatchProcessor() = default;
 
@@ -20,12 +21,14 @@ BatchProcessor::~BatchProcessor()
     if (m_processWorkQueue) {
         // The event loop may have ended before the worker's last signal; the queue must not go
         // while the worker still uses it, and a worker waiting for an answer must be released.
-        if (!m_future.isFinished()) {
+        if (m_worker && !m_worker->isFinished()) {
             m_processWorkQueue->on_progressDialog_cancelProcess();
             m_processWorkQueue->on_progressDialog_fileExistResult(QMessageBox::Cancel);
         }
-        m_future.waitForFinished();
+        if (m_worker)
+            m_worker->wait();
     }
+    delete m_worker;
     delete m_progressDialog;
     delete m_processWorkQueue;
 }
@@ -52,7 +55,36 @@ qint8 BatchProcessor::start(const QStringList &arguments, const QVector<QByteArr
             &BatchProcessor::on_processWorkQueue_processingComplete);
     connect(m_processWorkQueue, &ProcessWorkQueue::processingCancelled, this,
             &BatchProcessor::on_processWorkQueue_processingCancelled);
-    m_future = QtConcurrent::run(m_processWorkQueue, &ProcessWorkQueue::run);
+    // A thread of its own rather than one of the global pool: the pool loses a task whose thread
+    // it cannot create, and the event loop would then wait for the end of the batch forever.
+    ProcessWorkQueue *const queue = m_processWorkQueue;
+    m_worker = QThread::create([this, queue] {
+        try {
+            queue->run();
+        } catch (const std::bad_alloc &) {
+            // note: without this the batch would end without a word and the event loop would
+            // wait for it forever.
+            QMetaObject::invokeMethod(
+                this, [this] { abort(tr("The batch stopped: out of memory.")); }, Qt::QueuedConnection);
+        }
+    });
+    m_worker->setObjectName(QStringLiteral("batchWorker"));
+    m_worker->start();
+    // note: a failed start leaves the thread neither running nor finished; a started one is at
+    // least one of them from the moment start() returns.
+    if (!m_worker->isRunning() && !m_worker->isFinished()) {
+        const QString text = tr("The batch could not start: the system refused a new thread "
+                                "(too little memory or too many threads). No file was changed.");
+        delete m_worker;
+        m_worker = nullptr;
+        delete m_processWorkQueue;
+        m_processWorkQueue = nullptr;
+        delete m_progressDialog;
+        m_progressDialog = nullptr;
+        m_startFailed = true;
+        abort(text);
+        return -1;
+    }
     if (m_progressDialog)
         m_progressDialog->show();
     return 1;
@@ -93,7 +125,7 @@ BatchCommandLine BatchProcessor::readCommandLine(const QStringList &arguments,
 
 int BatchProcessor::exitCode() const
 {
-    return m_headless && !m_skipped.isEmpty() ? 1 : 0;
+    return m_startFailed || (m_headless && !m_skipped.isEmpty()) ? 1 : 0;
 }
 
 void BatchProcessor::on_processWorkQueue_processingComplete()
@@ -104,6 +136,18 @@ void BatchProcessor::on_processWorkQueue_processingComplete()
 void BatchProcessor::on_processWorkQueue_processingCancelled()
 {
     finish(tr("Cancelled - %1"), tr("Batch processing cancelled."));
+}
+
+void BatchProcessor::abort(const QString &text)
+{
+    if (m_headless) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+    } else {
+        const QString fullName = qApp->property("FullApplicationName").toString();
+        QMessageBox::critical(nullptr, tr("Failed - %1").arg(fullName), text);
+    }
+    QCoreApplication::exit(1);
 }
 
 void BatchProcessor::finish(const QString &title, const QString &text)

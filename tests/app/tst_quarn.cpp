@@ -114,6 +114,8 @@ private slots:
     void decompressRestoresMesh();
     void truncatedFileFailsAlone();
     void readOnlyFolderKeepsOutput();
+    void refusedThreadFails_data();
+    void refusedThreadFails();
     void sampleModel();
     void exportsOnlyDriverHints();
 };
@@ -372,6 +374,48 @@ void TestQuarn::readOnlyFolderKeepsOutput()
         qPrintable(errors.first()));
     QCOMPARE(readAll(locked + QStringLiteral("/a.qrn")), QByteArray("old"));
     QCOMPARE(folderFiles(locked), (QStringList{QStringLiteral("a.qrn"), QStringLiteral("a.stl")}));
+}
+
+void TestQuarn::refusedThreadFails_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("compress") << "-compress" << "a.stl" << "a.qrn";
+    QTest::newRow("decompress") << "-decompress" << "a.qrn" << "a.stl";
+}
+
+// When the system refuses every new thread, the batch cannot start: the program says so and ends
+// with 1 instead of waiting forever, and the folder is left as it was. Threads take their stack
+// size from the stack limit at start-up, so a stack limit far above the address-space limit
+// refuses them while the program itself runs as usual.
+void TestQuarn::refusedThreadFails()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, source);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const QVector<geom::Facet> facets = meshtest::Torus(20000).facets();
+    QVERIFY(source.endsWith(".stl") ? writeStl(dir.filePath(source), facets)
+                                    : writeQrn(dir.filePath(source), facets));
+    const QByteArray before = readAll(dir.filePath(source));
+    const QStringList files = folderFiles(dir.path());
+
+    const QStringList limited{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                              QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\" \"$@\"")};
+    const Result result = run(dir.path(), {"--headless", option, source}, limited);
+    QVERIFY2(result.finished, "the program did not end");
+    const QStringList errors = lines(result.err);
+    if (result.exitCode == 0 && errors.isEmpty())
+        QSKIP("this system starts threads under the limit");
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(!errors.isEmpty());
+    QCOMPARE(errors.last(), QStringLiteral("The batch could not start: the system refused a new thread "
+                                           "(too little memory or too many threads). No file was changed."));
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(readAll(dir.filePath(source)), before);
+    QCOMPARE(folderFiles(dir.path()), files);
+    QVERIFY(!QFileInfo::exists(dir.filePath(output)));
 }
 
 void TestQuarn::sampleModel()

@@ -3,6 +3,7 @@
 
 #include "crypto/qryptocipher.h"
 #include "geom/core/utiltx.h"
+#include "geom/core/workerthreads.h"
 #include "geom/formats/qrn.h"
 #include "geom/mesh/stlmesh.h"
 #include "geom/mesh/strippedfacets.h"
@@ -10,7 +11,6 @@
 #include <QDataStream>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>
@@ -22,21 +22,6 @@ namespace {
 
 // Rounds of the writer's key derivation (PBKDF2 with a random salt).
 constexpr quint16 KeyIterations = 1365;
-
-// Waits for the stripping task when the write ends on any path, exceptions included, so the
-// task never outlives the caller's mesh.
-struct StrippingGuard
-{
-    QFuture<StrippedFacets> &future;
-    ~StrippingGuard()
-    {
-        try {
-            future.waitForFinished();
-        } catch (...) {
-            // The result is not wanted on this path.
-        }
-    }
-};
 
 qint64 triangleCount(const StrippedFacets &stripped)
 {
@@ -285,8 +270,10 @@ QrnWriter::Status QrnWriter::write(const StlMesh *mesh)
 {
     if (!mesh)
         return Failed;
-    QFuture<StrippedFacets> stripping = QtConcurrent::run(mesh, &StlMesh::toStrippedFacets);
-    StrippingGuard guard{stripping};
+    // The stripped form is built while the vertex block is written; the task ends before the
+    // mesh can go on every path, as its destructor waits.
+    StrippedFacets stripped;
+    BackgroundWork stripping([mesh, &stripped] { stripped = mesh->toStrippedFacets(); });
 
     QMutexLocker locker(&d->mutex);
     d->status = Running;
@@ -301,8 +288,15 @@ QrnWriter::Status QrnWriter::write(const StlMesh *mesh)
         result = Status(d->status.load());
     } else {
         d->done.fetch_add(quint32(vertices.size()));
+        bool strippedReady = false;
         try {
-            const StrippedFacets stripped = stripping.result();
+            stripping.wait();
+            strippedReady = true;
+        } catch (...) {
+            qCCritical(lcQrn, "QrnWriter: UnhandledException");
+            result = Failed;
+        }
+        if (strippedReady) {
             const bool mirrored = !d->transform.isIdentity() && utilTX::isMirroring(d->transform);
             if (triangleCount(stripped) != facetCount)
                 result = Failed;
@@ -310,9 +304,6 @@ QrnWriter::Status QrnWriter::write(const StlMesh *mesh)
                 result = Done;
             else
                 result = Status(d->status.load());
-        } catch (const QUnhandledException &) {
-            qCCritical(lcQrn, "QrnWriter: UnhandledException");
-            result = Failed;
         }
     }
     d->status = Idle;

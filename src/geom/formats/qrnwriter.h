@@ -13,7 +13,7 @@ class StlMesh;
 
 // Writes one mesh to a device as a version-7 compressed mesh file: header, vertex block
 // (enciphered when a key is set), then the triangle strips and loose facet groups of the mesh's
-// stripped form, which is built on the global thread pool while the vertex block is written.
+// stripped form, which is built on a thread of its own while the vertex block is written.
 // The device is the writer's QObject parent; destroy the writer before the device.
 class QrnWriter : public QObject
 {

@@ -3,19 +3,18 @@
 #include "geom/formats/stlwriter_p.h"
 
 #include "geom/core/utiltx.h"
+#include "geom/core/workerthreads.h"
 #include "geom/mesh/stlmesh.h"
 
 #include <QFileDevice>
 #include <QIODevice>
 #include <QMatrix3x3>
 #include <QThread>
-#include <QtConcurrent>
 #include <QtDebug>
 #include <QtEndian>
 
 #include <cmath>
 #include <cstring>
-#include <numeric>
 #include <vector>
 
 namespace geom {
@@ -263,10 +262,12 @@ int StlWriter::write(const StlMesh &mesh)
     const bool mirror = !identity && utilTX::isMirroring(d->transform);
 
     // note: forming the records (a square root and three divisions per normal) costs more than
-    // the disk takes to store them, so the blocks of a round are formed on the pool in parallel
-    // and then written in order by this thread.
-    const quint32 lanes = quint32(qBound(1, QThread::idealThreadCount(), maxLanes));
-    const quint32 perRound = recordsPerBlock * lanes;
+    // the disk takes to store them, so the blocks of a round are formed by a team of threads in
+    // parallel and then written in order by this thread.
+    const unsigned wanted =
+        n > recordsPerBlock ? unsigned(qBound(1, QThread::idealThreadCount(), maxLanes)) : 1u;
+    WorkerTeam team(wanted);
+    const quint32 perRound = recordsPerBlock * team.lanes();
     std::vector<char> buffer(std::size_t(std::min(n, perRound)) * recordSize);
     const IndexedFacet *facets = indices.constData();
     for (quint32 first = 0; first < n; first += perRound) {
@@ -283,14 +284,7 @@ int StlWriter::write(const StlMesh &mesh)
                           quint16(f.attribute));
             }
         };
-        const quint32 blocks = (count + recordsPerBlock - 1) / recordsPerBlock;
-        if (blocks > 1) {
-            std::vector<quint32> order(blocks);
-            std::iota(order.begin(), order.end(), 0u);
-            QtConcurrent::blockingMap(order, form);
-        } else {
-            form(0);
-        }
+        team.run((count + recordsPerBlock - 1) / recordsPerBlock, form);
         const quint32 written = d->writeRecords(buffer.data(), count);
         d->done.fetch_add(written, std::memory_order_relaxed);
         if (written < count)

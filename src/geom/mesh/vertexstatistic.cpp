@@ -1,10 +1,9 @@
 #include "geom/mesh/vertexstatistic.h"
 
 #include "geom/core/facet.h"
+#include "geom/core/workerthreads.h"
 #include "geom/mesh/stlmesh_p.h"
 
-#include <QFuture>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
 
@@ -44,7 +43,7 @@ void StlMeshPrivate::updateStatistics(const Cuboid &startBounds)
 {
     bounds = startBounds;
     VertexStatistic statistic(this);
-    QFuture<void> vertexPass = QtConcurrent::run(&statistic, &VertexStatistic::run);
+    BackgroundWork vertexPass([&statistic] { statistic.run(); });
 
     resetAttributeMask();
     duplicateFacetCount = 0;
@@ -75,7 +74,7 @@ void StlMeshPrivate::updateStatistics(const Cuboid &startBounds)
     }
     volume = std::fabs(volumeSum);
     area = std::fabs(areaSum);
-    vertexPass.waitForFinished();
+    vertexPass.wait();
 }
 
 } // namespace geom

@@ -7,14 +7,18 @@
 #include "stltestdata.h"
 
 #include <QBuffer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtConcurrent>
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 using geom::Facet;
 using geom::IndexedFacet;
@@ -94,6 +98,51 @@ QByteArray writtenBytes(const StlMesh &mesh, int *written)
     return buffer.data();
 }
 
+// The environment variable that makes this program the child of writesWithoutThreads(): it
+// writes the mesh of threadlessBytes() to the file it names.
+const char ChildVariable[] = "QUARN_STLWRITER_CHILD";
+// Exit code of the child when a thread started despite the limit.
+constexpr int ChildSkipped = 3;
+
+// A mirrored torus of several record blocks, so that writing it shares blocks between threads.
+QByteArray threadlessBytes()
+{
+    std::unique_ptr<StlMesh> mesh(meshtest::meshFrom(meshtest::Torus(40000).facets()));
+    QMatrix4x4 mirror;
+    mirror.scale(-1, 1, 2);
+    QBuffer buffer;
+    int written = 0;
+    {
+        StlWriter writer(&buffer);
+        writer.setTransform(mirror);
+        written = writer.write(*mesh);
+    }
+    return written == mesh->indices().size() ? buffer.data() : QByteArray();
+}
+
+bool threadCanStart()
+{
+    try {
+        std::thread([] {}).join();
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
+}
+
+int runWithoutThreads(const QString &path)
+{
+    if (threadCanStart())
+        return ChildSkipped;
+    const QByteArray bytes = threadlessBytes();
+    QFile file(path);
+    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "the mesh was not written\n");
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 class TestStlWriter : public QObject
@@ -119,6 +168,7 @@ private slots:
     void looseFacetsTransformed();
     void admeshReadsOutput_data();
     void admeshReadsOutput();
+    void writesWithoutThreads();
 };
 
 void TestStlWriter::writesMesh()
@@ -536,5 +586,50 @@ void TestStlWriter::admeshReadsOutput()
              qPrintable(QStringLiteral("%1 %2").arg(report.volume).arg(mesh->volume())));
 }
 
-QTEST_GUILESS_MAIN(TestStlWriter)
+// Where the system refuses every new thread, the writer forms all records itself and writes the
+// same bytes. Threads take their stack size from the stack limit at start-up, so a stack limit far
+// above the address-space limit refuses them; the child runs without Qt Test, whose watchdog
+// thread would not start there.
+void TestStlWriter::writesWithoutThreads()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer needs more address space than the limit leaves");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    QSKIP("AddressSanitizer needs more address space than the limit leaves");
+#endif
+#endif
+    const QByteArray expected = threadlessBytes();
+    QVERIFY(!expected.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("threadless.stl"));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(ChildVariable), path);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
+                 QCoreApplication::applicationFilePath()});
+    QVERIFY2(child.waitForFinished(60000), "the child run did not finish");
+    const QByteArray output = child.readAll();
+    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == ChildSkipped)
+        QSKIP("this system starts threads under the limit");
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == expected);
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(ChildVariable))
+        return runWithoutThreads(qEnvironmentVariable(ChildVariable));
+    QCoreApplication app(argc, argv);
+    TestStlWriter test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_stlwriter.moc"
