@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace geom {
 
@@ -178,12 +179,13 @@ void TolerantSlicerPrivate::linkHalfEdges()
             junctions.append(members);
             for (quint32 m = g; m <= pos; ++m) {
                 edgeFlags[m] = quint8((edgeFlags[m] & ~(PartnerAfter | PartnerBefore)) | Junction);
-                junctionOf.insert(m, index);
+                junctionOf.emplace_back(m, index);
             }
         } else {
             edgeFlags[pos] |= Junction;
-            const quint32 index = junctionOf.value(g);
-            junctionOf.insert(pos, index);
+            // The previous record is on the same edge, so its entry is the last one.
+            const quint32 index = junctionOf.back().second;
+            junctionOf.emplace_back(pos, index);
             QVector<quint32> &members = junctions[int(index)];
             members.insert(std::lower_bound(members.begin(), members.end(), pos), pos);
         }
@@ -203,8 +205,12 @@ quint32 TolerantSlicerPrivate::link(quint32 pos) const
         return pos + 1;
     if (flags & PartnerBefore)
         return pos - 1;
-    if (flags & Junction)
-        return junctionOf.value(pos);
+    if (flags & Junction) {
+        const auto it = std::lower_bound(junctionOf.begin(), junctionOf.end(), std::make_pair(pos, quint32(0)));
+        if (it == junctionOf.end() || it->first != pos)
+            throw std::out_of_range("TolerantSlicer: junction record without a junction");
+        return it->second;
+    }
     return pos;
 }
 
@@ -261,12 +267,14 @@ void TolerantSlicerPrivate::buildCrackTraversal()
             const quint32 index = quint32(junctions.size());
             for (const quint32 pos : qAsConst(members)) {
                 edgeFlags[pos] |= Junction | Crack;
-                junctionOf.insert(pos, index);
+                junctionOf.emplace_back(pos, index);
             }
             junctions.append(members);
         }
         ++crackCount;
     }
+    // Crack members are open records, never members of an edge's junction: positions stay unique.
+    std::sort(junctionOf.begin(), junctionOf.end());
 }
 
 bool TolerantSlicerPrivate::sameEdge(quint32 a, quint32 b) const

@@ -6,12 +6,12 @@
 #include "geom/slicing/tolerantslicer.h"
 
 #include <QAtomicInt>
-#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QRecursiveMutex>
 #include <QVector>
 
+#include <utility>
 #include <vector>
 
 namespace geom {
@@ -29,7 +29,7 @@ class StlMesh;
 // note: a record is spread over three flat arrays, 9 bytes per half-edge, because on large meshes the
 // tables outweigh the mesh: the id at its sorted position, the inverse (sorted position of each
 // half-edge) and a flag byte. A partner always lies next to its record in the sorted order, so two
-// flag bits name it; the rare junction members find their junction in a hash.
+// flag bits name it; the rare junction members find their junction in a sorted list.
 class TolerantSlicerPrivate
 {
 public:
@@ -86,8 +86,8 @@ public:
     std::vector<quint32> positions;
     std::vector<quint8> edgeFlags;
     QList<QVector<quint32>> junctions;
-    // The junction index of every record with flag Junction.
-    QHash<quint32, quint32> junctionOf;
+    // (position, junction index) of every record with flag Junction, in ascending position.
+    std::vector<std::pair<quint32, quint32>> junctionOf;
     // Lowest lower end and highest upper end of the records that can cross a level (at build).
     float lowestCut = 0.0f;
     float highestCut = -1.0f;
