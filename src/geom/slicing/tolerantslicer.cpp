@@ -34,11 +34,16 @@ void TolerantSlicerPrivate::prepareMesh()
 {
     crackCount = -1;
     junctions.clear();
-    halfEdges.clear();
-    halfEdges.shrink_to_fit();
+    std::vector<std::pair<quint32, quint32>>().swap(junctionOf);
+    // Freed, not only emptied: a rebuild must not hold two sets of tables at once.
+    std::vector<quint32>().swap(edgeIds);
+    std::vector<quint32>().swap(positions);
+    std::vector<quint8>().swap(edgeFlags);
+    std::vector<quint8>().swap(visited);
+    std::vector<float>().swap(vertexHeights);
+    facets = QVector<IndexedFacet>();
+    vertices = QVector<Vector3f>();
     incompleteLayers.clear();
-    visited.clear();
-    vertexTable.clear();
     facetCount = 0;
     edgeGroupCounter = 0;
     hasOddJunctions = false;
@@ -48,7 +53,8 @@ void TolerantSlicerPrivate::prepareMesh()
     highestCut = -1.0f;
     if (!mesh)
         return;
-    const QVector<IndexedFacet> &facets = mesh->indices();
+    facets = mesh->indices();
+    vertices = mesh->vertices();
     facetCorners = reinterpret_cast<const quint32 *>(facets.constData());
     facetCount = quint32(facets.size());
     if (facetCount > maxFacets) {
@@ -60,7 +66,7 @@ void TolerantSlicerPrivate::prepareMesh()
     buildVertexTable();
     buildHalfEdges();
     linkHalfEdges();
-    visited.assign(facetCount, 0u);
+    visited.assign(facetCount, quint8(0));
 }
 
 TolerantSlicer::TolerantSlicer(StlMesh *mesh, double tolerance)

@@ -2,6 +2,7 @@
 
 #include "geom/core/vector2f.h"
 #include "geom/core/vector3f.h"
+#include "geom/mesh/indexedfacet.h"
 #include "geom/slicing/tolerantslicer.h"
 
 #include <QAtomicInt>
@@ -10,6 +11,7 @@
 #include <QRecursiveMutex>
 #include <QVector>
 
+#include <utility>
 #include <vector>
 
 namespace geom {
@@ -23,25 +25,24 @@ class StlMesh;
 // table holds three records per facet, sorted by undirected edge (smaller vertex index, then larger),
 // so the half-edges of one edge lie side by side and, as vertex indices follow height, records come
 // in non-decreasing order of their lower end.
+//
+// note: a record is spread over three flat arrays, 9 bytes per half-edge, because on large meshes the
+// tables outweigh the mesh: the id at its sorted position, the inverse (sorted position of each
+// half-edge) and a flag byte. A partner always lies next to its record in the sorted order, so two
+// flag bits name it; the rare junction members find their junction in a sorted list.
 class TolerantSlicerPrivate
 {
 public:
-    struct HalfEdge
+    enum Flag : quint8
     {
-        quint32 id;
-        quint32 link;     // partner position, junction index (Junction), or own position (open)
-        quint32 slot;     // at position 3f + c: the sorted position of half-edge (f, c)
-        quint16 levelKey; // running maximum of the quantised upper height
-        quint16 flags;
-    };
-    enum Flag : quint16
-    {
-        GroupParity = 1,
-        Descending = 2,
-        Ascending = 4,
-        Junction = 8,
-        Crack = 16,
-        SkipFacet = 32,
+        Descending = 1,
+        Ascending = 2,
+        Junction = 4,
+        Crack = 8,
+        SkipFacet = 16,
+        PartnerAfter = 32,  // the partner is the next record
+        PartnerBefore = 64, // the partner is the previous record
+        GroupParity = 128,  // the undirected edge's serial number is odd (while linking)
     };
 
     explicit TolerantSlicerPrivate(TolerantSlicer *owner, const StlMesh *m, double t);
@@ -53,10 +54,12 @@ public:
     void buildCrackTraversal();
     // Appends the closed contours of the slice's level; returns the contours given up as incomplete.
     int traceLevel(Slice &slice, quint32 *cursor);
-    quint32 firstRecordAt(float z, quint32 from) const;
 
     TolerantSlicer *q;
     const StlMesh *mesh;
+    // Shared with the mesh (no copy): a later change of the mesh detaches it and leaves these intact.
+    QVector<IndexedFacet> facets;
+    QVector<Vector3f> vertices;
     const quint32 *facetCorners = nullptr;
     QRecursiveMutex mutex;
     QAtomicInt running;
@@ -68,33 +71,49 @@ public:
     double gridStep = 0.001;
     double tolerance;
     double simplifyTolerance = 0.01;
-    // Per facet the generation of the level that visited it: a new level needs no clearing.
-    std::vector<quint32> visited;
-    quint32 generation = 0;
+    // Per facet the generation of the level that visited it: a new level needs no clearing but
+    // once in 255 levels.
+    std::vector<quint8> visited;
+    quint8 generation = 0;
     bool hasOddJunctions = false;
     bool mergeContours = false;
     int windingRule = 2;
-    std::vector<Vector3f> vertexTable;
-    std::vector<HalfEdge> halfEdges;
+    // Per vertex its height rounded to the tolerance; x and y are the mesh's.
+    std::vector<float> vertexHeights;
+    // The half-edge table: the id at each sorted position, the sorted position of half-edge (f, c)
+    // at 3f + c, and the flags at each sorted position.
+    std::vector<quint32> edgeIds;
+    std::vector<quint32> positions;
+    std::vector<quint8> edgeFlags;
     QList<QVector<quint32>> junctions;
+    // (position, junction index) of every record with flag Junction, in ascending position.
+    std::vector<std::pair<quint32, quint32>> junctionOf;
     // Lowest lower end and highest upper end of the records that can cross a level (at build).
     float lowestCut = 0.0f;
     float highestCut = -1.0f;
 
 private:
-    // Corner words and record helpers.
+    // Corner words and record helpers; record access is bounds-checked (std::out_of_range).
     quint32 corner(quint32 id) const { return facetCorners[id]; }
     static quint32 nextId(quint32 id) { return (id & 2) ? id - 2 : id + 1; }
     static quint32 prevId(quint32 id) { return (id & 3) == 0 ? id + 2 : id - 1; }
-    const Vector3f &vertex(quint32 index) const { return vertexTable.at(index); }
-    const HalfEdge &record(quint32 pos) const { return halfEdges.at(pos); }
-    quint32 positionOf(quint32 id) const { return record(3 * (id >> 2) + (id & 3)).slot; }
+    float height(quint32 index) const { return vertexHeights.at(index); }
+    Vector3f vertex(quint32 index) const
+    {
+        const float z = height(index);
+        return Vector3f(vertices[int(index)].x, vertices[int(index)].y, z);
+    }
+    quint32 idAt(quint32 pos) const { return edgeIds.at(pos); }
+    quint8 flagsAt(quint32 pos) const { return edgeFlags.at(pos); }
+    // The partner's position, the junction index (Junction) or the record's own position (open).
+    quint32 link(quint32 pos) const;
+    quint32 positionOf(quint32 id) const { return positions.at(3 * (id >> 2) + (id & 3)); }
     bool isVisited(quint32 id) const { return visited.at(id >> 2) == generation; }
     void markVisited(quint32 id) { visited.at(id >> 2) = generation; }
     bool sameEdge(quint32 a, quint32 b) const;
     quint32 exitEdge(quint32 pos, float level) const;
-    // The cut of the record's edge with the level: true with the point when there is exactly one.
-    bool cut(const HalfEdge &r, float level, Vector2f *point) const;
+    // The cut of half-edge id's edge with the level: true with the point when there is exactly one.
+    bool cut(quint32 id, float level, Vector2f *point) const;
     void skipFacet(quint32 facet);
 };
 

@@ -113,6 +113,16 @@ void TestTolerantSlicer::cube()
     const Slice one = slicer.extractSlice(4.2f);
     QCOMPARE(one.contourCount(), 1);
     QCOMPARE(slicer.extractSlice(20.0f).contourCount(), 0);
+
+    // More levels than the visit stamps count before they start again: no facet looks visited
+    // from an earlier level.
+    slicer.setSampleOffset(0.01);
+    const QList<Slice> thin = slicer.extractSlices(0.02f);
+    QCOMPARE(thin.size(), 500);
+    for (const Slice &s : thin) {
+        QCOMPARE(s.contourCount(), 1);
+        QCOMPARE(s.contour(0)->area(), 100.0);
+    }
 }
 
 void TestTolerantSlicer::gapBetweenCubes()
