@@ -21,7 +21,11 @@ public:
     // The surface's context, made current.
     QGLContext *context();
     bool isValid() const;
-    enum Shading { Unlit, LitFill };
+    enum Shading
+    {
+        Unlit,
+        LitFill
+    };
     // Binds the framebuffer, clears it to black, sets the viewport, the projection (an orthographic
     // box of half-size extent around the origin, depth -extent to extent) and an identity modelview,
     // depth test on. Unlit: lighting off, white colour. LitFill: one light from above and in front
