@@ -1,6 +1,7 @@
 // Builds the display cache of a generated closed surface and draws it in fill mode, from buffer
 // objects and from client memory, beside a bare glDrawArrays of one buffer object holding the same
-// vertices. Needs an X display with OpenGL; run it on a private Xvfb with Mesa's llvmpipe:
+// vertices, each frame in the view tests' lit fill. Needs an X display with OpenGL; run it on a
+// private Xvfb with Mesa's llvmpipe:
 //
 //     scripts/with-display.sh build/bench/bench_displaycache [triangles [frames]]
 //
@@ -8,10 +9,10 @@
 
 #include "geom/core/facet.h"
 #include "geom/mesh/stlmesh.h"
+#include "glscene.h"
 #include "measure.h"
 #include "surfacegen.h"
 #include "view/glscope.h"
-#include "view/glwindow.h"
 #include "view/meshdisplaycache.h"
 #include "view/openglarray.h"
 
@@ -43,36 +44,18 @@ std::unique_ptr<geom::StlMesh> torusMesh(std::size_t triangles)
     return mesh;
 }
 
-// Fill-mode state of a frame: lit, depth-tested, the scene framed.
-void beginFrame(float radius)
-{
-    glViewport(0, 0, FrameSize, FrameSize);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(-radius, radius, -radius, radius, -radius, radius);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    glEnable(GL_COLOR_MATERIAL);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glColor4f(1.0f, 0.66f, 0.0f, 1.0f);
-}
-
 // Seconds per frame, the best of frames, each ended by glFinish.
 template <typename Draw>
-double secondsPerFrame(int frames, float radius, Draw draw)
+double secondsPerFrame(viewtest::GLScene &scene, int frames, float radius, Draw draw)
 {
     QElapsedTimer timer;
     double best = 0;
     for (int i = 0; i <= frames; ++i) {
         timer.start();
-        beginFrame(radius);
+        scene.begin(radius, viewtest::GLScene::LitFill);
         draw();
         glFinish();
+        scene.end();
         const double seconds = timer.nsecsElapsed() * 1e-9;
         // The first frame warms caches and is not counted.
         if (i == 1 || (i > 1 && seconds < best))
@@ -93,12 +76,9 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    GLWindow window(QGLFormat(), nullptr);
-    window.resize(FrameSize, FrameSize);
-    window.show();
-    app.processEvents();
-    window.makeCurrent();
-    if (!window.isValid()) {
+    // Frames are drawn into the framebuffer object of the view tests' scene, in its lit fill.
+    viewtest::GLScene scene(FrameSize);
+    if (!scene.isValid()) {
         std::fprintf(stderr, "no GL context\n");
         return 1;
     }
@@ -143,7 +123,7 @@ int main(int argc, char **argv)
         }
     }
 
-    const double cacheVbo = secondsPerFrame(frames, radius, [&] { cache.draw(); });
+    const double cacheVbo = secondsPerFrame(scene, frames, radius, [&] { cache.draw(); });
 
     // The bare road: the same vertex bytes in one buffer object, one glDrawArrays.
     QByteArray stream;
@@ -158,7 +138,7 @@ int main(int argc, char **argv)
     if (bytes <= INT_MAX && bare.create() && bare.bind()) {
         bare.allocate(vertices, int(bytes));
         bare.release();
-        bareVbo = secondsPerFrame(frames, radius, [&] {
+        bareVbo = secondsPerFrame(scene, frames, radius, [&] {
             glEnableClientState(GL_VERTEX_ARRAY);
             glEnableClientState(GL_NORMAL_ARRAY);
             bare.bind();
@@ -171,7 +151,7 @@ int main(int argc, char **argv)
         });
         bare.destroy();
     }
-    const double bareClient = secondsPerFrame(frames, radius, [&] {
+    const double bareClient = secondsPerFrame(scene, frames, radius, [&] {
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
         glVertexPointer(3, GL_FLOAT, 24, vertices);
@@ -184,7 +164,7 @@ int main(int argc, char **argv)
     stream.squeeze();
 
     cache.setCaching(false);
-    const double cacheClient = secondsPerFrame(frames, radius, [&] { cache.draw(); });
+    const double cacheClient = secondsPerFrame(scene, frames, radius, [&] { cache.draw(); });
     const QStringList errors = cache.takeGLErrors();
 
     const double chunkMiB = std::min<double>(double(bytes), geom::OpenGLArray::DefaultChunkSize) / 1048576.0;

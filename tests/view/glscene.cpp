@@ -39,7 +39,7 @@ bool GLScene::isValid() const
     return m_window && m_window->isValid() && m_fbo && m_fbo->isValid();
 }
 
-void GLScene::begin(float extent)
+void GLScene::begin(float extent, Shading shading)
 {
     m_window->makeCurrent();
     m_fbo->bind();
@@ -52,12 +52,24 @@ void GLScene::begin(float extent)
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glEnable(GL_DEPTH_TEST);
-    glDisable(GL_LIGHTING);
     glDisable(GL_CULL_FACE);
     glDisable(GL_BLEND);
     glDisable(GL_MULTISAMPLE);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glColor4f(1, 1, 1, 1);
+    if (shading == LitFill) {
+        glEnable(GL_LIGHTING);
+        glEnable(GL_LIGHT0);
+        glEnable(GL_NORMALIZE);
+        const GLfloat direction[4] = {0.3f, 0.5f, 1.0f, 0.0f};
+        glLightfv(GL_LIGHT0, GL_POSITION, direction);
+        glEnable(GL_COLOR_MATERIAL);
+        glColor4f(1.0f, 0.66f, 0.0f, 1.0f);
+    } else {
+        glDisable(GL_LIGHTING);
+        glDisable(GL_NORMALIZE);
+        glDisable(GL_COLOR_MATERIAL);
+        glColor4f(1, 1, 1, 1);
+    }
 }
 
 QImage GLScene::finish(const QString &name)
@@ -65,10 +77,15 @@ QImage GLScene::finish(const QString &name)
     QImage image(m_size, m_size, QImage::Format_RGBA8888);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, m_size, m_size, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-    m_fbo->release();
+    end();
     image = image.mirrored();
     image.save(QDir(artefactDir()).filePath(name + ".png"));
     return image;
+}
+
+void GLScene::end()
+{
+    m_fbo->release();
 }
 
 QString GLScene::artefactDir()

@@ -21,13 +21,21 @@ public:
     // The surface's context, made current.
     QGLContext *context();
     bool isValid() const;
+    enum Shading
+    {
+        Unlit,
+        LitFill
+    };
     // Binds the framebuffer, clears it to black, sets the viewport, the projection (an orthographic
     // box of half-size extent around the origin, depth -extent to extent) and an identity modelview,
-    // depth test on, lighting off, white colour.
-    void begin(float extent = 1.0f);
+    // depth test on. Unlit: lighting off, white colour. LitFill: one light from above and in front
+    // and the fill colour (1, 0.66, 0) taken as the material, normals renormalised.
+    void begin(float extent = 1.0f, Shading shading = Unlit);
     // Reads the framebuffer back with glReadPixels (top row first), releases it, and saves the image
     // as name.png in the view tests' artefact folder.
     QImage finish(const QString &name);
+    // Releases the framebuffer without reading it (for frames that are only timed).
+    void end();
     // The folder in the build tree where drawn frames are kept.
     static QString artefactDir();
 

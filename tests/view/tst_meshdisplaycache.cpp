@@ -23,25 +23,6 @@ Q_DECLARE_METATYPE(geom::IndexedFacet)
 
 namespace {
 
-// One light from above and in front, and the fill colour taken as the material: the state both
-// drawings of a cache (as a whole and through a chunked array) are made in.
-void beginLitFill()
-{
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    glEnable(GL_NORMALIZE);
-    const GLfloat direction[4] = {0.3f, 0.5f, 1.0f, 0.0f};
-    glLightfv(GL_LIGHT0, GL_POSITION, direction);
-    glEnable(GL_COLOR_MATERIAL);
-    glColor4f(1.0f, 0.66f, 0.0f, 1.0f);
-}
-
-void endLitFill()
-{
-    glDisable(GL_LIGHTING);
-    glDisable(GL_COLOR_MATERIAL);
-}
-
 // One vertex of a cache array as saved: position and normal.
 struct SavedVertex
 {
@@ -153,10 +134,8 @@ void TestMeshDisplayCache::cleanupTestCase()
 QImage TestMeshDisplayCache::drawScene(MeshDisplayCache &cache, const QList<QMatrix4x4> &matrices,
                                        float extent, const QString &name)
 {
-    m_scene->begin(extent);
-    beginLitFill();
+    m_scene->begin(extent, viewtest::GLScene::LitFill);
     cache.draw(matrices);
-    endLitFill();
     return m_scene->finish(name);
 }
 
@@ -398,13 +377,11 @@ void TestMeshDisplayCache::identicalImagesWithAndWithoutCaching()
         }
         QVERIFY(array.glEnd());
         QVERIFY(array.chunkByteSizes().size() > 10);
-        m_scene->begin(extent);
-        beginLitFill();
+        m_scene->begin(extent, viewtest::GLScene::LitFill);
         QGL::glMultMatrix(model);
         array.enableClientStates();
         array.glDrawArrays(GL_TRIANGLES, 0, array.count());
         array.disableClientStates();
-        endLitFill();
         QCOMPARE(m_scene->finish("cache-" + tag + "-chunked"), off);
     }
 }
