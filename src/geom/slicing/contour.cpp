@@ -340,15 +340,18 @@ std::set<Vector2f> Contour::allPoints() const
     return all;
 }
 
-int Contour::compare(const Contour &a, const Contour &b)
+int comparePointSets(const std::set<Vector2f> &x, const std::set<Vector2f> &y)
 {
-    const std::set<Vector2f> x = a.allPoints();
-    const std::set<Vector2f> y = b.allPoints();
     if (x.size() != y.size())
         return x.size() < y.size() ? -1 : 1;
     std::vector<Vector2f> difference;
     std::set_symmetric_difference(x.begin(), x.end(), y.begin(), y.end(), std::back_inserter(difference));
     return int(difference.size());
+}
+
+int Contour::compare(const Contour &a, const Contour &b)
+{
+    return comparePointSets(a.allPoints(), b.allPoints());
 }
 
 QList<Contour *> Contour::flatten()

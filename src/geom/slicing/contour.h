@@ -186,6 +186,10 @@ private:
     mutable bool m_pointSetBuilt = false;
 };
 
+// -1 or +1 when x holds fewer or more points than y, else the size of their symmetric difference
+// (0: the same points). What Contour::compare and Slice::compare answer for their point sets.
+int comparePointSets(const std::set<Vector2f> &x, const std::set<Vector2f> &y);
+
 // The deepest nesting a contour read from a stream may have; deeper records are corrupt data.
 constexpr int MaxContourDepth = 1000;
 

@@ -355,13 +355,7 @@ std::set<Vector2f> Slice::allPoints() const
 
 int Slice::compare(const Slice &a, const Slice &b)
 {
-    const std::set<Vector2f> x = a.allPoints();
-    const std::set<Vector2f> y = b.allPoints();
-    if (x.size() != y.size())
-        return x.size() < y.size() ? -1 : 1;
-    std::vector<Vector2f> difference;
-    std::set_symmetric_difference(x.begin(), x.end(), y.begin(), y.end(), std::back_inserter(difference));
-    return int(difference.size());
+    return comparePointSets(a.allPoints(), b.allPoints());
 }
 
 QList<Contour *> Slice::allContours()
