@@ -154,16 +154,11 @@ void MainWindow::sliceReady(int id, int total)
 
 QString MainWindow::writeSlcFile(const QString &fileName, const QList<geom::Slice> &slices, bool metric)
 {
-    // The rename that completes the write would replace a read-only file against its owner's
-    // will; the mode bits are judged, since an administrator may write anything.
-    const QFileInfo existing(fileName);
-    if (existing.exists() &&
-        !(existing.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)))
-        return tr("The file is read-only.");
     StagedOutput staged(fileName);
     QFile file;
-    if (!staged.open(file))
-        return staged.errorString();
+    const QString notOpened = openStaged(staged, file);
+    if (!notOpened.isEmpty())
+        return notOpened;
     // note: a mirroring model matrix needs no reversal here: the transformed copy was re-wound,
     // so its outer contours already run counter-clockwise.
     bool complete = false;

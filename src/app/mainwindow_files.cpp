@@ -284,6 +284,15 @@ Loaded loadPly(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     return loaded;
 }
 
+// True when closing the file raised no error of its own.
+bool closedCleanly(QFileDevice &file, const QString &errorBeforeClose)
+{
+    file.close();
+    return file.error() == QFileDevice::NoError && file.errorString() == errorBeforeClose;
+}
+
+} // namespace
+
 // Opens file on a temporary name beside the target. A target marked read-only is refused: the
 // rename that completes a save would otherwise replace it against its owner's will (and for an
 // administrator the mode bits are the only sign). Returns the reason on failure.
@@ -301,15 +310,6 @@ QString openStaged(StagedOutput &staged, QFile &file)
         return staged.errorString();
     return QString();
 }
-
-// True when closing the file raised no error of its own.
-bool closedCleanly(QFileDevice &file, const QString &errorBeforeClose)
-{
-    file.close();
-    return file.error() == QFileDevice::NoError && file.errorString() == errorBeforeClose;
-}
-
-} // namespace
 
 void MainWindow::openFile(const QString &fileName)
 {
