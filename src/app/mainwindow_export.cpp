@@ -29,6 +29,8 @@ namespace {
 constexpr double slicerTolerance = 0.001;
 // Beyond 2^32 layers the estimate no longer fits its counter.
 constexpr float maximumLayers = 4294967296.0f;
+// The least milliseconds between two changes of the progress dialog.
+constexpr qint64 progressInterval = 40;
 
 // The number of layers the slicer will cut, for the progress range: the height over the
 // thickness, plus the layers the grid of multiples of the thickness needs to reach the top.
@@ -143,12 +145,21 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
 void MainWindow::sliceReady(int id, int total)
 {
     QProgressDialog *progress = d->progressDialog;
+    // note: a new label text or bar position repaints the dialog, which on a large model costs
+    // about as much as slicing the layer; a few dozen changes a second are all the eye follows.
+    // The first and the last layer always show, and events are processed after every layer, so
+    // that Cancel gets through at once.
+    if (id > 1 && id < total && d->sliceProgressAge.isValid() && d->sliceProgressAge.elapsed() < progressInterval) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    d->sliceProgressAge.start();
     progress->setLabelText(tr("Exporting slice %1 of %2 to %3...")
                                .arg(id)
                                .arg(total)
                                .arg(progress->property("fileName").toString()));
     progress->setRange(0, total);
-    // A window-modal progress dialog processes events here, which is how Cancel gets through.
+    // A window-modal progress dialog processes events here.
     progress->setValue(id);
 }
 

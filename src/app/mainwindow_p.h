@@ -5,6 +5,7 @@
 #include "view/meshdisplaycache.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMatrix4x4>
 #include <QString>
 #include <QVector>
@@ -48,6 +49,8 @@ struct MainWindowPrivate
     PreferencesDialog *preferencesDialog = nullptr;
     QProgressBar *progressBar = nullptr;
     QProgressDialog *progressDialog = nullptr;
+    // Since the slice export's progress dialog last changed.
+    QElapsedTimer sliceProgressAge;
     QtStringPropertyManager *propertyManager = nullptr;
     // The information rows: per axis X, Y, Z the axis row and its Delta, Min and Max rows.
     std::array<QtProperty *, 3> axisProperties{};
