@@ -14,6 +14,7 @@
 #include "app/application.h"
 #include "app/exportslicesdialog.h"
 #include "app/mainwindow.h"
+#include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"
 
@@ -38,12 +39,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 QByteArray contents(const QString &path)
 {
@@ -180,8 +175,8 @@ int main(int argc, char **argv)
         library.push_back(libraryTime);
         windowed.push_back(windowTime);
     }
-    const double libraryTime = median(library);
-    const double windowTime = median(windowed);
+    const double libraryTime = bench::median(library);
+    const double windowTime = bench::median(windowed);
     std::printf("facets            %zu\n", facets);
     std::printf("library slicing   %.3f s\n", libraryTime);
     std::printf("window export     %.3f s\n", windowTime);

@@ -10,6 +10,7 @@
 
 #include "app/application.h"
 #include "app/mainwindow.h"
+#include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"
 
@@ -25,16 +26,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -102,8 +93,8 @@ int main(int argc, char **argv)
         library.push_back(read);
         windowed.push_back(opened);
     }
-    const double libraryTime = median(library);
-    const double windowTime = median(windowed);
+    const double libraryTime = bench::median(library);
+    const double windowTime = bench::median(windowed);
     std::printf("facets            %zu\n", facets);
     std::printf("library read      %.3f s\n", libraryTime);
     std::printf("window open       %.3f s\n", windowTime);

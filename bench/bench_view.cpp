@@ -23,6 +23,7 @@
 // would swap fewer pixels. Run it alone (flock /tmp/quarn-bench.lock) and note the machine's load,
 // which the program prints.
 
+#include "measure.h"
 #include "view/glwidget.h"
 
 #include <QApplication>
@@ -501,13 +502,6 @@ void waitExposed(QWidget &widget)
     QApplication::processEvents();
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 long minorPageFaults()
 {
     rusage usage;
@@ -547,13 +541,13 @@ std::vector<Timing> timeAlternating(int runs, int frames, const std::vector<std:
             }
         }
         for (size_t road = 0; road < n; ++road)
-            runMedians[road].push_back(median(times[road]));
+            runMedians[road].push_back(bench::median(times[road]));
     }
     std::vector<Timing> timings;
     for (size_t road = 0; road < n; ++road) {
         const std::vector<double> &v = runMedians[road];
-        timings.push_back(Timing{median(v), *std::min_element(v.begin(), v.end()),
-                                 *std::max_element(v.begin(), v.end()), median(faults[road])});
+        timings.push_back(Timing{bench::median(v), *std::min_element(v.begin(), v.end()),
+                                 *std::max_element(v.begin(), v.end()), bench::median(faults[road])});
     }
     return timings;
 }
