@@ -5,6 +5,7 @@
 #include "app/mainwindow_p.h"
 #include "batch/failuretext.h"
 #include "batch/stagedoutput.h"
+#include "geom/core/workerthreads.h"
 #include "geom/formats/plystream.h"
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
@@ -18,11 +19,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QFutureWatcher>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMimeData>
@@ -30,9 +29,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QTimer>
 #include <QUndoStack>
-#include <QtConcurrent>
 
 #include <cerrno>
 #include <functional>
@@ -136,31 +133,22 @@ private:
     std::unique_ptr<BusyAppFilter> m_filter;
 };
 
-// Waits for the task while the GUI thread serves its events, and sets the progress bar from
-// progress() (0 to progressMaximum) every interval. The loop sleeps between events. A task
-// that throws gives `failed`.
+// Runs the task on a thread of its own while the GUI thread serves its events and sets the
+// progress bar from progress() (0 to progressMaximum) every interval; when the system refuses the
+// thread, the task runs here. A task that throws gives `failed`.
 template <typename T>
-T waitFor(const QFuture<T> &future, QProgressBar *progressBar, const std::function<double()> &progress,
-          T failed)
+T runServingEvents(const std::function<T()> &task, QProgressBar *progressBar,
+                   const std::function<double()> &progress, T failed)
 {
-    QEventLoop loop;
-    QFutureWatcher<T> watcher;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    QTimer timer;
-    timer.setInterval(progressIntervalMs);
-    QObject::connect(&timer, &QTimer::timeout,
-                     [&] { progressBar->setValue(int(qBound(0.0, progress(), double(progressMaximum)))); });
-    watcher.setFuture(future);
-    timer.start();
-    // One run of the loop: a program that quits meanwhile ends it early, and result() then
-    // waits for the task without serving events.
-    if (!future.isFinished())
-        loop.exec();
+    T result = failed;
     try {
-        return future.result();
+        geom::runServingEvents(
+            [&result, &task] { result = task(); }, progressIntervalMs,
+            [&] { progressBar->setValue(int(qBound(0.0, progress(), double(progressMaximum)))); });
     } catch (...) {
         return failed;
     }
+    return result;
 }
 
 // What a load gives: the mesh, or a reason; the text it carries; facets it had to leave out.
@@ -187,7 +175,7 @@ Loaded loadQrn(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     auto mesh = std::make_unique<geom::StlMesh>();
     statusBar->showMessage(trMain("Decompressing from Quarn file..."));
     geom::StlMesh *target = mesh.get();
-    const QFuture<geom::QrnReader::Status> future = QtConcurrent::run([&reader, target] {
+    const std::function<geom::QrnReader::Status()> task = [&reader, target] {
         try {
             return reader.read(target);
         } catch (const std::bad_alloc &) {
@@ -195,11 +183,12 @@ Loaded loadQrn(const QString &fileName, qint64 fileSize, QProgressBar *progressB
         } catch (const std::exception &) {
             return geom::QrnReader::NotReadable;
         }
-    });
+    };
     // The compressed position, since the uncompressed size is not known before the end.
     const double size = double(qMax<qint64>(fileSize, 1));
     const auto progress = [&file, size] { return double(file.compressedPos()) / size * progressMaximum; };
-    const geom::QrnReader::Status status = waitFor(future, progressBar, progress, geom::QrnReader::NotReadable);
+    const geom::QrnReader::Status status =
+        runServingEvents(task, progressBar, progress, geom::QrnReader::NotReadable);
     if (status != geom::QrnReader::Done) {
         loaded.failure = trMain(readFailureText(status).toUtf8().constData());
         return loaded;
@@ -217,7 +206,7 @@ Loaded loadStl(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     geom::StlReader reader(&file);
     statusBar->showMessage(trMain("Loading from Stereolithography file..."));
     bool outOfMemory = false;
-    const QFuture<geom::StlMesh *> future = QtConcurrent::run([&reader, &outOfMemory]() -> geom::StlMesh * {
+    const std::function<geom::StlMesh *()> task = [&reader, &outOfMemory]() -> geom::StlMesh * {
         try {
             return reader.read();
         } catch (const std::bad_alloc &) {
@@ -226,9 +215,9 @@ Loaded loadStl(const QString &fileName, qint64 fileSize, QProgressBar *progressB
         } catch (const std::exception &) {
             return nullptr;
         }
-    });
+    };
     loaded.mesh.reset(
-        waitFor<geom::StlMesh *>(future, progressBar, positionProgress(file, fileSize), nullptr));
+        runServingEvents<geom::StlMesh *>(task, progressBar, positionProgress(file, fileSize), nullptr));
     if (!loaded.mesh) {
         const geom::StlReader::Statuses status =
             outOfMemory ? geom::StlReader::Statuses(geom::StlReader::OutOfMemory) : reader.status();
@@ -262,7 +251,7 @@ Loaded loadPly(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     auto mesh = std::make_unique<geom::StlMesh>();
     geom::StlMesh *target = mesh.get();
     // Null: the mesh was read.
-    const QFuture<QString> future = QtConcurrent::run([&stream, target, incorrectFormat] {
+    const std::function<QString()> task = [&stream, target, incorrectFormat] {
         try {
             return stream.loadMesh(target) ? QString() : incorrectFormat;
         } catch (const std::bad_alloc &) {
@@ -270,8 +259,8 @@ Loaded loadPly(const QString &fileName, qint64 fileSize, QProgressBar *progressB
         } catch (const std::exception &e) {
             return QString::fromLocal8Bit(e.what());
         }
-    });
-    loaded.failure = waitFor(future, progressBar, positionProgress(file, fileSize), incorrectFormat);
+    };
+    loaded.failure = runServingEvents(task, progressBar, positionProgress(file, fileSize), incorrectFormat);
     if (!loaded.failure.isNull())
         return loaded;
     loaded.mesh = std::move(mesh);
@@ -528,15 +517,15 @@ QString MainWindow::writeQrnFile(const QString &fileName)
         writer.setComment(d->headerBytes);
         writer.setTransform(d->modelMatrix);
         const geom::StlMesh *mesh = d->mesh;
-        const QFuture<geom::QrnWriter::Status> future = QtConcurrent::run([&writer, mesh] {
+        const std::function<geom::QrnWriter::Status()> task = [&writer, mesh] {
             try {
                 return writer.write(mesh);
             } catch (const std::exception &) {
                 return geom::QrnWriter::Failed;
             }
-        });
-        status = waitFor(
-            future, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); },
+        };
+        status = runServingEvents(
+            task, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); },
             geom::QrnWriter::Failed);
     }
     if (status != geom::QrnWriter::Done)
@@ -563,15 +552,15 @@ QString MainWindow::writeStlFile(const QString &fileName)
         writer.setHeader(d->headerBytes);
         writer.setTransform(d->modelMatrix);
         geom::StlMesh *mesh = d->mesh;
-        const QFuture<int> future = QtConcurrent::run([&writer, mesh] {
+        const std::function<int()> task = [&writer, mesh] {
             try {
                 return writer.write(mesh);
             } catch (const std::exception &) {
                 return -1;
             }
-        });
-        const int written = waitFor(
-            future, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); }, -1);
+        };
+        const int written = runServingEvents(
+            task, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); }, -1);
         // finish() writes the count and closes the device; a failed write leaves that to the
         // writer's destructor and the temporary file is dropped.
         complete = written == mesh->indices().size() && writer.finish();
@@ -605,7 +594,7 @@ QString MainWindow::writePlyFile(const QString &fileName, int format)
         const geom::StlMesh *mesh = d->mesh;
         const QMatrix4x4 matrix = d->modelMatrix;
         // The transformed copy is built in the task too: it is a pass over the whole mesh.
-        const QFuture<QString> future = QtConcurrent::run([&stream, mesh, matrix] {
+        const std::function<QString()> task = [&stream, mesh, matrix] {
             try {
                 const std::unique_ptr<geom::StlMesh> copy(mesh->transformed(matrix, false));
                 return stream.saveMesh(copy.get()) ? QString() : trMain("Write failed");
@@ -614,9 +603,9 @@ QString MainWindow::writePlyFile(const QString &fileName, int format)
             } catch (const std::exception &e) {
                 return QString::fromLocal8Bit(e.what());
             }
-        });
-        failure = waitFor(
-            future, d->progressBar, [&stream] { return double(progressMaximum) * stream.progress(); },
+        };
+        failure = runServingEvents(
+            task, d->progressBar, [&stream] { return double(progressMaximum) * stream.progress(); },
             tr("Write failed"));
     }
     if (!failure.isNull())

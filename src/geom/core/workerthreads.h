@@ -30,6 +30,8 @@ public:
     // Returns once the work is done, doing it here when it has no thread; rethrows what the work
     // threw (once). Call from the thread that made the object.
     void wait();
+    // True when the work runs on a thread of its own.
+    bool threaded() const { return m_threaded; }
 
 private:
     void runCaught();
@@ -76,5 +78,11 @@ private:
     std::exception_ptr m_error;
     bool m_stopping = false;
 };
+
+// Runs work on a thread of its own while the calling thread serves its Qt events, sleeping between
+// them, and calls tick() every intervalMs; returns once the work is done and rethrows what it
+// threw. When no thread can be started, the work runs here without serving events. A
+// QCoreApplication::exit() meanwhile ends the serving, not the wait for the work.
+void runServingEvents(const std::function<void()> &work, int intervalMs, const std::function<void()> &tick);
 
 } // namespace geom
