@@ -19,6 +19,7 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
+#include "pageserver.h"
 #include "slcreader.h"
 #include "stltestdata.h"
 #include "view/glwidget.h"
@@ -45,8 +46,6 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -58,6 +57,7 @@
 using widgettest::chooseFile;
 using widgettest::chooseItem;
 using widgettest::ModalDialogAnswerer;
+using widgettest::PageServer;
 using widgettest::panelTexts;
 
 namespace {
@@ -80,34 +80,6 @@ QVector<geom::Facet> modelFacets()
 
 // How long a subprocess or a window of one may take, in milliseconds.
 constexpr int processTimeoutMs = 60000;
-
-// A web server on 127.0.0.1 that answers every request with one page.
-class PageServer : public QTcpServer
-{
-public:
-    PageServer()
-    {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    m_requests[socket] += socket->readAll();
-                    if (!m_requests[socket].contains("\r\n\r\n"))
-                        return;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                                  "Connection: close\r\nContent-Length: " +
-                                  QByteArray::number(page.size()) + "\r\n\r\n" + page);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-
-    QByteArray page;
-
-private:
-    QHash<QTcpSocket *, QByteArray> m_requests;
-};
 
 // The mesh of a file in any of the program's formats, read with the libraries, or null.
 std::unique_ptr<geom::StlMesh> readModel(const QString &path)
