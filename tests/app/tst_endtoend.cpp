@@ -153,19 +153,6 @@ double differingPercent(const QImage &a, const QImage &b)
     return 100.0 * differing / (qint64(a.width()) * a.height());
 }
 
-// The labels of the frame that show a number: the ruler's.
-QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
-{
-    QList<const GLWidget::TextLabel *> labels;
-    for (const GLWidget::TextLabel *label : view->textLabels()) {
-        bool ok = false;
-        label->text.toDouble(&ok);
-        if (ok)
-            labels.append(label);
-    }
-    return labels;
-}
-
 // Replaces the text of a field by typing, as a user does.
 void type(QLineEdit *edit, const QString &text)
 {
@@ -531,29 +518,20 @@ void TestEndToEnd::viewModesCameraClipRulerAndHover()
     QVERIFY(m_window->hasCurrentFile());
     auto *options = child<QMenu>("menu_Options");
     const QImage plain = frame();
-    const struct
-    {
-        const char *shot;
-        QVector<const char *> actions;
-    } modes[] = {
-        {"03-mode-lines", {"action_Line_Rendering"}},
-        {"03-mode-hidden-lines", {"action_Line_Rendering", "action_Hidden_Line_Rendering"}},
-        {"03-mode-wireframe", {"action_Wireframe_Rendering"}},
-        {"03-mode-x-ray", {"action_X_Ray_Shading"}},
-    };
     QList<QImage> seen{plain};
-    for (const auto &mode : modes) {
-        if (QLatin1String(mode.shot).endsWith(QLatin1String("x-ray")) && !GLWidget::hasOpenGL20())
+    for (const widgettest::RenderingMode &mode : widgettest::renderingModes()) {
+        if (qstrcmp(mode.name, "x-ray") == 0 && !GLWidget::hasOpenGL20())
             continue;
+        const QString shot = QStringLiteral("03-mode-") + QLatin1String(mode.name);
         for (const char *name : mode.actions) {
             QVERIFY2(options->actions().contains(action(name)), name);
             action(name)->trigger();
             QVERIFY2(action(name)->isChecked(), name);
         }
         const QImage image = frame();
-        saveShot(windowShot(), QLatin1String(mode.shot));
+        saveShot(windowShot(), shot);
         for (const QImage &earlier : seen)
-            QVERIFY2(differingPercent(image, earlier) > 0.2, mode.shot);
+            QVERIFY2(differingPercent(image, earlier) > 0.2, qPrintable(shot));
         seen << image;
         for (auto it = mode.actions.rbegin(); it != mode.actions.rend(); ++it)
             action(*it)->trigger();

@@ -1,8 +1,8 @@
 #pragma once
 
 // The main window of the widget tests: built as the program builds it, shown, with a model
-// opened; the answers to its file dialogs and the texts of its information panel. Header only:
-// the including test links quarn_app and quarn_testwidgets.
+// opened; its rendering modes, the answers to its file dialogs and the texts of its information
+// panel. Header only: the including test links quarn_app and quarn_testwidgets.
 
 #include "app/mainwindow.h"
 #include "modaldialoganswerer.h"
@@ -16,11 +16,31 @@
 #include <QSize>
 #include <QString>
 #include <QTreeWidget>
+#include <QVector>
 #include <QtTest>
 
 #include <memory>
 
 namespace widgettest {
+
+// A rendering mode of the Options menu other than plain shading: its name and the actions that
+// select it, in the order a user checks them.
+struct RenderingMode
+{
+    const char *name;
+    QVector<const char *> actions;
+};
+
+inline const QVector<RenderingMode> &renderingModes()
+{
+    static const QVector<RenderingMode> modes = {
+        {"lines", {"action_Line_Rendering"}},
+        {"hidden-lines", {"action_Line_Rendering", "action_Hidden_Line_Rendering"}},
+        {"wireframe", {"action_Wireframe_Rendering"}},
+        {"x-ray", {"action_X_Ray_Shading"}},
+    };
+    return modes;
+}
 
 // A new main window in the C locale (the panel's figures read "1.500"), resized to size when it
 // is valid, shown and exposed.
