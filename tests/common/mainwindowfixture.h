@@ -7,14 +7,17 @@
 #include "app/mainwindow.h"
 #include "modaldialoganswerer.h"
 
+#include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMap>
+#include <QMenu>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
 #include <QVector>
 #include <QtTest>
@@ -103,6 +106,27 @@ inline ModalDialogAnswerer::Answer chooseItem(const QString &item)
         input->setTextValue(item);
         static_cast<QDialog *>(input)->accept();
     };
+}
+
+// The visible entry of the menu whose text is text, or null.
+inline QAction *visibleEntry(const QMenu *menu, const QString &text)
+{
+    for (QAction *entry : menu->actions()) {
+        if (entry->isVisible() && entry->text() == text)
+            return entry;
+    }
+    return nullptr;
+}
+
+// Triggers the action while an answerer closes the dialogs it opens; the titles of those dialogs.
+inline QStringList dialogTitlesOnTrigger(QAction *action)
+{
+    ModalDialogAnswerer answerer;
+    action->trigger();
+    QStringList titles;
+    for (const ModalDialogAnswerer::Seen &dialog : answerer.seen())
+        titles << dialog.title;
+    return titles;
 }
 
 // The tree of the window's information panel.
