@@ -59,6 +59,7 @@ using widgettest::chooseItem;
 using widgettest::ModalDialogAnswerer;
 using widgettest::PageServer;
 using widgettest::panelTexts;
+using widgettest::retype;
 
 namespace {
 
@@ -151,15 +152,6 @@ double differingPercent(const QImage &a, const QImage &b)
         }
     }
     return 100.0 * differing / (qint64(a.width()) * a.height());
-}
-
-// Replaces the text of a field by typing, as a user does.
-void type(QLineEdit *edit, const QString &text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
 }
 
 // A run of the built program; the environment keeps it off the test's settings and news server.
@@ -650,16 +642,16 @@ void TestEndToEnd::transformsThroughThePanelWithUndo()
     QList<QMap<QString, QString>> steps{start};
 
     // Translate by (5, 0, 0).
-    type(field("translateXLineEdit"), QStringLiteral("5"));
-    type(field("translateYLineEdit"), QStringLiteral("0"));
-    type(field("translateZLineEdit"), QStringLiteral("0"));
+    retype(field("translateXLineEdit"), QStringLiteral("5"));
+    retype(field("translateYLineEdit"), QStringLiteral("0"));
+    retype(field("translateZLineEdit"), QStringLiteral("0"));
     QTest::mouseClick(button("translateUpToolButton"), Qt::LeftButton);
     steps << panelTexts(m_window.get());
     QCOMPARE(numbersOf(steps.last().value("X.Min")).value(0), numbersOf(start.value("X.Min")).value(0) + 5);
 
     // Turn 90 degrees about Z: X and Y trade their extents.
     QVERIFY(button("rotateZToolButton")->isChecked());
-    type(field("rotateLineEdit"), QStringLiteral("90"));
+    retype(field("rotateLineEdit"), QStringLiteral("90"));
     QTest::mouseClick(button("rotateUpToolButton"), Qt::LeftButton);
     steps << panelTexts(m_window.get());
     QVERIFY(std::fabs(extentOf(steps.last(), "X") - extentOf(start, "Y")) < 0.002);
@@ -667,7 +659,7 @@ void TestEndToEnd::transformsThroughThePanelWithUndo()
 
     // Uniform scale by 2: every extent doubles, the volume grows eightfold.
     QVERIFY(panel->findChild<QCheckBox *>(QStringLiteral("uniformScaleCheckBox"))->isChecked());
-    type(field("scaleXLineEdit"), QStringLiteral("2"));
+    retype(field("scaleXLineEdit"), QStringLiteral("2"));
     QTest::mouseClick(button("applyScaleToolButton"), Qt::LeftButton);
     steps << panelTexts(m_window.get());
     QVERIFY(std::fabs(extentOf(steps.last(), "Z") - 32) < 0.002);

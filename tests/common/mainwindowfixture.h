@@ -1,8 +1,9 @@
 #pragma once
 
 // The main window of the widget tests: built as the program builds it, shown, with a model
-// opened; its rendering modes, the answers to its file dialogs and the texts of its information
-// panel. Header only: the including test links quarn_app and quarn_testwidgets.
+// opened; its rendering modes, the answers to its file dialogs, typing into its fields, its menu
+// entries and the texts of its information panel. Header only: the including test links quarn_app
+// and quarn_testwidgets.
 
 #include "app/mainwindow.h"
 #include "modaldialoganswerer.h"
@@ -106,6 +107,15 @@ inline ModalDialogAnswerer::Answer chooseItem(const QString &item)
         input->setTextValue(item);
         static_cast<QDialog *>(input)->accept();
     };
+}
+
+// Replaces the text of the field by typing, as a user does.
+inline void retype(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
 }
 
 // The visible entry of the menu whose text is text, or null.
