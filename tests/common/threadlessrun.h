@@ -64,7 +64,8 @@ inline ChildRun runWithoutThreads(const char *variable, const QString &value)
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"), QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
+                {QStringLiteral("-c"),
+                 QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
                  QCoreApplication::applicationFilePath()});
     ChildRun run;
     run.finished = child.waitForFinished(60000);
