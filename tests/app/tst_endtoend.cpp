@@ -19,6 +19,7 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
+#include "pageserver.h"
 #include "slcreader.h"
 #include "stltestdata.h"
 #include "view/glwidget.h"
@@ -45,8 +46,6 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -58,7 +57,9 @@
 using widgettest::chooseFile;
 using widgettest::chooseItem;
 using widgettest::ModalDialogAnswerer;
+using widgettest::PageServer;
 using widgettest::panelTexts;
+using widgettest::retype;
 
 namespace {
 
@@ -80,34 +81,6 @@ QVector<geom::Facet> modelFacets()
 
 // How long a subprocess or a window of one may take, in milliseconds.
 constexpr int processTimeoutMs = 60000;
-
-// A web server on 127.0.0.1 that answers every request with one page.
-class PageServer : public QTcpServer
-{
-public:
-    PageServer()
-    {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    m_requests[socket] += socket->readAll();
-                    if (!m_requests[socket].contains("\r\n\r\n"))
-                        return;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                                  "Connection: close\r\nContent-Length: " +
-                                  QByteArray::number(page.size()) + "\r\n\r\n" + page);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-
-    QByteArray page;
-
-private:
-    QHash<QTcpSocket *, QByteArray> m_requests;
-};
 
 // The mesh of a file in any of the program's formats, read with the libraries, or null.
 std::unique_ptr<geom::StlMesh> readModel(const QString &path)
@@ -179,28 +152,6 @@ double differingPercent(const QImage &a, const QImage &b)
         }
     }
     return 100.0 * differing / (qint64(a.width()) * a.height());
-}
-
-// The labels of the frame that show a number: the ruler's.
-QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
-{
-    QList<const GLWidget::TextLabel *> labels;
-    for (const GLWidget::TextLabel *label : view->textLabels()) {
-        bool ok = false;
-        label->text.toDouble(&ok);
-        if (ok)
-            labels.append(label);
-    }
-    return labels;
-}
-
-// Replaces the text of a field by typing, as a user does.
-void type(QLineEdit *edit, const QString &text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
 }
 
 // A run of the built program; the environment keeps it off the test's settings and news server.
@@ -559,29 +510,20 @@ void TestEndToEnd::viewModesCameraClipRulerAndHover()
     QVERIFY(m_window->hasCurrentFile());
     auto *options = child<QMenu>("menu_Options");
     const QImage plain = frame();
-    const struct
-    {
-        const char *shot;
-        QVector<const char *> actions;
-    } modes[] = {
-        {"03-mode-lines", {"action_Line_Rendering"}},
-        {"03-mode-hidden-lines", {"action_Line_Rendering", "action_Hidden_Line_Rendering"}},
-        {"03-mode-wireframe", {"action_Wireframe_Rendering"}},
-        {"03-mode-x-ray", {"action_X_Ray_Shading"}},
-    };
     QList<QImage> seen{plain};
-    for (const auto &mode : modes) {
-        if (QLatin1String(mode.shot).endsWith(QLatin1String("x-ray")) && !GLWidget::hasOpenGL20())
+    for (const widgettest::RenderingMode &mode : widgettest::renderingModes()) {
+        if (qstrcmp(mode.name, "x-ray") == 0 && !GLWidget::hasOpenGL20())
             continue;
+        const QString shot = QStringLiteral("03-mode-") + QLatin1String(mode.name);
         for (const char *name : mode.actions) {
             QVERIFY2(options->actions().contains(action(name)), name);
             action(name)->trigger();
             QVERIFY2(action(name)->isChecked(), name);
         }
         const QImage image = frame();
-        saveShot(windowShot(), QLatin1String(mode.shot));
+        saveShot(windowShot(), shot);
         for (const QImage &earlier : seen)
-            QVERIFY2(differingPercent(image, earlier) > 0.2, mode.shot);
+            QVERIFY2(differingPercent(image, earlier) > 0.2, qPrintable(shot));
         seen << image;
         for (auto it = mode.actions.rbegin(); it != mode.actions.rend(); ++it)
             action(*it)->trigger();
@@ -700,16 +642,16 @@ void TestEndToEnd::transformsThroughThePanelWithUndo()
     QList<QMap<QString, QString>> steps{start};
 
     // Translate by (5, 0, 0).
-    type(field("translateXLineEdit"), QStringLiteral("5"));
-    type(field("translateYLineEdit"), QStringLiteral("0"));
-    type(field("translateZLineEdit"), QStringLiteral("0"));
+    retype(field("translateXLineEdit"), QStringLiteral("5"));
+    retype(field("translateYLineEdit"), QStringLiteral("0"));
+    retype(field("translateZLineEdit"), QStringLiteral("0"));
     QTest::mouseClick(button("translateUpToolButton"), Qt::LeftButton);
     steps << panelTexts(m_window.get());
     QCOMPARE(numbersOf(steps.last().value("X.Min")).value(0), numbersOf(start.value("X.Min")).value(0) + 5);
 
     // Turn 90 degrees about Z: X and Y trade their extents.
     QVERIFY(button("rotateZToolButton")->isChecked());
-    type(field("rotateLineEdit"), QStringLiteral("90"));
+    retype(field("rotateLineEdit"), QStringLiteral("90"));
     QTest::mouseClick(button("rotateUpToolButton"), Qt::LeftButton);
     steps << panelTexts(m_window.get());
     QVERIFY(std::fabs(extentOf(steps.last(), "X") - extentOf(start, "Y")) < 0.002);
@@ -717,7 +659,7 @@ void TestEndToEnd::transformsThroughThePanelWithUndo()
 
     // Uniform scale by 2: every extent doubles, the volume grows eightfold.
     QVERIFY(panel->findChild<QCheckBox *>(QStringLiteral("uniformScaleCheckBox"))->isChecked());
-    type(field("scaleXLineEdit"), QStringLiteral("2"));
+    retype(field("scaleXLineEdit"), QStringLiteral("2"));
     QTest::mouseClick(button("applyScaleToolButton"), Qt::LeftButton);
     steps << panelTexts(m_window.get());
     QVERIFY(std::fabs(extentOf(steps.last(), "Z") - 32) < 0.002);
@@ -1168,18 +1110,9 @@ void TestEndToEnd::closeAndStartAgain()
     // A recent file that went away is reported, the open model stays, and the entry leaves.
     QVERIFY(QFile::remove(recent.at(1)));
     QMetaObject::invokeMethod(menu, "aboutToShow");
-    QAction *gone = nullptr;
-    for (QAction *entry : menu->actions()) {
-        if (entry->isVisible() && entry->text() == expected.at(1))
-            gone = entry;
-    }
+    QAction *gone = widgettest::visibleEntry(menu, expected.at(1));
     QVERIFY(gone);
-    {
-        ModalDialogAnswerer answerer;
-        gone->trigger();
-        QCOMPARE(answerer.seen().size(), 1);
-        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open"));
-    }
+    QCOMPARE(widgettest::dialogTitlesOnTrigger(gone), QStringList{QStringLiteral("Open")});
     QCOMPARE(m_window->windowTitle(), QStringLiteral("unquarned.stl - ") + m_baseTitle);
     QStringList left = recent;
     left.removeAt(1);

@@ -96,19 +96,6 @@ QVector<double> coordinatesOf(const QString &message)
     return {match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toDouble()};
 }
 
-// The labels of the frame that show a number: the ruler's (the view adds its own axis letters).
-QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
-{
-    QList<const GLWidget::TextLabel *> labels;
-    for (const GLWidget::TextLabel *label : view->textLabels()) {
-        bool ok = false;
-        label->text.toDouble(&ok);
-        if (ok)
-            labels.append(label);
-    }
-    return labels;
-}
-
 // The outward unit normal of every facet in world space, whatever the matrix's handedness.
 QVector<QVector3D> worldNormals(const geom::StlMesh *mesh, const QMatrix4x4 &model)
 {
@@ -205,24 +192,14 @@ void TestMainWindowScene::modelIsDrawnInEveryMode()
     QVERIFY(saveArtefact(filled, QStringLiteral("scene-fill")));
     QVERIFY(colourDistance(centrePixel(filled), centrePixel(empty)) > 30);
 
-    const struct
-    {
-        const char *name;
-        QVector<const char *> checked;
-    } modes[] = {
-        {"lines", {"action_Line_Rendering"}},
-        {"hidden-lines", {"action_Line_Rendering", "action_Hidden_Line_Rendering"}},
-        {"wireframe", {"action_Wireframe_Rendering"}},
-        {"x-ray", {"action_X_Ray_Shading"}},
-    };
     QVector<QImage> images;
     const QStringList all = {
         QStringLiteral("action_Hidden_Line_Rendering"), QStringLiteral("action_Line_Rendering"),
         QStringLiteral("action_Wireframe_Rendering"), QStringLiteral("action_X_Ray_Shading")};
-    for (const auto &mode : modes) {
+    for (const widgettest::RenderingMode &mode : widgettest::renderingModes()) {
         for (const QString &name : all)
             action(qPrintable(name))->setChecked(false);
-        for (const char *name : mode.checked)
+        for (const char *name : mode.actions)
             action(name)->setChecked(true);
         const QImage image = grabView();
         QVERIFY(saveArtefact(image, QStringLiteral("scene-") + QLatin1String(mode.name)));

@@ -34,6 +34,7 @@
 using widgettest::chooseFile;
 using widgettest::chooseItem;
 using widgettest::ModalDialogAnswerer;
+using widgettest::retype;
 
 using Offsets = QList<qreal>;
 Q_DECLARE_METATYPE(Offsets)
@@ -96,15 +97,6 @@ std::unique_ptr<TransformPanel> shownPanel()
     if (!QTest::qWaitForWindowActive(panel.get()))
         qWarning("panel not active");
     return panel;
-}
-
-// Replaces the text of a field by typing, as a user does.
-void type(QLineEdit *edit, const QString &text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
 }
 
 Offsets argumentsOf(const QList<QVariant> &signal)
@@ -178,7 +170,7 @@ void TestMainWindowTransform::uniformScaleFillsAndApplyResets()
     QVERIFY(!apply->isEnabled());
     QVERIFY(!y->isEnabled() && !z->isEnabled());
 
-    type(x, QStringLiteral("2"));
+    retype(x, QStringLiteral("2"));
     QCOMPARE(y->text(), QStringLiteral("2"));
     QCOMPARE(z->text(), QStringLiteral("2"));
     QVERIFY(apply->isEnabled());
@@ -195,19 +187,19 @@ void TestMainWindowTransform::uniformScaleFillsAndApplyResets()
     QTest::mouseClick(uniform, Qt::LeftButton);
     QVERIFY(y->isEnabled() && z->isEnabled());
     QCOMPARE(y->text(), QStringLiteral("1.0000"));
-    type(x, QStringLiteral("0"));
-    type(y, QStringLiteral("5"));
+    retype(x, QStringLiteral("0"));
+    retype(y, QStringLiteral("5"));
     QTest::keyClick(y, Qt::Key_Return);
     QCOMPARE(scaled.size(), 1);
     QCOMPARE(argumentsOf(scaled.takeFirst()), (Offsets{1, 5, 1}));
     for (QLineEdit *edit : {x, y, z})
-        type(edit, QStringLiteral("0"));
+        retype(edit, QStringLiteral("0"));
     QVERIFY(!apply->isEnabled());
     QTest::keyClick(z, Qt::Key_Return);
     QCOMPARE(scaled.size(), 0);
 
     // Uniform again copies X into both.
-    type(x, QStringLiteral("3"));
+    retype(x, QStringLiteral("3"));
     QTest::mouseClick(uniform, Qt::LeftButton);
     QCOMPARE(y->text(), QStringLiteral("3"));
     QCOMPARE(z->text(), QStringLiteral("3"));
@@ -232,8 +224,8 @@ void TestMainWindowTransform::applyScaleModifiers()
     const auto panel = shownPanel();
     auto *apply = child<QToolButton>(panel.get(), "applyScaleToolButton");
     QTest::mouseClick(child<QCheckBox>(panel.get(), "uniformScaleCheckBox"), Qt::LeftButton);
-    type(child<QLineEdit>(panel.get(), "scaleXLineEdit"), QStringLiteral("2"));
-    type(child<QLineEdit>(panel.get(), "scaleYLineEdit"), QStringLiteral("4"));
+    retype(child<QLineEdit>(panel.get(), "scaleXLineEdit"), QStringLiteral("2"));
+    retype(child<QLineEdit>(panel.get(), "scaleYLineEdit"), QStringLiteral("4"));
     QSignalSpy scaled(panel.get(), &TransformPanel::scale);
     QTest::mouseClick(apply, Qt::LeftButton, Qt::KeyboardModifiers(modifiers));
     QCOMPARE(scaled.size(), 1);
@@ -283,9 +275,9 @@ void TestMainWindowTransform::returnAndArrowsEmit()
     QFETCH(QString, signal);
     QFETCH(Offsets, expected);
     const auto panel = shownPanel();
-    type(child<QLineEdit>(panel.get(), "translateXLineEdit"), QStringLiteral("1"));
-    type(child<QLineEdit>(panel.get(), "translateYLineEdit"), QStringLiteral("2"));
-    type(child<QLineEdit>(panel.get(), "translateZLineEdit"), QStringLiteral("3"));
+    retype(child<QLineEdit>(panel.get(), "translateXLineEdit"), QStringLiteral("1"));
+    retype(child<QLineEdit>(panel.get(), "translateYLineEdit"), QStringLiteral("2"));
+    retype(child<QLineEdit>(panel.get(), "translateZLineEdit"), QStringLiteral("3"));
     QTest::mouseClick(child<QToolButton>(panel.get(), "rotateYToolButton"), Qt::LeftButton);
     QTest::mouseClick(child<QToolButton>(panel.get(), "mirrorYToolButton"), Qt::LeftButton);
     QSignalSpy translated(panel.get(), &TransformPanel::translate);
@@ -351,12 +343,12 @@ void TestMainWindowTransform::fieldsReadTheCLocale()
     QCOMPARE(edit->validator()->validate(text, position), QValidator::Acceptable);
 
     QSignalSpy translated(panel.get(), &TransformPanel::translate);
-    type(edit, QStringLiteral("1.5"));
+    retype(edit, QStringLiteral("1.5"));
     QTest::keyClick(edit, Qt::Key_Return);
     QCOMPARE(translated.size(), 1);
     QCOMPARE(translated.first().at(0).toDouble(), 1.5);
 
-    type(edit, QStringLiteral("1,5"));
+    retype(edit, QStringLiteral("1,5"));
     QTest::keyClick(edit, Qt::Key_Return);
     for (const QList<QVariant> &signal : translated)
         QVERIFY(signal.at(0).toDouble() != 0);
@@ -446,11 +438,11 @@ void TestMainWindowTransform::undoRedoSwapsExactMatrices()
     const auto window = windowWithBox(dir.path());
     auto *panel = child<TransformPanel>(window.get(), "transformPanel");
     QTest::mouseClick(child<QToolButton>(panel, "rotateXToolButton"), Qt::LeftButton);
-    type(child<QLineEdit>(panel, "rotateLineEdit"), QStringLiteral("33.3"));
+    retype(child<QLineEdit>(panel, "rotateLineEdit"), QStringLiteral("33.3"));
     QTest::keyClick(child<QLineEdit>(panel, "rotateLineEdit"), Qt::Key_Return);
     const QMatrix4x4 before = modelMatrix(window.get());
     const geom::Cuboid boundsBefore = sceneBounds(window.get());
-    type(child<QLineEdit>(panel, "scaleXLineEdit"), QStringLiteral("1.7"));
+    retype(child<QLineEdit>(panel, "scaleXLineEdit"), QStringLiteral("1.7"));
     QTest::keyClick(child<QLineEdit>(panel, "scaleXLineEdit"), Qt::Key_Return);
     const QMatrix4x4 after = modelMatrix(window.get());
     QVERIFY(!sameBits(before, after));
@@ -488,15 +480,15 @@ void TestMainWindowTransform::turnsAndScalesAboutTheModelOrigin()
     const auto window = windowWithBox(dir.path());
     auto *panel = child<TransformPanel>(window.get(), "transformPanel");
     // The box's centre, its model origin, starts at (2, 1, 1.5).
-    type(child<QLineEdit>(panel, "translateXLineEdit"), QStringLiteral("10"));
+    retype(child<QLineEdit>(panel, "translateXLineEdit"), QStringLiteral("10"));
     QTest::keyClick(child<QLineEdit>(panel, "translateXLineEdit"), Qt::Key_Return);
-    type(child<QLineEdit>(panel, "rotateLineEdit"), QStringLiteral("90"));
+    retype(child<QLineEdit>(panel, "rotateLineEdit"), QStringLiteral("90"));
     QTest::keyClick(child<QLineEdit>(panel, "rotateLineEdit"), Qt::Key_Return);
     geom::Cuboid bounds = sceneBounds(window.get());
     QVERIFY(near(toQ(bounds.min()), QVector3D(11, -2, 0), 1e-4f));
     QVERIFY(near(toQ(bounds.max()), QVector3D(13, 4, 3), 1e-4f));
 
-    type(child<QLineEdit>(panel, "scaleXLineEdit"), QStringLiteral("2"));
+    retype(child<QLineEdit>(panel, "scaleXLineEdit"), QStringLiteral("2"));
     QTest::mouseClick(child<QToolButton>(panel, "applyScaleToolButton"), Qt::LeftButton);
     bounds = sceneBounds(window.get());
     QVERIFY(near(toQ(bounds.min()), QVector3D(10, -5, -1.5f), 1e-4f));
@@ -514,7 +506,7 @@ void TestMainWindowTransform::pushAfterUndosDropsTheRedo()
     const auto window = windowWithBox(dir.path());
     auto *panel = child<TransformPanel>(window.get(), "transformPanel");
     auto *up = child<QToolButton>(panel, "translateUpToolButton");
-    type(child<QLineEdit>(panel, "translateZLineEdit"), QStringLiteral("1"));
+    retype(child<QLineEdit>(panel, "translateZLineEdit"), QStringLiteral("1"));
     const QMatrix4x4 start = modelMatrix(window.get());
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(up, Qt::LeftButton);
@@ -642,14 +634,14 @@ void TestMainWindowTransform::transformedModelSavesAsShown()
     QTemporaryDir dir;
     const auto window = windowWithBox(dir.path());
     auto *panel = child<TransformPanel>(window.get(), "transformPanel");
-    type(child<QLineEdit>(panel, "translateXLineEdit"), QStringLiteral("7"));
-    type(child<QLineEdit>(panel, "translateZLineEdit"), QStringLiteral("-2"));
+    retype(child<QLineEdit>(panel, "translateXLineEdit"), QStringLiteral("7"));
+    retype(child<QLineEdit>(panel, "translateZLineEdit"), QStringLiteral("-2"));
     QTest::mouseClick(child<QToolButton>(panel, "translateUpToolButton"), Qt::LeftButton);
-    type(child<QLineEdit>(panel, "rotateLineEdit"), QStringLiteral("30"));
+    retype(child<QLineEdit>(panel, "rotateLineEdit"), QStringLiteral("30"));
     QTest::mouseClick(child<QToolButton>(panel, "rotateUpToolButton"), Qt::LeftButton);
     QTest::mouseClick(child<QToolButton>(panel, "mirrorYToolButton"), Qt::LeftButton);
     QTest::mouseClick(child<QToolButton>(panel, "applyMirrorToolButton"), Qt::LeftButton);
-    type(child<QLineEdit>(panel, "scaleXLineEdit"), QStringLiteral("1.5"));
+    retype(child<QLineEdit>(panel, "scaleXLineEdit"), QStringLiteral("1.5"));
     QTest::mouseClick(child<QToolButton>(panel, "applyScaleToolButton"), Qt::LeftButton);
     QCOMPARE(undoStack(window.get())->count(), 4);
     QVERIFY(modelMatrix(window.get()).determinant() < 0);

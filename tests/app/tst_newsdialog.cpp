@@ -1,5 +1,6 @@
 #include "app/newsdialog.h"
 #include "modaldialoganswerer.h"
+#include "pageserver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -8,7 +9,6 @@
 #include <QNetworkProxy>
 #include <QSettings>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>
@@ -17,46 +17,9 @@
 #include <memory>
 
 using widgettest::ModalDialogAnswerer;
+using widgettest::PageServer;
 
 namespace {
-
-// A one-page web server on 127.0.0.1: answers every request with the current page, or, while
-// stalled, accepts and never answers.
-class PageServer : public QTcpServer
-{
-public:
-    PageServer()
-    {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
-            }
-        });
-    }
-
-    QByteArray page;
-    bool stalled = false;
-    int requests = 0;
-
-private:
-    void answer(QTcpSocket *socket)
-    {
-        QByteArray &request = m_requests[socket];
-        request += socket->readAll();
-        if (!request.contains("\r\n\r\n"))
-            return;
-        ++requests;
-        if (stalled)
-            return;
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
-                      "Content-Length: " +
-                      QByteArray::number(page.size()) + "\r\n\r\n" + page);
-        socket->disconnectFromHost();
-    }
-
-    QHash<QTcpSocket *, QByteArray> m_requests;
-};
 
 QByteArray announcement(const QByteArray &body)
 {

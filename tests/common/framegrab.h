@@ -1,12 +1,13 @@
 #pragma once
 
-// The view's own frame grab and the PNG artefacts of the tests that draw. Header only: the
-// including test defines QUARN_ARTEFACT_DIR and links the view.
+// The view's own frame grab, the labels it draws and the PNG artefacts of the tests that draw.
+// Header only: the including test defines QUARN_ARTEFACT_DIR and links the view.
 
 #include "view/glwidget.h"
 
 #include <QDir>
 #include <QImage>
+#include <QList>
 #include <QSignalSpy>
 
 // Requests a grabbed frame and returns it; a null image when frameBufferReady did not come.
@@ -18,6 +19,20 @@ inline QImage grabFrame(GLWidget &widget)
     if (spy.isEmpty() && !spy.wait(2000))
         return QImage();
     return spy.takeFirst().at(0).value<QImage>();
+}
+
+// The labels of the view's frame that show a number: the ruler's (the view adds its own axis
+// letters).
+inline QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
+{
+    QList<const GLWidget::TextLabel *> labels;
+    for (const GLWidget::TextLabel *label : view->textLabels()) {
+        bool ok = false;
+        label->text.toDouble(&ok);
+        if (ok)
+            labels.append(label);
+    }
+    return labels;
 }
 
 #ifdef QUARN_ARTEFACT_DIR

@@ -1,26 +1,50 @@
 #pragma once
 
 // The main window of the widget tests: built as the program builds it, shown, with a model
-// opened; the answers to its file dialogs and the texts of its information panel. Header only:
-// the including test links quarn_app and quarn_testwidgets.
+// opened; its rendering modes, the answers to its file dialogs, typing into its fields, its menu
+// entries and the texts of its information panel. Header only: the including test links quarn_app
+// and quarn_testwidgets.
 
 #include "app/mainwindow.h"
 #include "modaldialoganswerer.h"
 
+#include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMap>
+#include <QMenu>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
+#include <QVector>
 #include <QtTest>
 
 #include <memory>
 
 namespace widgettest {
+
+// A rendering mode of the Options menu other than plain shading: its name and the actions that
+// select it, in the order a user checks them.
+struct RenderingMode
+{
+    const char *name;
+    QVector<const char *> actions;
+};
+
+inline const QVector<RenderingMode> &renderingModes()
+{
+    static const QVector<RenderingMode> modes = {
+        {"lines", {"action_Line_Rendering"}},
+        {"hidden-lines", {"action_Line_Rendering", "action_Hidden_Line_Rendering"}},
+        {"wireframe", {"action_Wireframe_Rendering"}},
+        {"x-ray", {"action_X_Ray_Shading"}},
+    };
+    return modes;
+}
 
 // A new main window in the C locale (the panel's figures read "1.500"), resized to size when it
 // is valid, shown and exposed.
@@ -83,6 +107,36 @@ inline ModalDialogAnswerer::Answer chooseItem(const QString &item)
         input->setTextValue(item);
         static_cast<QDialog *>(input)->accept();
     };
+}
+
+// Replaces the text of the field by typing, as a user does.
+inline void retype(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+// The visible entry of the menu whose text is text, or null.
+inline QAction *visibleEntry(const QMenu *menu, const QString &text)
+{
+    for (QAction *entry : menu->actions()) {
+        if (entry->isVisible() && entry->text() == text)
+            return entry;
+    }
+    return nullptr;
+}
+
+// Triggers the action while an answerer closes the dialogs it opens; the titles of those dialogs.
+inline QStringList dialogTitlesOnTrigger(QAction *action)
+{
+    ModalDialogAnswerer answerer;
+    action->trigger();
+    QStringList titles;
+    for (const ModalDialogAnswerer::Seen &dialog : answerer.seen())
+        titles << dialog.title;
+    return titles;
 }
 
 // The tree of the window's information panel.

@@ -1,6 +1,6 @@
 #include "geom/core/workerthreads.h"
+#include "threadlessrun.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <atomic>
@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 using geom::BackgroundWork;
@@ -16,34 +15,8 @@ using geom::WorkerTeam;
 
 namespace {
 
-// note: threads take their stack size from the stack limit at start-up, so a stack limit far
-// above the address-space limit refuses every new thread while the program itself runs as usual.
-const char LimitScript[] = "ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\" \"$@\"";
+// The environment variable that makes this program the child of withoutThreads().
 const char ChildVariable[] = "QUARN_WORKERTHREADS_CHILD";
-// Exit code of the child when a thread started despite the limit.
-constexpr int ChildSkipped = 3;
-
-bool sanitized()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
-bool threadCanStart()
-{
-    try {
-        std::thread([] {}).join();
-        return true;
-    } catch (const std::system_error &) {
-        return false;
-    }
-}
 
 // Counts how often each item was done.
 struct Tally
@@ -186,20 +159,13 @@ void TestWorkerThreads::servingEvents()
 // whose watchdog thread would not start there.
 void TestWorkerThreads::withoutThreads()
 {
-    if (sanitized())
+    if (threadtest::sanitized())
         QSKIP("AddressSanitizer needs more address space than the limit leaves");
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(ChildVariable), QStringLiteral("1"));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"), QLatin1String(LimitScript), QCoreApplication::applicationFilePath()});
-    QVERIFY2(child.waitForFinished(60000), "the child run did not finish");
-    const QByteArray output = child.readAll();
-    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == ChildSkipped)
+    const threadtest::ChildRun child = threadtest::runWithoutThreads(ChildVariable, QStringLiteral("1"));
+    QVERIFY2(child.finished, "the child run did not finish");
+    if (child.skipped)
         QSKIP("this system starts threads under the limit");
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(child.passed, child.output.constData());
 }
 
 namespace {
@@ -208,8 +174,8 @@ namespace {
 // else 1 with the failure on standard error.
 int runWithoutThreads()
 {
-    if (threadCanStart())
-        return ChildSkipped;
+    if (threadtest::threadCanStart())
+        return threadtest::ChildSkipped;
     WorkerTeam team(8);
     if (team.lanes() != 1) {
         std::fprintf(stderr, "the team has %u lanes\n", team.lanes());

@@ -5,9 +5,9 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "stltestdata.h"
+#include "threadlessrun.h"
 
 #include <QBuffer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtConcurrent>
@@ -17,8 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 using geom::Facet;
 using geom::IndexedFacet;
@@ -101,8 +99,6 @@ QByteArray writtenBytes(const StlMesh &mesh, int *written)
 // The environment variable that makes this program the child of writesWithoutThreads(): it
 // writes the mesh of threadlessBytes() to the file it names.
 const char ChildVariable[] = "QUARN_STLWRITER_CHILD";
-// Exit code of the child when a thread started despite the limit.
-constexpr int ChildSkipped = 3;
 
 // A mirrored torus of several record blocks, so that writing it shares blocks between threads.
 QByteArray threadlessBytes()
@@ -120,20 +116,10 @@ QByteArray threadlessBytes()
     return written == mesh->indices().size() ? buffer.data() : QByteArray();
 }
 
-bool threadCanStart()
-{
-    try {
-        std::thread([] {}).join();
-        return true;
-    } catch (const std::system_error &) {
-        return false;
-    }
-}
-
 int runWithoutThreads(const QString &path)
 {
-    if (threadCanStart())
-        return ChildSkipped;
+    if (threadtest::threadCanStart())
+        return threadtest::ChildSkipped;
     const QByteArray bytes = threadlessBytes();
     QFile file(path);
     if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
@@ -587,36 +573,20 @@ void TestStlWriter::admeshReadsOutput()
 }
 
 // Where the system refuses every new thread, the writer forms all records itself and writes the
-// same bytes. Threads take their stack size from the stack limit at start-up, so a stack limit far
-// above the address-space limit refuses them; the child runs without Qt Test, whose watchdog
-// thread would not start there.
+// same bytes.
 void TestStlWriter::writesWithoutThreads()
 {
-#if defined(__SANITIZE_ADDRESS__)
-    QSKIP("AddressSanitizer needs more address space than the limit leaves");
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    QSKIP("AddressSanitizer needs more address space than the limit leaves");
-#endif
-#endif
+    if (threadtest::sanitized())
+        QSKIP("AddressSanitizer needs more address space than the limit leaves");
     const QByteArray expected = threadlessBytes();
     QVERIFY(!expected.isEmpty());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("threadless.stl"));
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(ChildVariable), path);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
-                 QCoreApplication::applicationFilePath()});
-    QVERIFY2(child.waitForFinished(60000), "the child run did not finish");
-    const QByteArray output = child.readAll();
-    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == ChildSkipped)
+    const threadtest::ChildRun child = threadtest::runWithoutThreads(ChildVariable, path);
+    QVERIFY2(child.finished, "the child run did not finish");
+    if (child.skipped)
         QSKIP("this system starts threads under the limit");
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(child.passed, child.output.constData());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == expected);
