@@ -11,12 +11,12 @@
 // two roads alternating, after one warm-up run of each; the two SLC files must be identical.
 // Needs a display (scripts/with-display.sh).
 
-#include "app/application.h"
 #include "app/exportslicesdialog.h"
 #include "app/mainwindow.h"
 #include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"
+#include "windowbench.h"
 
 #include "geom/mesh/stlmesh.h"
 #include "geom/slicing/slcwriter.h"
@@ -28,7 +28,6 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QMatrix4x4>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -82,7 +81,8 @@ void exportFromWindow(MainWindow *window, const QString &thickness, const QStrin
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_exportslices [N | --file IN.stl] [--thickness T] [--runs R] [--dir DIR]\n");
+    std::fprintf(stderr,
+                 "usage: bench_exportslices [N | --file IN.stl] [--thickness T] [--runs R] [--dir DIR]\n");
     return 2;
 }
 
@@ -113,19 +113,13 @@ int main(int argc, char **argv)
     if (!numeric || !(layer > 0.0f))
         return usage();
 
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("QuarnBench"));
-    int appArgc = 1;
-    Application app(appArgc, argv);
-    MainWindow::dropCommandLineFile();
-
-    QTemporaryDir temporary(dir.empty() ? QString() : QString::fromStdString(dir + "/bench_exportslices-XXXXXX"));
-    if (!temporary.isValid()) {
+    bench::WindowBench setup(argv, dir, "bench_exportslices");
+    if (!setup.isValid()) {
         std::fprintf(stderr, "bench_exportslices: cannot create a working directory\n");
         return 1;
     }
     if (input.empty()) {
-        input = temporary.path().toStdString() + "/surface.stl";
+        input = setup.folder().toStdString() + "/surface.stl";
         const bench::Surface surface = bench::makeTorus(facets);
         if (!bench::writeBinaryStl(input, surface)) {
             std::fprintf(stderr, "bench_exportslices: cannot write %s\n", input.c_str());
@@ -148,8 +142,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const QString libraryTarget = temporary.path() + QStringLiteral("/library.slc");
-    const QString windowTarget = temporary.path() + QStringLiteral("/window.slc");
+    const QString libraryTarget = setup.folder() + QStringLiteral("/library.slc");
+    const QString windowTarget = setup.folder() + QStringLiteral("/window.slc");
     std::vector<double> library, windowed;
     QElapsedTimer timer;
     for (int i = 0; i <= runs; ++i) {

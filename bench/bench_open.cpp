@@ -8,16 +8,15 @@
 // library and window alternating, after one warm-up run of each. Needs a display
 // (scripts/with-display.sh).
 
-#include "app/application.h"
 #include "app/mainwindow.h"
 #include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"
+#include "windowbench.h"
 
 #include "geom/mesh/stlmesh.h"
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,18 +44,12 @@ int main(int argc, char **argv)
         }
     }
 
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("QuarnBench"));
-    int appArgc = 1;
-    Application app(appArgc, argv);
-    MainWindow::dropCommandLineFile();
-
-    QTemporaryDir temporary(dir.empty() ? QString() : QString::fromStdString(dir + "/bench_open-XXXXXX"));
-    if (!temporary.isValid()) {
+    bench::WindowBench setup(argv, dir, "bench_open");
+    if (!setup.isValid()) {
         std::fprintf(stderr, "bench_open: cannot create a working directory\n");
         return 1;
     }
-    const std::string path = temporary.path().toStdString() + "/surface.stl";
+    const std::string path = setup.folder().toStdString() + "/surface.stl";
     {
         const bench::Surface surface = bench::makeTorus(facets);
         facets = surface.facetCount();
