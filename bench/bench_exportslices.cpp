@@ -13,7 +13,6 @@
 
 #include "app/exportslicesdialog.h"
 #include "app/mainwindow.h"
-#include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"
 #include "windowbench.h"
@@ -169,11 +168,5 @@ int main(int argc, char **argv)
         library.push_back(libraryTime);
         windowed.push_back(windowTime);
     }
-    const double libraryTime = bench::median(library);
-    const double windowTime = bench::median(windowed);
-    std::printf("facets            %zu\n", facets);
-    std::printf("library slicing   %.3f s\n", libraryTime);
-    std::printf("window export     %.3f s\n", windowTime);
-    std::printf("ratio             %.3f (limit 1.2)\n", libraryTime > 0 ? windowTime / libraryTime : 0.0);
-    return windowTime <= 1.2 * libraryTime ? 0 : 3;
+    return bench::reportWindowRatio(facets, "library slicing", library, "window export", windowed);
 }

@@ -9,7 +9,6 @@
 // (scripts/with-display.sh).
 
 #include "app/mainwindow.h"
-#include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"
 #include "windowbench.h"
@@ -86,11 +85,5 @@ int main(int argc, char **argv)
         library.push_back(read);
         windowed.push_back(opened);
     }
-    const double libraryTime = bench::median(library);
-    const double windowTime = bench::median(windowed);
-    std::printf("facets            %zu\n", facets);
-    std::printf("library read      %.3f s\n", libraryTime);
-    std::printf("window open       %.3f s\n", windowTime);
-    std::printf("ratio             %.3f (limit 1.2)\n", libraryTime > 0 ? windowTime / libraryTime : 0.0);
-    return windowTime <= 1.2 * libraryTime ? 0 : 3;
+    return bench::reportWindowRatio(facets, "library read", library, "window open", windowed);
 }

@@ -2,11 +2,15 @@
 
 #include "app/application.h"
 #include "app/mainwindow.h"
+#include "measure.h"
 
 #include <QString>
 #include <QTemporaryDir>
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -42,5 +46,19 @@ private:
     Application m_app;
     QTemporaryDir m_folder;
 };
+
+// Prints the medians of the library's and the window's times and their ratio; the exit code of
+// the benchmark: 0 within the limit of 1.2, else 3.
+inline int reportWindowRatio(std::size_t facets, const char *libraryRoad, const std::vector<double> &library,
+                             const char *windowRoad, const std::vector<double> &windowed)
+{
+    const double libraryTime = median(library);
+    const double windowTime = median(windowed);
+    std::printf("facets            %zu\n", facets);
+    std::printf("%-17s %.3f s\n", libraryRoad, libraryTime);
+    std::printf("%-17s %.3f s\n", windowRoad, windowTime);
+    std::printf("ratio             %.3f (limit 1.2)\n", libraryTime > 0 ? windowTime / libraryTime : 0.0);
+    return windowTime <= 1.2 * libraryTime ? 0 : 3;
+}
 
 } // namespace bench
