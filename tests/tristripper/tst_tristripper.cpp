@@ -1,7 +1,7 @@
 #include "detail/connectivity_graph.h"
 #include "detail/deferred_heap.h"
-#include "detail/graph_array.h"
 #include "detail/heap_array.h"
+#include "detail/triangle_graph.h"
 #include "tri_stripper.h"
 
 #include <QtTest>
@@ -199,41 +199,54 @@ private slots:
 
 void TestTriStripper::graphArcs()
 {
-    tristripper::detail::graph_array<int> empty(0);
+    tristripper::detail::triangle_graph empty(0);
     QCOMPARE(empty.size(), size_t(0));
     QCOMPARE(empty.arc_count(), size_t(0));
 
-    tristripper::detail::graph_array<int> graph(3);
-    graph.add_arc(0, 0);
-    graph.add_arc(0, 2);
-    graph.add_arc(0, 2);
-    graph.add_arc(2, 1);
-    QCOMPARE(graph[0].out_count(), 3u);
-    QCOMPARE(graph[1].out_count(), 0u);
-    QCOMPARE(graph[2].out_count(), 1u);
-    QCOMPARE(graph.out_begin(graph[0])->target(), 0u);
-    QCOMPARE(graph.out_begin(graph[2])->target(), 1u);
+    // Nodes 1 and 3 keep their arcs apart from the node, the others inside it; a run that overlaps
+    // another would lose targets.
+    tristripper::detail::triangle_graph graph(5);
+    graph.set_counts({3, 5, 0, 4, 1});
+    QCOMPARE(graph.arc_count(), size_t(13));
+    const std::vector<std::vector<unsigned>> targets{{0, 2, 2}, {3, 1, 0, 2, 3}, {}, {4, 4, 1, 0}, {1}};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        for (size_t k = 0; k < targets[i].size(); ++k)
+            graph.set_target(i, unsigned(k), targets[i][k]);
+    }
+    for (size_t i = 0; i < targets.size(); ++i) {
+        QCOMPARE(graph[i].out_count(), unsigned(targets[i].size()));
+        std::vector<unsigned> got;
+        for (auto arc = graph.out_begin(graph[i]); arc != graph.out_end(graph[i]); ++arc)
+            got.push_back(arc->target());
+        QCOMPARE(got, targets[i]);
+    }
 
     graph[1].mark();
     QVERIFY(graph[1].marked());
+    QVERIFY(!graph[0].marked());
+    QCOMPARE(graph[1].out_count(), 5u);
     graph.unmark_all();
     QVERIFY(!graph[1].marked());
+    QCOMPARE(graph[1].out_count(), 5u);
 }
 
 void TestTriStripper::graphChecksThrow()
 {
-    tristripper::detail::graph_array<int> graph(3);
-    graph.add_arc(0, 1);
-    graph.add_arc(1, 0);
-    // The arcs of node 0 would no longer be one run.
-    QVERIFY_EXCEPTION_THROWN(graph.add_arc(0, 2), check_failure);
-    QVERIFY_EXCEPTION_THROWN(graph.add_arc(3, 0), check_failure);
-    QVERIFY_EXCEPTION_THROWN(graph.add_arc(0, 3), check_failure);
+    tristripper::detail::triangle_graph graph(3);
+    QVERIFY_EXCEPTION_THROWN(graph.set_counts({1, 2}), check_failure);
+    graph.set_counts({1, 4, 0});
+    // The counts are given once, for a graph without arcs.
+    QVERIFY_EXCEPTION_THROWN(graph.set_counts({1, 4, 0}), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 1, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(1, 4, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(2, 0, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(3, 0, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 0, 3), check_failure);
     QVERIFY_EXCEPTION_THROWN(graph[3], check_failure);
     try {
-        graph.add_arc(0, 2);
+        graph.set_target(1, 4, 0);
     } catch (const check_failure &failure) {
-        QCOMPARE(QByteArray(failure.what()), QByteArray("Node.m_End == m_Arcs.size()"));
+        QCOMPARE(QByteArray(failure.what()), QByteArray("k < out_count()"));
     }
 }
 

@@ -3,8 +3,8 @@
 #include "detail/check.h"
 #include "detail/connectivity_graph.h"
 #include "detail/deferred_heap.h"
-#include "detail/graph_array.h"
 #include "detail/heap_array.h"
+#include "detail/triangle_graph.h"
 
 #include <array>
 #include <cstdint>

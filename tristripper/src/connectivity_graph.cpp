@@ -286,28 +286,23 @@ void build(triangle_graph &Triangles, CornersT Corners, std::vector<std::uint64_
     const std::uint32_t VertexCount = set_corners(Triangles, Corners, VertexValues, Chunks);
     const edge_table Table(Triangles, VertexCount, Chunks);
 
-    // The arcs are counted first, so that every triangle knows where its run starts and the
-    // chunks can write their runs side by side into an arc vector of the final size.
-    std::vector<std::uint32_t> Offsets(n + 1, 0);
+    // The arcs are counted first, so that every node gets its room at once and the chunks can
+    // fill their nodes side by side.
+    std::vector<std::uint32_t> Counts(n, 0);
     run_chunks(Chunks, [&](unsigned Chunk) {
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
             std::uint32_t Count = 0;
             for_each_neighbour(Table, *Triangles[i], [&Count](std::uint32_t) { ++Count; });
-            Offsets[i + 1] = Count;
+            Counts[i] = Count;
         }
     });
-    for (std::size_t i = 0; i < n; ++i) {
-        if (Offsets[i + 1] > std::numeric_limits<std::uint32_t>::max() - Offsets[i])
-            throw std::length_error("build_connectivity_graph: too many arcs");
-        Offsets[i + 1] += Offsets[i];
-    }
-    Triangles.set_runs(Offsets);
+    Triangles.set_counts(Counts);
+    std::vector<std::uint32_t>().swap(Counts);
     run_chunks(Chunks, [&](unsigned Chunk) {
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
-            std::size_t Position = Offsets[i];
-            for_each_neighbour(Table, *Triangles[i], [&Triangles, &Position](std::uint32_t j) {
-                Triangles.set_target(Position++, j);
-            });
+            std::uint32_t k = 0;
+            for_each_neighbour(Table, *Triangles[i],
+                               [&Triangles, i, &k](std::uint32_t j) { Triangles.set_target(i, k++, j); });
         }
     });
 }

@@ -208,7 +208,14 @@ inline tri_stripper::node_id tri_stripper::next_neighbour(node_id Current, leavi
     const auto &Node = m_Triangles[Current];
     const std::uint32_t p = Edge.m_Second;
     const std::uint32_t q = Edge.m_First;
-    for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link) {
+    // note: Edge is always an edge of Current, and a neighbour runs it backwards exactly when the
+    // arc's mask holds that edge, so the neighbours across the other edges are passed over without
+    // a read of their (scattered) nodes.
+    const std::uint32_t Leaving = detail::triangle_graph::edges_between(*Node, q, p);
+    std::uint32_t k = 0;
+    for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link, ++k) {
+        if ((m_Triangles.shared_edges(Node, k) & Leaving) == 0)
+            continue;
         const auto &Target = m_Triangles[Link->target()];
         if (Target.marked())
             continue;
@@ -219,9 +226,6 @@ inline tri_stripper::node_id tri_stripper::next_neighbour(node_id Current, leavi
         const detail::strip_triangle &t = *Target;
         const bool AtAB = (t.a == p) & (t.b == q);
         const bool AtBC = (t.b == p) & (t.c == q);
-        const bool AtCA = (t.c == p) & (t.a == q);
-        if (!(AtAB | AtBC | AtCA))
-            continue;
         Vertex = AtAB ? t.c : (AtBC ? t.a : t.b);
         Edge = Odd ? leaving_edge{q, Vertex} : leaving_edge{Vertex, p};
         return Link->target();
