@@ -83,6 +83,8 @@ private:
     // Worker side: reports Applied operations done and wakes a caller that blocks on them.
     void hand_back(std::uint64_t Applied);
     void apply(const operation &Op);
+    // Applies the operations [From, To) of the ring; those up to Known are there to look ahead at.
+    void apply_range(std::uint64_t From, std::uint64_t To, std::uint64_t Known);
     void run_worker();
     void wait_until_applied(std::uint64_t Count);
     // Applies the queued operations on the calling thread when the worker blocks with nothing
