@@ -206,7 +206,10 @@ void TestTriStripper::graphArcs()
     // Nodes 1 and 3 keep their arcs apart from the node, the others inside it; a run that overlaps
     // another would lose targets.
     tristripper::detail::triangle_graph graph(5);
-    graph.set_counts({3, 5, 0, 4, 1});
+    const std::vector<unsigned> counts{3, 5, 0, 4, 1};
+    for (size_t i = 0; i < counts.size(); ++i)
+        graph.set_count(i, counts[i]);
+    graph.place_arcs();
     QCOMPARE(graph.arc_count(), size_t(13));
     const std::vector<std::vector<unsigned>> targets{{0, 2, 2}, {3, 1, 0, 2, 3}, {}, {4, 4, 1, 0}, {1}};
     for (size_t i = 0; i < targets.size(); ++i) {
@@ -233,10 +236,14 @@ void TestTriStripper::graphArcs()
 void TestTriStripper::graphChecksThrow()
 {
     tristripper::detail::triangle_graph graph(3);
-    QVERIFY_EXCEPTION_THROWN(graph.set_counts({1, 2}), check_failure);
-    graph.set_counts({1, 4, 0});
-    // The counts are given once, for a graph without arcs.
-    QVERIFY_EXCEPTION_THROWN(graph.set_counts({1, 4, 0}), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_count(graph.size(), 1), check_failure);
+    graph.set_count(0, 1);
+    graph.set_count(1, 4);
+    // No arc has room before place_arcs, and no count changes after it.
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 0, 0), check_failure);
+    graph.place_arcs();
+    QVERIFY_EXCEPTION_THROWN(graph.set_count(2, 1), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.place_arcs(), check_failure);
     QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 1, 0), check_failure);
     QVERIFY_EXCEPTION_THROWN(graph.set_target(1, 4, 0), check_failure);
     QVERIFY_EXCEPTION_THROWN(graph.set_target(2, 0, 0), check_failure);

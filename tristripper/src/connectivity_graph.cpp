@@ -119,66 +119,45 @@ struct edge_table
     }
 };
 
-// Each chunk counts and files the edges of its own range of triangles; a chunk's edges of one vertex
-// follow those of the chunks before it, so every bucket holds its edges in input order.
+// Each chunk owns a range of vertices: it reads every triangle, and counts and files only the
+// edges that start at its own vertices, in input order. No bucket is shared, so no chunk needs
+// counters of its own per vertex.
 edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks)
     : End(VertexCount, 0)
 {
     const std::size_t n = Triangles.size();
     const std::size_t V = VertexCount;
-    // Per chunk and vertex: first the chunk's edge count, then where its next edge goes.
-    large_vector<std::uint32_t> Cursor(Chunks * V, 0);
-    run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t *const Count = Cursor.data() + Chunk * V;
-        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
-            const strip_triangle &t = *Triangles[i];
-            ++Count[t.a];
-            ++Count[t.b];
-            ++Count[t.c];
-        }
-    });
-
-    // Bucket positions: a running sum over the vertices, in chunks of vertices, then over the chunks
-    // of the sum.
-    std::vector<std::uint32_t> RangeTotal(Chunks, 0);
-    run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t Sum = 0;
-        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
-            for (unsigned q = 0; q < Chunks; ++q)
-                Sum += Cursor[q * V + v];
-        }
-        RangeTotal[Chunk] = Sum;
-    });
-    std::uint32_t Total = 0;
-    for (std::uint32_t &Sum : RangeTotal) {
-        const std::uint32_t RangeSum = Sum;
-        Sum = Total;
-        Total += RangeSum;
-    }
-    run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t Sum = RangeTotal[Chunk];
-        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
-            for (unsigned q = 0; q < Chunks; ++q) {
-                const std::uint32_t Count = Cursor[q * V + v];
-                Cursor[q * V + v] = Sum;
-                Sum += Count;
-            }
-            End[v] = Sum;
-        }
-    });
-
-    Edges.resize(Total);
-    run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t *const Next = Cursor.data() + Chunk * V;
-        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+    // Visit(first, second, triangle) for every edge of the chunk's vertices, in input order.
+    const auto ForOwnEdges = [&Triangles, n, V, Chunks](unsigned Chunk, auto Visit) {
+        const std::size_t From = chunk_begin(Chunk, Chunks, V);
+        const std::size_t To = chunk_begin(Chunk + 1, Chunks, V);
+        for (std::size_t i = 0; i < n; ++i) {
             const strip_triangle &t = *Triangles[i];
             const auto Triangle = static_cast<std::uint32_t>(i);
-            Edges[Next[t.a]++] = {t.b, Triangle};
-            Edges[Next[t.b]++] = {t.c, Triangle};
-            Edges[Next[t.c]++] = {t.a, Triangle};
+            if (t.a >= From && t.a < To)
+                Visit(t.a, t.b, Triangle);
+            if (t.b >= From && t.b < To)
+                Visit(t.b, t.c, Triangle);
+            if (t.c >= From && t.c < To)
+                Visit(t.c, t.a, Triangle);
         }
+    };
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        ForOwnEdges(Chunk, [this](std::uint32_t First, std::uint32_t, std::uint32_t) { ++End[First]; });
     });
-    large_vector<std::uint32_t>().swap(Cursor);
+    // End[v] becomes where bucket v starts, then counts up to its end as the bucket fills.
+    std::uint64_t Total = 0;
+    for (std::uint32_t &Count : End) {
+        const std::uint32_t Start = static_cast<std::uint32_t>(Total);
+        Total += Count;
+        Count = Start;
+    }
+    Edges.resize(Total);
+    run_chunks(Chunks, [&](unsigned Chunk) {
+        ForOwnEdges(Chunk, [this](std::uint32_t First, std::uint32_t Second, std::uint32_t Triangle) {
+            Edges[End[First]++] = {Second, Triangle};
+        });
+    });
 
     run_chunks(Chunks, [&](unsigned Chunk) {
         const auto BySecond = [](const edge_entry &x, const edge_entry &y) { return x.second < y.second; };
@@ -288,16 +267,14 @@ void build(triangle_graph &Triangles, CornersT Corners, std::vector<std::uint64_
 
     // The arcs are counted first, so that every node gets its room at once and the chunks can
     // fill their nodes side by side.
-    std::vector<std::uint32_t> Counts(n, 0);
     run_chunks(Chunks, [&](unsigned Chunk) {
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
             std::uint32_t Count = 0;
             for_each_neighbour(Table, *Triangles[i], [&Count](std::uint32_t) { ++Count; });
-            Counts[i] = Count;
+            Triangles.set_count(i, Count);
         }
     });
-    Triangles.set_counts(Counts);
-    std::vector<std::uint32_t>().swap(Counts);
+    Triangles.place_arcs();
     run_chunks(Chunks, [&](unsigned Chunk) {
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
             std::uint32_t k = 0;

@@ -79,7 +79,8 @@ public:
 
     using out_arc_iterator = const arc *;
 
-    // A graph of nb_nodes nodes with default elements, unmarked, without arcs.
+    // A graph of nb_nodes nodes with default elements, unmarked, without arcs; set_count and
+    // place_arcs give them room for arcs, set_target fills it.
     explicit triangle_graph(std::size_t nb_nodes)
         : m_Nodes(checked_node_count(nb_nodes))
     {}
@@ -103,39 +104,49 @@ public:
 
     std::size_t arc_count() const { return m_ArcCount; }
 
-    // Gives every node of a graph without arcs its number of arcs at once: node i gets Counts[i],
-    // all to node 0 until set_target.
-    void set_counts(const std::vector<std::uint32_t> &Counts)
+    // Gives node i of a graph without arcs room for Count arcs; place_arcs must follow once every
+    // node has its count. Different nodes may be set from different threads.
+    void set_count(std::size_t i, std::uint32_t Count)
     {
-        TRISTRIPPER_CHECK(Counts.size() == size(), "Counts.size() == size()");
-        TRISTRIPPER_CHECK(m_ArcCount == 0, "m_ArcCount == 0");
+        TRISTRIPPER_CHECK(i < size(), "i < size()");
+        TRISTRIPPER_CHECK(!m_Placed, "! m_Placed");
+        node &Node = m_Nodes[i];
+        for (arc &Arc : Node.m_Arcs)
+            Arc = arc(0);
+        Node.m_Flags &= mark_bit;
+        if (Count > inline_arcs) {
+            Node.m_Flags |= spilled_bit;
+            Node.m_Arcs[1] = arc(Count);
+        } else {
+            Node.m_Flags |= Count;
+        }
+    }
+
+    // Finds room for the arcs of every node with more than fit inside it, all to node 0 until
+    // set_target. Throws std::length_error when the graph would hold 2^32 arcs or more.
+    void place_arcs()
+    {
+        TRISTRIPPER_CHECK(!m_Placed, "! m_Placed");
         std::uint64_t Total = 0;
         std::uint64_t Spilled = 0;
-        for (std::uint32_t Count : Counts) {
-            Total += Count;
-            if (Count > inline_arcs)
-                Spilled += Count;
+        for (const node &Node : m_Nodes) {
+            Total += Node.out_count();
+            if (Node.spilled())
+                Spilled += Node.out_count();
         }
         if (Total > std::numeric_limits<std::uint32_t>::max())
             throw std::length_error("triangle_graph: too many arcs");
         m_Overflow.assign(Spilled, arc(0));
         m_OverflowMasks.assign(Spilled, 0);
         std::uint32_t Position = 0;
-        for (std::size_t i = 0; i < size(); ++i) {
-            node &Node = m_Nodes[i];
-            for (arc &Arc : Node.m_Arcs)
-                Arc = arc(0);
-            Node.m_Flags &= mark_bit;
-            if (Counts[i] > inline_arcs) {
-                Node.m_Flags |= spilled_bit;
+        for (node &Node : m_Nodes) {
+            if (Node.spilled()) {
                 Node.m_Arcs[0] = arc(Position);
-                Node.m_Arcs[1] = arc(Counts[i]);
-                Position += Counts[i];
-            } else {
-                Node.m_Flags |= Counts[i];
+                Position += Node.out_count();
             }
         }
         m_ArcCount = Total;
+        m_Placed = true;
     }
 
     // Points arc k of node Initial to node Terminal, whose corners must be set, as must those of
@@ -144,6 +155,7 @@ public:
     {
         TRISTRIPPER_CHECK(Initial < size(), "Initial < size()");
         TRISTRIPPER_CHECK(Terminal < size(), "Terminal < size()");
+        TRISTRIPPER_CHECK(m_Placed, "m_Placed");
         node &Node = m_Nodes[Initial];
         TRISTRIPPER_CHECK(k < Node.out_count(), "k < out_count()");
         const std::uint32_t Mask = reversed_edges(*Node, *m_Nodes[Terminal]);
@@ -214,6 +226,7 @@ private:
     large_vector<arc> m_Overflow;
     large_vector<unsigned char> m_OverflowMasks;
     std::size_t m_ArcCount = 0;
+    bool m_Placed = false;
 };
 
 } // namespace detail
