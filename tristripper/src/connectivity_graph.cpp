@@ -81,12 +81,13 @@ void run_chunks(unsigned Chunks, WorkT Work)
     }
 }
 
-// A directed edge of the table: its first vertex is the bucket it lies in.
-struct edge_entry
-{
-    std::uint32_t second;
-    std::uint32_t triangle;
-};
+// A directed edge of the table, as 3 * triangle + k for the edge that leaves corner k of the
+// triangle (ab, bc, ca); its first vertex is the bucket it lies in.
+// note: the second vertex is read from the triangle instead of being stored beside it, which halves
+// the table, the largest block of memory while the graph is built; the triangles of one bucket are
+// those around one vertex, and those of the buckets that a run of triangles asks for lie close
+// together, so the reads mostly hit the cache.
+using edge_entry = std::uint32_t;
 
 // The directed edges grouped by first vertex, in input order within each bucket; large buckets
 // sorted stably by second vertex. Either way the edges of one key come in the order a stable sort
@@ -94,10 +95,18 @@ struct edge_entry
 // v - 1 ends.
 struct edge_table
 {
+    const triangle_graph &Triangles;
     large_vector<std::uint32_t> End;
     large_vector<edge_entry> Edges;
 
     edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks);
+
+    std::uint32_t second(edge_entry e) const
+    {
+        const strip_triangle &t = *Triangles.begin()[e / 3];
+        const std::uint32_t k = e % 3;
+        return k == 0 ? t.b : (k == 1 ? t.c : t.a);
+    }
 
     // Calls Visit(triangle) for every edge from First to Second, in input order.
     template <class VisitT>
@@ -107,15 +116,15 @@ struct edge_table
         const edge_entry *Last = Edges.data() + End[First];
         if (std::size_t(Last - Begin) <= linear_search_limit) {
             for (const edge_entry *e = Begin; e != Last; ++e) {
-                if (e->second == Second)
-                    Visit(e->triangle);
+                if (second(*e) == Second)
+                    Visit(*e / 3);
             }
             return;
         }
-        const auto BySecond = [](const edge_entry &e, std::uint32_t s) { return e.second < s; };
+        const auto BySecond = [this](edge_entry e, std::uint32_t s) { return second(e) < s; };
         for (const edge_entry *e = std::lower_bound(Begin, Last, Second, BySecond);
-             e != Last && e->second == Second; ++e)
-            Visit(e->triangle);
+             e != Last && second(*e) == Second; ++e)
+            Visit(*e / 3);
     }
 };
 
@@ -123,27 +132,28 @@ struct edge_table
 // edges that start at its own vertices, in input order. No bucket is shared, so no chunk needs
 // counters of its own per vertex.
 edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks)
-    : End(VertexCount, 0)
+    : Triangles(Triangles)
+    , End(VertexCount, 0)
 {
     const std::size_t n = Triangles.size();
     const std::size_t V = VertexCount;
-    // Visit(first, second, triangle) for every edge of the chunk's vertices, in input order.
+    // Visit(first, entry) for every edge of the chunk's vertices, in input order.
     const auto ForOwnEdges = [&Triangles, n, V, Chunks](unsigned Chunk, auto Visit) {
         const std::size_t From = chunk_begin(Chunk, Chunks, V);
         const std::size_t To = chunk_begin(Chunk + 1, Chunks, V);
         for (std::size_t i = 0; i < n; ++i) {
             const strip_triangle &t = *Triangles[i];
-            const auto Triangle = static_cast<std::uint32_t>(i);
+            const auto Entry = static_cast<edge_entry>(3 * i);
             if (t.a >= From && t.a < To)
-                Visit(t.a, t.b, Triangle);
+                Visit(t.a, Entry);
             if (t.b >= From && t.b < To)
-                Visit(t.b, t.c, Triangle);
+                Visit(t.b, Entry + 1);
             if (t.c >= From && t.c < To)
-                Visit(t.c, t.a, Triangle);
+                Visit(t.c, Entry + 2);
         }
     };
     run_chunks(Chunks, [&](unsigned Chunk) {
-        ForOwnEdges(Chunk, [this](std::uint32_t First, std::uint32_t, std::uint32_t) { ++End[First]; });
+        ForOwnEdges(Chunk, [this](std::uint32_t First, edge_entry) { ++End[First]; });
     });
     // End[v] becomes where bucket v starts, then counts up to its end as the bucket fills.
     std::uint64_t Total = 0;
@@ -154,13 +164,11 @@ edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCoun
     }
     Edges.resize(Total);
     run_chunks(Chunks, [&](unsigned Chunk) {
-        ForOwnEdges(Chunk, [this](std::uint32_t First, std::uint32_t Second, std::uint32_t Triangle) {
-            Edges[End[First]++] = {Second, Triangle};
-        });
+        ForOwnEdges(Chunk, [this](std::uint32_t First, edge_entry Entry) { Edges[End[First]++] = Entry; });
     });
 
     run_chunks(Chunks, [&](unsigned Chunk) {
-        const auto BySecond = [](const edge_entry &x, const edge_entry &y) { return x.second < y.second; };
+        const auto BySecond = [this](edge_entry x, edge_entry y) { return second(x) < second(y); };
         for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
             edge_entry *Begin = Edges.data() + (v == 0 ? 0 : End[v - 1]);
             edge_entry *Last = Edges.data() + End[v];
