@@ -194,6 +194,9 @@ private slots:
     void threadsGiveTheSameResult();
     void goldenStrips_data();
     void goldenStrips();
+    void flatFormMatches_data();
+    void flatFormMatches();
+    void flatFormRefusesWideIndices();
     void nullResultPointerThrows();
 };
 
@@ -695,14 +698,79 @@ void TestTriStripper::goldenStrips()
     }
 }
 
+// The flat form as primitives, so that the two results compare as a whole.
+primitive_vector unflattened(const tristripper::flat_primitives &flat)
+{
+    primitive_vector out;
+    size_t begin = 0;
+    for (const quint32 end : flat.strip_ends) {
+        out.push_back(
+            primitive{index_list(flat.strip_indices.begin() + begin, flat.strip_indices.begin() + end),
+                      tristripper::triangle_strip});
+        begin = end;
+    }
+    if (begin != flat.strip_indices.size())
+        out.push_back(primitive{{}, tristripper::triangle_strip});
+    if (!flat.list_indices.empty())
+        out.push_back(primitive{index_list(flat.list_indices.begin(), flat.list_indices.end()),
+                                tristripper::triangle_list});
+    return out;
+}
+
+void TestTriStripper::flatFormMatches_data()
+{
+    QTest::addColumn<index_list>("indices");
+    QTest::newRow("awkward") << shuffled(awkward(), 4);
+    // Far apart, so that the graph works on ranks and the flat form must give the indices back.
+    index_list sparse = shuffled(awkward(), 5);
+    for (Index &v : sparse)
+        v = v * 40000000 + 7;
+    QTest::newRow("sparse 32-bit") << sparse;
+    QTest::newRow("irregular 140 x 130") << irregular(140, 130, 21);
+}
+
+void TestTriStripper::flatFormMatches()
+{
+    QFETCH(index_list, indices);
+    for (unsigned threads : {1u, 2u}) {
+        tri_stripper stripper(indices, threads);
+        tristripper::flat_primitives flat;
+        stripper.strip(&flat);
+        primitive_vector out;
+        stripper.strip(&out);
+        QCOMPARE(describe(unflattened(flat)), describe(out));
+        // A second flat result replaces the first.
+        stripper.strip(&flat);
+        QCOMPARE(describe(unflattened(flat)), describe(out));
+    }
+}
+
+void TestTriStripper::flatFormRefusesWideIndices()
+{
+    index_list wide = awkward();
+    wide.front() = 1ull << 32;
+    tri_stripper stripper(wide);
+    tristripper::flat_primitives flat;
+    QVERIFY_EXCEPTION_THROWN(stripper.strip(&flat), std::length_error);
+    primitive_vector out;
+    stripper.strip(&out);
+    QVERIFY(expand(out) == trianglesOf(wide));
+}
+
 void TestTriStripper::nullResultPointerThrows()
 {
     tri_stripper stripper(index_list{0, 1, 2});
     try {
-        stripper.strip(nullptr);
+        stripper.strip(static_cast<primitive_vector *>(nullptr));
         QFAIL("no exception");
     } catch (const check_failure &failure) {
         QCOMPARE(QByteArray(failure.what()), QByteArray("out_pPrimitivesVector"));
+    }
+    try {
+        stripper.strip(static_cast<tristripper::flat_primitives *>(nullptr));
+        QFAIL("no exception");
+    } catch (const check_failure &failure) {
+        QCOMPARE(QByteArray(failure.what()), QByteArray("out"));
     }
 }
 

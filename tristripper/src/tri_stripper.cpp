@@ -55,13 +55,55 @@ tri_stripper::tri_stripper(const void *Records, std::size_t TriangleCount, std::
 void tri_stripper::strip(primitive_vector *out_pPrimitivesVector)
 {
     TRISTRIPPER_CHECK(out_pPrimitivesVector, "out_pPrimitivesVector");
+    out_pPrimitivesVector->clear();
+    run();
+    primitive_vector Primitives;
+    Primitives.reserve(m_Result.strip_ends.size() + 1);
+    std::size_t Begin = 0;
+    for (std::uint32_t End : m_Result.strip_ends) {
+        Primitives.push_back(primitive{{}, triangle_strip});
+        index_list &Indices = Primitives.back().indices;
+        Indices.reserve(End - Begin);
+        for (; Begin < End; ++Begin)
+            Indices.push_back(vertex_value(m_Result.strip_indices[Begin]));
+    }
+    if (!m_Result.list_indices.empty()) {
+        Primitives.push_back(primitive{{}, triangle_list});
+        index_list &Indices = Primitives.back().indices;
+        Indices.reserve(m_Result.list_indices.size());
+        for (std::uint32_t v : m_Result.list_indices)
+            Indices.push_back(vertex_value(v));
+    }
+    m_Result = flat_primitives();
+    Primitives.swap(*out_pPrimitivesVector);
+}
+
+void tri_stripper::strip(flat_primitives *out)
+{
+    TRISTRIPPER_CHECK(out, "out");
+    run();
+    if (!m_VertexValues.empty()) {
+        if (m_VertexValues.back() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error("tri_stripper: an index beyond 32 bits");
+        for (std::uint32_t &v : m_Result.strip_indices)
+            v = static_cast<std::uint32_t>(m_VertexValues[v]);
+        for (std::uint32_t &v : m_Result.list_indices)
+            v = static_cast<std::uint32_t>(m_VertexValues[v]);
+    }
+    *out = std::move(m_Result);
+    m_Result = flat_primitives();
+}
+
+void tri_stripper::run()
+{
     if (!m_FirstRun)
         reset();
-    out_pPrimitivesVector->clear();
-    m_PrimitivesVector.clear();
-    // note: no strip is shorter than min_strip_length, so this many primitives (and the list of
-    // leftovers) never move while the list grows; pages of the room left unused are never touched.
-    m_PrimitivesVector.reserve(m_Triangles.size() / min_strip_length + 1);
+    m_Result = flat_primitives();
+    // note: every strip holds at least min_strip_length triangles, so its indices are at most
+    // twice its triangles; with this room the lists never move while they grow, and pages of the
+    // room left unused are never touched.
+    m_Result.strip_indices.reserve(2 * m_Triangles.size());
+    m_Result.strip_ends.reserve(m_Triangles.size() / min_strip_length + 1);
 
     build_heap();
     {
@@ -77,9 +119,7 @@ void tri_stripper::strip(primitive_vector *out_pPrimitivesVector)
         m_TriHeap.stop_worker();
     }
     collect_leftovers();
-
     m_FirstRun = false;
-    m_PrimitivesVector.swap(*out_pPrimitivesVector);
 }
 
 void tri_stripper::reset()
@@ -275,9 +315,6 @@ tri_stripper::strip_run tri_stripper::grow_forward(node_id Start, std::uint32_t 
 
 void tri_stripper::emit_strip(const strip_run &Run)
 {
-    m_PrimitivesVector.push_back(primitive{{}, triangle_strip});
-    m_PrimitivesVector.back().indices.reserve(std::size_t(Run.m_Length) + 2);
-
     std::uint32_t v[3];
     rotated_corners(*m_Triangles[Run.m_Start], Run.m_Rotation, v);
     emit_vertex(v[0]);
@@ -296,6 +333,7 @@ void tri_stripper::emit_strip(const strip_run &Run)
         take_triangle(Current);
         Odd = !Odd;
     }
+    m_Result.strip_ends.push_back(static_cast<std::uint32_t>(m_Result.strip_indices.size()));
 }
 
 void tri_stripper::take_triangle(node_id i)
@@ -324,22 +362,21 @@ void tri_stripper::collect_leftovers()
     if (Count == 0)
         return;
 
-    m_PrimitivesVector.push_back(primitive{{}, triangle_list});
-    index_list &Indices = m_PrimitivesVector.back().indices;
+    std::vector<std::uint32_t> &Indices = m_Result.list_indices;
     Indices.reserve(3 * Count);
     for (const auto &Node : m_Triangles) {
         if (Node.marked())
             continue;
-        Indices.push_back(vertex_value(Node->a));
-        Indices.push_back(vertex_value(Node->b));
-        Indices.push_back(vertex_value(Node->c));
+        Indices.push_back(Node->a);
+        Indices.push_back(Node->b);
+        Indices.push_back(Node->c);
     }
 }
 
 void tri_stripper::emit_vertex(std::uint32_t v)
 {
     m_Cache.push_front(v);
-    m_PrimitivesVector.back().indices.push_back(vertex_value(v));
+    m_Result.strip_indices.push_back(v);
 }
 
 void tri_stripper::vertex_cache::reset()
