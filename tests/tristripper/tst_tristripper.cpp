@@ -227,13 +227,29 @@ void TestTriStripper::graphArcs()
         QCOMPARE(got, targets[i]);
     }
 
+    // Mark, queue flag and degree share the node's room with the arcs and leave them alone.
     graph[1].mark();
     QVERIFY(graph[1].marked());
     QVERIFY(!graph[0].marked());
-    QCOMPARE(graph[1].out_count(), 5u);
+    for (size_t i = 0; i < counts.size(); ++i) {
+        graph[i].set_degree(counts[i]);
+        graph[i].set_queued(i % 2 == 0);
+    }
+    graph[0].set_degree(2);
+    graph[3].set_degree(1);
+    QVERIFY_EXCEPTION_THROWN(graph[4].set_degree(2), check_failure);
     graph.unmark_all();
     QVERIFY(!graph[1].marked());
-    QCOMPARE(graph[1].out_count(), 5u);
+    const std::vector<unsigned> degrees{2, 5, 0, 1, 1};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        QCOMPARE(graph[i].degree(), degrees[i]);
+        QCOMPARE(graph[i].queued(), i % 2 == 0);
+        QCOMPARE(graph[i].out_count(), unsigned(targets[i].size()));
+        std::vector<unsigned> got;
+        for (auto arc = graph.out_begin(graph[i]); arc != graph.out_end(graph[i]); ++arc)
+            got.push_back(arc->target());
+        QCOMPARE(got, targets[i]);
+    }
 }
 
 void TestTriStripper::graphChecksThrow()
@@ -407,14 +423,18 @@ void TestTriStripper::deferredHeapMatchesHeap()
                 live[at] = live.back();
                 live.pop_back();
             } else {
-                const quint32 key = deferred.key_of(id) == 0 ? 3 : deferred.key_of(id) - 1;
+                const quint32 key = direct.key_of(id) == 0 ? 3 : direct.key_of(id) - 1;
                 direct.update(id, key);
                 deferred.update(id, key);
             }
-            QCOMPARE(deferred.removed(id), direct.removed(id));
         }
         deferred.sync();
         QCOMPARE(deferred.empty(), direct.empty());
+        for (quint32 id = 0; id < count; ++id) {
+            QCOMPARE(deferred.removed(id), direct.removed(id));
+            if (!direct.removed(id))
+                QCOMPARE(deferred.key_of(id), direct.key_of(id));
+        }
         for (int pops = 0; pops < 100 && !direct.empty(); ++pops) {
             QCOMPARE(deferred.id_at(0), direct.id_at(0));
             QCOMPARE(deferred.top(), direct.top());

@@ -140,6 +140,8 @@ private:
     strip_run best_strip();
     strip_run grow_forward(node_id Start, std::uint32_t Rotation);
     void emit_strip(const strip_run &Run);
+    // Takes triangle i out of the heap unless it has left already.
+    void dequeue(node_id i);
     void take_triangle(node_id i);
     void collect_leftovers();
     template <bool Trial>

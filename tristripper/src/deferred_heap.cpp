@@ -39,24 +39,17 @@ void deferred_heap::clear()
 {
     end_worker();
     m_Heap.clear();
-    m_Keys.clear();
-    m_Present.clear();
     m_Failure = nullptr;
 }
 
 void deferred_heap::reserve(std::size_t n)
 {
     m_Heap.reserve(n);
-    m_Keys.reserve(n);
-    m_Present.reserve(n);
 }
 
 deferred_heap::id_type deferred_heap::push(key_type Key)
 {
-    const id_type Id = m_Heap.push(Key);
-    m_Keys.push_back(Key);
-    m_Present.push_back(1);
-    return Id;
+    return m_Heap.push(Key);
 }
 
 void deferred_heap::lock()
@@ -66,25 +59,21 @@ void deferred_heap::lock()
 
 void deferred_heap::pop()
 {
-    const id_type Id = m_Heap.id_at(0);
     m_Heap.pop();
-    m_Present[Id] = 0;
 }
 
 void deferred_heap::erase(std::size_t i)
 {
     TRISTRIPPER_CHECK(m_Heap.locked(), "locked()");
-    TRISTRIPPER_CHECK(!removed(i), "! removed(i)");
-    m_Present[i] = 0;
+    TRISTRIPPER_CHECK(m_Heap.valid(i), "valid(i)");
     queue({static_cast<id_type>(i), erase_key});
 }
 
 void deferred_heap::update(std::size_t i, key_type Key)
 {
     TRISTRIPPER_CHECK(m_Heap.locked(), "locked()");
-    TRISTRIPPER_CHECK(!removed(i), "! removed(i)");
+    TRISTRIPPER_CHECK(m_Heap.valid(i), "valid(i)");
     TRISTRIPPER_CHECK(Key != erase_key, "Key != erase_key");
-    m_Keys[i] = Key;
     queue({static_cast<id_type>(i), Key});
 }
 

@@ -141,8 +141,11 @@ void tri_stripper::reset_strip_ids()
 void tri_stripper::build_heap()
 {
     m_TriHeap.reserve(m_Triangles.size());
-    for (const auto &Node : m_Triangles)
+    for (auto &Node : m_Triangles) {
+        Node.set_degree(Node.out_count());
+        Node.set_queued(true);
         m_TriHeap.push(Node.out_count());
+    }
     m_TriHeap.lock();
 }
 
@@ -159,8 +162,10 @@ void tri_stripper::strip_all()
 {
     for (;;) {
         m_TriHeap.sync();
-        while (!m_TriHeap.empty() && m_TriHeap.top() == 0)
+        while (!m_TriHeap.empty() && m_TriHeap.top() == 0) {
+            m_Triangles[m_TriHeap.id_at(0)].set_queued(false);
             m_TriHeap.pop();
+        }
         if (m_TriHeap.empty())
             break;
         const node_id Start = m_TriHeap.id_at(0);
@@ -172,8 +177,7 @@ void tri_stripper::strip_all()
                 emit_strip(Run);
         }
 
-        if (!m_TriHeap.removed(Start))
-            m_TriHeap.erase(Start);
+        dequeue(Start);
     }
 }
 
@@ -186,12 +190,13 @@ tri_stripper::strip_run tri_stripper::best_strip()
     while (!m_Candidates.empty()) {
         const node_id Candidate = m_Candidates.back();
         m_Candidates.pop_back();
-        if (m_Triangles[Candidate].marked() || m_TriHeap.key_of(Candidate) == 0)
+        const auto &Node = m_Triangles[Candidate];
+        if (Node.marked() || Node.degree() == 0)
             continue;
 
         for (std::uint32_t Rotation = 0; Rotation < 3; ++Rotation) {
             const strip_run Run = grow_forward(Candidate, Rotation);
-            Choice.offer(Run, m_TriHeap.key_of(Run.m_Start), m_Cache.m_Hits);
+            Choice.offer(Run, Node.degree(), m_Cache.m_Hits);
             m_Cache = Saved;
         }
     }
@@ -336,18 +341,28 @@ void tri_stripper::emit_strip(const strip_run &Run)
     m_Result.strip_ends.push_back(static_cast<std::uint32_t>(m_Result.strip_indices.size()));
 }
 
+void tri_stripper::dequeue(node_id i)
+{
+    auto &Node = m_Triangles[i];
+    if (!Node.queued())
+        return;
+    Node.set_queued(false);
+    m_TriHeap.erase(i);
+}
+
 void tri_stripper::take_triangle(node_id i)
 {
     auto &Node = m_Triangles[i];
     Node.mark();
-    if (!m_TriHeap.removed(i))
-        m_TriHeap.erase(i);
+    dequeue(i);
 
     for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link) {
         const node_id j = Link->target();
-        if (m_Triangles[j].marked() || m_TriHeap.removed(j))
+        auto &Neighbour = m_Triangles[j];
+        if (Neighbour.marked() || !Neighbour.queued())
             continue;
-        const key_type Degree = m_TriHeap.key_of(j) - 1;
+        const key_type Degree = Neighbour.degree() - 1;
+        Neighbour.set_degree(Degree);
         m_TriHeap.update(j, Degree);
         if (Degree > 0)
             m_Candidates.push_back(j);

@@ -30,13 +30,17 @@ struct strip_triangle
 class triangle_graph
 {
     static constexpr std::uint32_t inline_arcs = 3;
-    // The flags word of a node: the mark, whether its arcs live in the overflow vectors, and for a
-    // node whose arcs live inside it their count and their edge masks.
+    // The flags word of a node: the mark, whether its arcs live in the overflow vectors, whether it
+    // is queued in the stripper's heap, and for a node whose arcs live inside it their count, their
+    // edge masks and its degree.
     static constexpr std::uint32_t mark_bit = 0x80000000u;
     static constexpr std::uint32_t spilled_bit = 0x40000000u;
     static constexpr std::uint32_t count_bits = 0x3u;
     static constexpr unsigned mask_shift = 2;
     static constexpr unsigned mask_width = 3;
+    static constexpr unsigned degree_shift = mask_shift + 3 * mask_width;
+    static constexpr std::uint32_t degree_bits = 0x3u << degree_shift;
+    static constexpr std::uint32_t queued_bit = 0x20000000u;
 
 public:
     using node_id = std::uint32_t;
@@ -61,6 +65,22 @@ public:
         void mark() { m_Flags |= mark_bit; }
         void unmark() { m_Flags &= ~mark_bit; }
         bool marked() const { return (m_Flags & mark_bit) != 0; }
+        // The stripper's count of free neighbours, at most out_count(), and whether the node is
+        // in its heap; kept here so that a look at a neighbour reads one place.
+        std::uint32_t degree() const
+        {
+            return spilled() ? m_Arcs[2].target() : (m_Flags & degree_bits) >> degree_shift;
+        }
+        void set_degree(std::uint32_t Degree)
+        {
+            TRISTRIPPER_CHECK(Degree <= out_count(), "Degree <= out_count()");
+            if (spilled())
+                m_Arcs[2] = arc(Degree);
+            else
+                m_Flags = (m_Flags & ~degree_bits) | Degree << degree_shift;
+        }
+        bool queued() const { return (m_Flags & queued_bit) != 0; }
+        void set_queued(bool Queued) { m_Flags = Queued ? m_Flags | queued_bit : m_Flags & ~queued_bit; }
         strip_triangle &operator*() { return m_Elem; }
         const strip_triangle &operator*() const { return m_Elem; }
         strip_triangle *operator->() { return &m_Elem; }
@@ -72,7 +92,7 @@ public:
 
         strip_triangle m_Elem;
         // The arcs themselves, or for a node with more than inline_arcs arcs the position of its
-        // run in the overflow vectors and its arc count (as the targets of the first two).
+        // run in the overflow vectors, its arc count and its degree (as the three targets).
         arc m_Arcs[inline_arcs];
         std::uint32_t m_Flags = 0;
     };
