@@ -31,14 +31,16 @@ std::size_t checked_triangles(std::size_t Triangles)
 } // namespace
 
 tri_stripper::tri_stripper(const index_list &TriIndices, unsigned Threads)
-    : m_Triangles(checked_triangles(TriIndices.size() / 3))
+    : m_Triangles(checked_triangles(TriIndices.size() / 3),
+                  detail::chunk_count(TriIndices.size() / 3, Threads))
     , m_Threads(Threads)
 {
     detail::build_connectivity_graph(m_Triangles, TriIndices, m_VertexValues, Threads);
 }
 
 tri_stripper::tri_stripper(const std::vector<std::uint32_t> &TriIndices, unsigned Threads)
-    : m_Triangles(checked_triangles(TriIndices.size() / 3))
+    : m_Triangles(checked_triangles(TriIndices.size() / 3),
+                  detail::chunk_count(TriIndices.size() / 3, Threads))
     , m_Threads(Threads)
 {
     detail::build_connectivity_graph(m_Triangles, TriIndices, m_VertexValues, Threads);
@@ -46,7 +48,7 @@ tri_stripper::tri_stripper(const std::vector<std::uint32_t> &TriIndices, unsigne
 
 tri_stripper::tri_stripper(const void *Records, std::size_t TriangleCount, std::size_t Stride,
                            unsigned Threads)
-    : m_Triangles(checked_triangles(TriangleCount))
+    : m_Triangles(checked_triangles(TriangleCount), detail::chunk_count(TriangleCount, Threads))
     , m_Threads(Threads)
 {
     detail::build_connectivity_graph(m_Triangles, Records, Stride, m_VertexValues, Threads);

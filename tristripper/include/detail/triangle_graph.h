@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detail/check.h"
+#include "detail/chunks.h"
 #include "detail/large_allocator.h"
 
 #include <cstddef>
@@ -16,11 +17,11 @@ namespace detail {
 struct strip_triangle
 {
     // Corners in input order, as compact vertex numbers (see build_connectivity_graph).
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    std::uint32_t c = 0;
+    std::uint32_t a;
+    std::uint32_t b;
+    std::uint32_t c;
     // The number of the last trial strip that reached the triangle; 0 after building.
-    std::uint32_t strip_id = 0;
+    std::uint32_t strip_id;
 };
 
 // The stripper's directed graph over a fixed number of triangles: each node carries its triangle,
@@ -49,7 +50,8 @@ public:
     class arc
     {
     public:
-        explicit arc(node_id Terminal = 0)
+        arc() = default;
+        explicit arc(node_id Terminal)
             : m_Target(Terminal)
         {}
         node_id target() const { return m_Target; }
@@ -94,16 +96,25 @@ public:
         // The arcs themselves, or for a node with more than inline_arcs arcs the position of its
         // run in the overflow vectors, its arc count and its degree (as the three targets).
         arc m_Arcs[inline_arcs];
-        std::uint32_t m_Flags = 0;
+        std::uint32_t m_Flags;
     };
 
     using out_arc_iterator = const arc *;
 
-    // A graph of nb_nodes nodes with default elements, unmarked, without arcs; set_count and
-    // place_arcs give them room for arcs, set_target fills it.
-    explicit triangle_graph(std::size_t nb_nodes)
+    // A graph of nb_nodes nodes with zero elements, unmarked, without arcs; set_count and
+    // place_arcs give them room for arcs, set_target fills it. The nodes are set in Chunks parts
+    // on threads of their own.
+    explicit triangle_graph(std::size_t nb_nodes, unsigned Chunks = 1)
         : m_Nodes(checked_node_count(nb_nodes))
-    {}
+    {
+        // note: the node array is the largest block of the stripper; its pages are first
+        // written (and so handed out and cleared by the system) on several threads at once.
+        run_chunks(Chunks, [this, Chunks](unsigned Chunk) {
+            const std::size_t n = m_Nodes.size();
+            for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i)
+                m_Nodes[i] = node();
+        });
+    }
 
     std::size_t size() const { return m_Nodes.size(); }
     node *begin() { return m_Nodes.data(); }
