@@ -1,7 +1,7 @@
 #include "detail/connectivity_graph.h"
 #include "detail/deferred_heap.h"
-#include "detail/graph_array.h"
 #include "detail/heap_array.h"
+#include "detail/triangle_graph.h"
 #include "tri_stripper.h"
 
 #include <QtTest>
@@ -194,46 +194,85 @@ private slots:
     void threadsGiveTheSameResult();
     void goldenStrips_data();
     void goldenStrips();
+    void flatFormMatches_data();
+    void flatFormMatches();
+    void flatFormRefusesWideIndices();
     void nullResultPointerThrows();
 };
 
 void TestTriStripper::graphArcs()
 {
-    tristripper::detail::graph_array<int> empty(0);
+    tristripper::detail::triangle_graph empty(0);
     QCOMPARE(empty.size(), size_t(0));
     QCOMPARE(empty.arc_count(), size_t(0));
 
-    tristripper::detail::graph_array<int> graph(3);
-    graph.add_arc(0, 0);
-    graph.add_arc(0, 2);
-    graph.add_arc(0, 2);
-    graph.add_arc(2, 1);
-    QCOMPARE(graph[0].out_count(), 3u);
-    QCOMPARE(graph[1].out_count(), 0u);
-    QCOMPARE(graph[2].out_count(), 1u);
-    QCOMPARE(graph.out_begin(graph[0])->target(), 0u);
-    QCOMPARE(graph.out_begin(graph[2])->target(), 1u);
+    // Nodes 1 and 3 keep their arcs apart from the node, the others inside it; a run that overlaps
+    // another would lose targets.
+    tristripper::detail::triangle_graph graph(5);
+    const std::vector<unsigned> counts{3, 5, 0, 4, 1};
+    for (size_t i = 0; i < counts.size(); ++i)
+        graph.set_count(i, counts[i]);
+    graph.place_arcs();
+    QCOMPARE(graph.arc_count(), size_t(13));
+    const std::vector<std::vector<unsigned>> targets{{0, 2, 2}, {3, 1, 0, 2, 3}, {}, {4, 4, 1, 0}, {1}};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        for (size_t k = 0; k < targets[i].size(); ++k)
+            graph.set_target(i, unsigned(k), targets[i][k]);
+    }
+    for (size_t i = 0; i < targets.size(); ++i) {
+        QCOMPARE(graph[i].out_count(), unsigned(targets[i].size()));
+        std::vector<unsigned> got;
+        for (auto arc = graph.out_begin(graph[i]); arc != graph.out_end(graph[i]); ++arc)
+            got.push_back(arc->target());
+        QCOMPARE(got, targets[i]);
+    }
 
+    // Mark, queue flag and degree share the node's room with the arcs and leave them alone.
     graph[1].mark();
     QVERIFY(graph[1].marked());
+    QVERIFY(!graph[0].marked());
+    for (size_t i = 0; i < counts.size(); ++i) {
+        graph[i].set_degree(counts[i]);
+        graph[i].set_queued(i % 2 == 0);
+    }
+    graph[0].set_degree(2);
+    graph[3].set_degree(1);
+    QVERIFY_EXCEPTION_THROWN(graph[4].set_degree(2), check_failure);
     graph.unmark_all();
     QVERIFY(!graph[1].marked());
+    const std::vector<unsigned> degrees{2, 5, 0, 1, 1};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        QCOMPARE(graph[i].degree(), degrees[i]);
+        QCOMPARE(graph[i].queued(), i % 2 == 0);
+        QCOMPARE(graph[i].out_count(), unsigned(targets[i].size()));
+        std::vector<unsigned> got;
+        for (auto arc = graph.out_begin(graph[i]); arc != graph.out_end(graph[i]); ++arc)
+            got.push_back(arc->target());
+        QCOMPARE(got, targets[i]);
+    }
 }
 
 void TestTriStripper::graphChecksThrow()
 {
-    tristripper::detail::graph_array<int> graph(3);
-    graph.add_arc(0, 1);
-    graph.add_arc(1, 0);
-    // The arcs of node 0 would no longer be one run.
-    QVERIFY_EXCEPTION_THROWN(graph.add_arc(0, 2), check_failure);
-    QVERIFY_EXCEPTION_THROWN(graph.add_arc(3, 0), check_failure);
-    QVERIFY_EXCEPTION_THROWN(graph.add_arc(0, 3), check_failure);
+    tristripper::detail::triangle_graph graph(3);
+    QVERIFY_EXCEPTION_THROWN(graph.set_count(graph.size(), 1), check_failure);
+    graph.set_count(0, 1);
+    graph.set_count(1, 4);
+    // No arc has room before place_arcs, and no count changes after it.
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 0, 0), check_failure);
+    graph.place_arcs();
+    QVERIFY_EXCEPTION_THROWN(graph.set_count(2, 1), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.place_arcs(), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 1, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(1, 4, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(2, 0, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(3, 0, 0), check_failure);
+    QVERIFY_EXCEPTION_THROWN(graph.set_target(0, 0, 3), check_failure);
     QVERIFY_EXCEPTION_THROWN(graph[3], check_failure);
     try {
-        graph.add_arc(0, 2);
+        graph.set_target(1, 4, 0);
     } catch (const check_failure &failure) {
-        QCOMPARE(QByteArray(failure.what()), QByteArray("Node.m_End == m_Arcs.size()"));
+        QCOMPARE(QByteArray(failure.what()), QByteArray("k < out_count()"));
     }
 }
 
@@ -384,14 +423,18 @@ void TestTriStripper::deferredHeapMatchesHeap()
                 live[at] = live.back();
                 live.pop_back();
             } else {
-                const quint32 key = deferred.key_of(id) == 0 ? 3 : deferred.key_of(id) - 1;
+                const quint32 key = direct.key_of(id) == 0 ? 3 : direct.key_of(id) - 1;
                 direct.update(id, key);
                 deferred.update(id, key);
             }
-            QCOMPARE(deferred.removed(id), direct.removed(id));
         }
         deferred.sync();
         QCOMPARE(deferred.empty(), direct.empty());
+        for (quint32 id = 0; id < count; ++id) {
+            QCOMPARE(deferred.removed(id), direct.removed(id));
+            if (!direct.removed(id))
+                QCOMPARE(deferred.key_of(id), direct.key_of(id));
+        }
         for (int pops = 0; pops < 100 && !direct.empty(); ++pops) {
             QCOMPARE(deferred.id_at(0), direct.id_at(0));
             QCOMPARE(deferred.top(), direct.top());
@@ -675,14 +718,79 @@ void TestTriStripper::goldenStrips()
     }
 }
 
+// The flat form as primitives, so that the two results compare as a whole.
+primitive_vector unflattened(const tristripper::flat_primitives &flat)
+{
+    primitive_vector out;
+    size_t begin = 0;
+    for (const quint32 end : flat.strip_ends) {
+        out.push_back(
+            primitive{index_list(flat.strip_indices.begin() + begin, flat.strip_indices.begin() + end),
+                      tristripper::triangle_strip});
+        begin = end;
+    }
+    if (begin != flat.strip_indices.size())
+        out.push_back(primitive{{}, tristripper::triangle_strip});
+    if (!flat.list_indices.empty())
+        out.push_back(primitive{index_list(flat.list_indices.begin(), flat.list_indices.end()),
+                                tristripper::triangle_list});
+    return out;
+}
+
+void TestTriStripper::flatFormMatches_data()
+{
+    QTest::addColumn<index_list>("indices");
+    QTest::newRow("awkward") << shuffled(awkward(), 4);
+    // Far apart, so that the graph works on ranks and the flat form must give the indices back.
+    index_list sparse = shuffled(awkward(), 5);
+    for (Index &v : sparse)
+        v = v * 40000000 + 7;
+    QTest::newRow("sparse 32-bit") << sparse;
+    QTest::newRow("irregular 140 x 130") << irregular(140, 130, 21);
+}
+
+void TestTriStripper::flatFormMatches()
+{
+    QFETCH(index_list, indices);
+    for (unsigned threads : {1u, 2u}) {
+        tri_stripper stripper(indices, threads);
+        tristripper::flat_primitives flat;
+        stripper.strip(&flat);
+        primitive_vector out;
+        stripper.strip(&out);
+        QCOMPARE(describe(unflattened(flat)), describe(out));
+        // A second flat result replaces the first.
+        stripper.strip(&flat);
+        QCOMPARE(describe(unflattened(flat)), describe(out));
+    }
+}
+
+void TestTriStripper::flatFormRefusesWideIndices()
+{
+    index_list wide = awkward();
+    wide.front() = 1ull << 32;
+    tri_stripper stripper(wide);
+    tristripper::flat_primitives flat;
+    QVERIFY_EXCEPTION_THROWN(stripper.strip(&flat), std::length_error);
+    primitive_vector out;
+    stripper.strip(&out);
+    QVERIFY(expand(out) == trianglesOf(wide));
+}
+
 void TestTriStripper::nullResultPointerThrows()
 {
     tri_stripper stripper(index_list{0, 1, 2});
     try {
-        stripper.strip(nullptr);
+        stripper.strip(static_cast<primitive_vector *>(nullptr));
         QFAIL("no exception");
     } catch (const check_failure &failure) {
         QCOMPARE(QByteArray(failure.what()), QByteArray("out_pPrimitivesVector"));
+    }
+    try {
+        stripper.strip(static_cast<tristripper::flat_primitives *>(nullptr));
+        QFAIL("no exception");
+    } catch (const check_failure &failure) {
+        QCOMPARE(QByteArray(failure.what()), QByteArray("out"));
     }
 }
 

@@ -3,8 +3,8 @@
 #include "detail/check.h"
 #include "detail/connectivity_graph.h"
 #include "detail/deferred_heap.h"
-#include "detail/graph_array.h"
 #include "detail/heap_array.h"
+#include "detail/triangle_graph.h"
 
 #include <array>
 #include <cstdint>
@@ -32,6 +32,17 @@ struct primitive
 
 using primitive_vector = std::vector<primitive>;
 
+// The same groups in a flat form, for indices that fit in 32 bits: the strips' indices one strip
+// after the other, where each strip ends among them, and the list's indices (empty when every
+// triangle joined a strip).
+struct flat_primitives
+{
+    std::vector<std::uint32_t> strip_indices;
+    // Strip k runs from the end of strip k - 1 (or 0) to strip_ends[k].
+    std::vector<std::uint32_t> strip_ends;
+    std::vector<std::uint32_t> list_indices;
+};
+
 // Turns triangles into strips of 2 to 8 triangles, grown greedily from the triangle with the
 // fewest free neighbours and chosen by reuse of a simulated 10-entry vertex cache, plus one list
 // of the triangles that joined no strip. Every emitted triangle is an input triangle with its
@@ -57,6 +68,9 @@ public:
     // in input order. Every call gives the same result. Throws check_failure for a null pointer
     // or a broken internal invariant, std::bad_alloc when memory runs out.
     void strip(primitive_vector *out_pPrimitivesVector);
+    // The same result in the flat form, which needs about a third of the memory. Throws as above,
+    // and std::length_error for an index beyond 32 bits (only possible with 64-bit indices).
+    void strip(flat_primitives *out);
 
 private:
     using node_id = detail::triangle_graph::node_id;
@@ -116,6 +130,8 @@ private:
         std::uint32_t m_Second;
     };
 
+    // Strips everything into m_Result, in compact vertex numbers.
+    void run();
     void reset();
     void reset_strip_ids();
     void build_heap();
@@ -124,6 +140,8 @@ private:
     strip_run best_strip();
     strip_run grow_forward(node_id Start, std::uint32_t Rotation);
     void emit_strip(const strip_run &Run);
+    // Takes triangle i out of the heap unless it has left already.
+    void dequeue(node_id i);
     void take_triangle(node_id i);
     void collect_leftovers();
     template <bool Trial>
@@ -141,7 +159,7 @@ private:
         return m_VertexValues.empty() ? index(v) : m_VertexValues[v];
     }
 
-    primitive_vector m_PrimitivesVector;
+    flat_primitives m_Result;
     detail::triangle_graph m_Triangles;
     detail::deferred_heap m_TriHeap;
     std::vector<node_id> m_Candidates;

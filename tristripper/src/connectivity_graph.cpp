@@ -1,6 +1,6 @@
 #include "detail/connectivity_graph.h"
 
-#include "detail/processors.h"
+#include "detail/chunks.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -22,71 +22,13 @@ constexpr std::uint64_t sparse_slack = 4096;
 // Buckets up to this size stay in input order and are searched from end to end; larger ones (the
 // vertices of big fans) are sorted by second vertex and searched by halving.
 constexpr std::size_t linear_search_limit = 16;
-// note: below this many triangles, starting threads costs more than it saves. Above it the build
-// is split into at most max_chunks chunks; every split gives the same graph.
-constexpr std::size_t parallel_threshold = 1 << 15;
-constexpr unsigned max_chunks = 4;
-
-unsigned chunk_count(std::size_t Triangles, unsigned Requested)
-{
-    if (Requested != 0)
-        return Requested;
-    if (Triangles < parallel_threshold)
-        return 1;
-    return std::max(1u, std::min(max_chunks, usable_processors()));
-}
-
-// The start of chunk Chunk of Chunks equal chunks of [0, Total).
-std::size_t chunk_begin(std::size_t Chunk, std::size_t Chunks, std::size_t Total)
-{
-    return static_cast<std::size_t>(std::uint64_t(Total) * Chunk / Chunks);
-}
-
-// Runs Work(Chunk) for every Chunk in [0, Chunks), on threads of their own where they can be started,
-// else on the calling thread, and returns when all are done. Rethrows the first exception of a chunk.
-template <class WorkT>
-void run_chunks(unsigned Chunks, WorkT Work)
-{
-    if (Chunks == 1) {
-        Work(0u);
-        return;
-    }
-    std::vector<std::exception_ptr> Errors(Chunks);
-    const auto Run = [&Work, &Errors](unsigned Chunk) {
-        try {
-            Work(Chunk);
-        } catch (...) {
-            Errors[Chunk] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> Threads;
-    Threads.reserve(Chunks);
-    unsigned Started = 1;
-    for (; Started < Chunks; ++Started) {
-        try {
-            Threads.emplace_back(Run, Started);
-        } catch (...) {
-            // No thread (or no memory for one): the calling thread runs the remaining chunks.
-            break;
-        }
-    }
-    for (unsigned Chunk = Started; Chunk < Chunks; ++Chunk)
-        Run(Chunk);
-    Run(0);
-    for (std::thread &Thread : Threads)
-        Thread.join();
-    for (const std::exception_ptr &Error : Errors) {
-        if (Error)
-            std::rethrow_exception(Error);
-    }
-}
-
-// A directed edge of the table: its first vertex is the bucket it lies in.
-struct edge_entry
-{
-    std::uint32_t second;
-    std::uint32_t triangle;
-};
+// A directed edge of the table, as 3 * triangle + k for the edge that leaves corner k of the
+// triangle (ab, bc, ca); its first vertex is the bucket it lies in.
+// note: the second vertex is read from the triangle instead of being stored beside it, which halves
+// the table, the largest block of memory while the graph is built; the triangles of one bucket are
+// those around one vertex, and those of the buckets that a run of triangles asks for lie close
+// together, so the reads mostly hit the cache.
+using edge_entry = std::uint32_t;
 
 // The directed edges grouped by first vertex, in input order within each bucket; large buckets
 // sorted stably by second vertex. Either way the edges of one key come in the order a stable sort
@@ -94,10 +36,18 @@ struct edge_entry
 // v - 1 ends.
 struct edge_table
 {
+    const triangle_graph &Triangles;
     large_vector<std::uint32_t> End;
     large_vector<edge_entry> Edges;
 
     edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks);
+
+    std::uint32_t second(edge_entry e) const
+    {
+        const strip_triangle &t = *Triangles.begin()[e / 3];
+        const std::uint32_t k = e % 3;
+        return k == 0 ? t.b : (k == 1 ? t.c : t.a);
+    }
 
     // Calls Visit(triangle) for every edge from First to Second, in input order.
     template <class VisitT>
@@ -107,81 +57,59 @@ struct edge_table
         const edge_entry *Last = Edges.data() + End[First];
         if (std::size_t(Last - Begin) <= linear_search_limit) {
             for (const edge_entry *e = Begin; e != Last; ++e) {
-                if (e->second == Second)
-                    Visit(e->triangle);
+                if (second(*e) == Second)
+                    Visit(*e / 3);
             }
             return;
         }
-        const auto BySecond = [](const edge_entry &e, std::uint32_t s) { return e.second < s; };
+        const auto BySecond = [this](edge_entry e, std::uint32_t s) { return second(e) < s; };
         for (const edge_entry *e = std::lower_bound(Begin, Last, Second, BySecond);
-             e != Last && e->second == Second; ++e)
-            Visit(e->triangle);
+             e != Last && second(*e) == Second; ++e)
+            Visit(*e / 3);
     }
 };
 
-// Each chunk counts and files the edges of its own range of triangles; a chunk's edges of one vertex
-// follow those of the chunks before it, so every bucket holds its edges in input order.
+// Each chunk owns a range of vertices: it reads every triangle, and counts and files only the
+// edges that start at its own vertices, in input order. No bucket is shared, so no chunk needs
+// counters of its own per vertex.
 edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks)
-    : End(VertexCount, 0)
+    : Triangles(Triangles)
+    , End(VertexCount, 0)
 {
     const std::size_t n = Triangles.size();
     const std::size_t V = VertexCount;
-    // Per chunk and vertex: first the chunk's edge count, then where its next edge goes.
-    large_vector<std::uint32_t> Cursor(Chunks * V, 0);
-    run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t *const Count = Cursor.data() + Chunk * V;
-        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
+    // Visit(first, entry) for every edge of the chunk's vertices, in input order.
+    const auto ForOwnEdges = [&Triangles, n, V, Chunks](unsigned Chunk, auto Visit) {
+        const std::size_t From = chunk_begin(Chunk, Chunks, V);
+        const std::size_t To = chunk_begin(Chunk + 1, Chunks, V);
+        for (std::size_t i = 0; i < n; ++i) {
             const strip_triangle &t = *Triangles[i];
-            ++Count[t.a];
-            ++Count[t.b];
-            ++Count[t.c];
+            const auto Entry = static_cast<edge_entry>(3 * i);
+            if (t.a >= From && t.a < To)
+                Visit(t.a, Entry);
+            if (t.b >= From && t.b < To)
+                Visit(t.b, Entry + 1);
+            if (t.c >= From && t.c < To)
+                Visit(t.c, Entry + 2);
         }
-    });
-
-    // Bucket positions: a running sum over the vertices, in chunks of vertices, then over the chunks
-    // of the sum.
-    std::vector<std::uint32_t> RangeTotal(Chunks, 0);
+    };
     run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t Sum = 0;
-        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
-            for (unsigned q = 0; q < Chunks; ++q)
-                Sum += Cursor[q * V + v];
-        }
-        RangeTotal[Chunk] = Sum;
+        ForOwnEdges(Chunk, [this](std::uint32_t First, edge_entry) { ++End[First]; });
     });
-    std::uint32_t Total = 0;
-    for (std::uint32_t &Sum : RangeTotal) {
-        const std::uint32_t RangeSum = Sum;
-        Sum = Total;
-        Total += RangeSum;
+    // End[v] becomes where bucket v starts, then counts up to its end as the bucket fills.
+    std::uint64_t Total = 0;
+    for (std::uint32_t &Count : End) {
+        const std::uint32_t Start = static_cast<std::uint32_t>(Total);
+        Total += Count;
+        Count = Start;
     }
-    run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t Sum = RangeTotal[Chunk];
-        for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
-            for (unsigned q = 0; q < Chunks; ++q) {
-                const std::uint32_t Count = Cursor[q * V + v];
-                Cursor[q * V + v] = Sum;
-                Sum += Count;
-            }
-            End[v] = Sum;
-        }
-    });
-
     Edges.resize(Total);
     run_chunks(Chunks, [&](unsigned Chunk) {
-        std::uint32_t *const Next = Cursor.data() + Chunk * V;
-        for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
-            const strip_triangle &t = *Triangles[i];
-            const auto Triangle = static_cast<std::uint32_t>(i);
-            Edges[Next[t.a]++] = {t.b, Triangle};
-            Edges[Next[t.b]++] = {t.c, Triangle};
-            Edges[Next[t.c]++] = {t.a, Triangle};
-        }
+        ForOwnEdges(Chunk, [this](std::uint32_t First, edge_entry Entry) { Edges[End[First]++] = Entry; });
     });
-    large_vector<std::uint32_t>().swap(Cursor);
 
     run_chunks(Chunks, [&](unsigned Chunk) {
-        const auto BySecond = [](const edge_entry &x, const edge_entry &y) { return x.second < y.second; };
+        const auto BySecond = [this](edge_entry x, edge_entry y) { return second(x) < second(y); };
         for (std::size_t v = chunk_begin(Chunk, Chunks, V); v < chunk_begin(Chunk + 1, Chunks, V); ++v) {
             edge_entry *Begin = Edges.data() + (v == 0 ? 0 : End[v - 1]);
             edge_entry *Last = Edges.data() + End[v];
@@ -286,28 +214,21 @@ void build(triangle_graph &Triangles, CornersT Corners, std::vector<std::uint64_
     const std::uint32_t VertexCount = set_corners(Triangles, Corners, VertexValues, Chunks);
     const edge_table Table(Triangles, VertexCount, Chunks);
 
-    // The arcs are counted first, so that every triangle knows where its run starts and the
-    // chunks can write their runs side by side into an arc vector of the final size.
-    std::vector<std::uint32_t> Offsets(n + 1, 0);
+    // The arcs are counted first, so that every node gets its room at once and the chunks can
+    // fill their nodes side by side.
     run_chunks(Chunks, [&](unsigned Chunk) {
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
             std::uint32_t Count = 0;
             for_each_neighbour(Table, *Triangles[i], [&Count](std::uint32_t) { ++Count; });
-            Offsets[i + 1] = Count;
+            Triangles.set_count(i, Count);
         }
     });
-    for (std::size_t i = 0; i < n; ++i) {
-        if (Offsets[i + 1] > std::numeric_limits<std::uint32_t>::max() - Offsets[i])
-            throw std::length_error("build_connectivity_graph: too many arcs");
-        Offsets[i + 1] += Offsets[i];
-    }
-    Triangles.set_runs(Offsets);
+    Triangles.place_arcs();
     run_chunks(Chunks, [&](unsigned Chunk) {
         for (std::size_t i = chunk_begin(Chunk, Chunks, n); i < chunk_begin(Chunk + 1, Chunks, n); ++i) {
-            std::size_t Position = Offsets[i];
-            for_each_neighbour(Table, *Triangles[i], [&Triangles, &Position](std::uint32_t j) {
-                Triangles.set_target(Position++, j);
-            });
+            std::uint32_t k = 0;
+            for_each_neighbour(Table, *Triangles[i],
+                               [&Triangles, i, &k](std::uint32_t j) { Triangles.set_target(i, k++, j); });
         }
     });
 }

@@ -31,14 +31,16 @@ std::size_t checked_triangles(std::size_t Triangles)
 } // namespace
 
 tri_stripper::tri_stripper(const index_list &TriIndices, unsigned Threads)
-    : m_Triangles(checked_triangles(TriIndices.size() / 3))
+    : m_Triangles(checked_triangles(TriIndices.size() / 3),
+                  detail::chunk_count(TriIndices.size() / 3, Threads))
     , m_Threads(Threads)
 {
     detail::build_connectivity_graph(m_Triangles, TriIndices, m_VertexValues, Threads);
 }
 
 tri_stripper::tri_stripper(const std::vector<std::uint32_t> &TriIndices, unsigned Threads)
-    : m_Triangles(checked_triangles(TriIndices.size() / 3))
+    : m_Triangles(checked_triangles(TriIndices.size() / 3),
+                  detail::chunk_count(TriIndices.size() / 3, Threads))
     , m_Threads(Threads)
 {
     detail::build_connectivity_graph(m_Triangles, TriIndices, m_VertexValues, Threads);
@@ -46,7 +48,7 @@ tri_stripper::tri_stripper(const std::vector<std::uint32_t> &TriIndices, unsigne
 
 tri_stripper::tri_stripper(const void *Records, std::size_t TriangleCount, std::size_t Stride,
                            unsigned Threads)
-    : m_Triangles(checked_triangles(TriangleCount))
+    : m_Triangles(checked_triangles(TriangleCount), detail::chunk_count(TriangleCount, Threads))
     , m_Threads(Threads)
 {
     detail::build_connectivity_graph(m_Triangles, Records, Stride, m_VertexValues, Threads);
@@ -55,13 +57,55 @@ tri_stripper::tri_stripper(const void *Records, std::size_t TriangleCount, std::
 void tri_stripper::strip(primitive_vector *out_pPrimitivesVector)
 {
     TRISTRIPPER_CHECK(out_pPrimitivesVector, "out_pPrimitivesVector");
+    out_pPrimitivesVector->clear();
+    run();
+    primitive_vector Primitives;
+    Primitives.reserve(m_Result.strip_ends.size() + 1);
+    std::size_t Begin = 0;
+    for (std::uint32_t End : m_Result.strip_ends) {
+        Primitives.push_back(primitive{{}, triangle_strip});
+        index_list &Indices = Primitives.back().indices;
+        Indices.reserve(End - Begin);
+        for (; Begin < End; ++Begin)
+            Indices.push_back(vertex_value(m_Result.strip_indices[Begin]));
+    }
+    if (!m_Result.list_indices.empty()) {
+        Primitives.push_back(primitive{{}, triangle_list});
+        index_list &Indices = Primitives.back().indices;
+        Indices.reserve(m_Result.list_indices.size());
+        for (std::uint32_t v : m_Result.list_indices)
+            Indices.push_back(vertex_value(v));
+    }
+    m_Result = flat_primitives();
+    Primitives.swap(*out_pPrimitivesVector);
+}
+
+void tri_stripper::strip(flat_primitives *out)
+{
+    TRISTRIPPER_CHECK(out, "out");
+    run();
+    if (!m_VertexValues.empty()) {
+        if (m_VertexValues.back() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error("tri_stripper: an index beyond 32 bits");
+        for (std::uint32_t &v : m_Result.strip_indices)
+            v = static_cast<std::uint32_t>(m_VertexValues[v]);
+        for (std::uint32_t &v : m_Result.list_indices)
+            v = static_cast<std::uint32_t>(m_VertexValues[v]);
+    }
+    *out = std::move(m_Result);
+    m_Result = flat_primitives();
+}
+
+void tri_stripper::run()
+{
     if (!m_FirstRun)
         reset();
-    out_pPrimitivesVector->clear();
-    m_PrimitivesVector.clear();
-    // note: no strip is shorter than min_strip_length, so this many primitives (and the list of
-    // leftovers) never move while the list grows; pages of the room left unused are never touched.
-    m_PrimitivesVector.reserve(m_Triangles.size() / min_strip_length + 1);
+    m_Result = flat_primitives();
+    // note: every strip holds at least min_strip_length triangles, so its indices are at most
+    // twice its triangles; with this room the lists never move while they grow, and pages of the
+    // room left unused are never touched.
+    m_Result.strip_indices.reserve(2 * m_Triangles.size());
+    m_Result.strip_ends.reserve(m_Triangles.size() / min_strip_length + 1);
 
     build_heap();
     {
@@ -77,9 +121,7 @@ void tri_stripper::strip(primitive_vector *out_pPrimitivesVector)
         m_TriHeap.stop_worker();
     }
     collect_leftovers();
-
     m_FirstRun = false;
-    m_PrimitivesVector.swap(*out_pPrimitivesVector);
 }
 
 void tri_stripper::reset()
@@ -101,8 +143,11 @@ void tri_stripper::reset_strip_ids()
 void tri_stripper::build_heap()
 {
     m_TriHeap.reserve(m_Triangles.size());
-    for (const auto &Node : m_Triangles)
+    for (auto &Node : m_Triangles) {
+        Node.set_degree(Node.out_count());
+        Node.set_queued(true);
         m_TriHeap.push(Node.out_count());
+    }
     m_TriHeap.lock();
 }
 
@@ -119,8 +164,10 @@ void tri_stripper::strip_all()
 {
     for (;;) {
         m_TriHeap.sync();
-        while (!m_TriHeap.empty() && m_TriHeap.top() == 0)
+        while (!m_TriHeap.empty() && m_TriHeap.top() == 0) {
+            m_Triangles[m_TriHeap.id_at(0)].set_queued(false);
             m_TriHeap.pop();
+        }
         if (m_TriHeap.empty())
             break;
         const node_id Start = m_TriHeap.id_at(0);
@@ -132,8 +179,7 @@ void tri_stripper::strip_all()
                 emit_strip(Run);
         }
 
-        if (!m_TriHeap.removed(Start))
-            m_TriHeap.erase(Start);
+        dequeue(Start);
     }
 }
 
@@ -146,12 +192,13 @@ tri_stripper::strip_run tri_stripper::best_strip()
     while (!m_Candidates.empty()) {
         const node_id Candidate = m_Candidates.back();
         m_Candidates.pop_back();
-        if (m_Triangles[Candidate].marked() || m_TriHeap.key_of(Candidate) == 0)
+        const auto &Node = m_Triangles[Candidate];
+        if (Node.marked() || Node.degree() == 0)
             continue;
 
         for (std::uint32_t Rotation = 0; Rotation < 3; ++Rotation) {
             const strip_run Run = grow_forward(Candidate, Rotation);
-            Choice.offer(Run, m_TriHeap.key_of(Run.m_Start), m_Cache.m_Hits);
+            Choice.offer(Run, Node.degree(), m_Cache.m_Hits);
             m_Cache = Saved;
         }
     }
@@ -208,7 +255,14 @@ inline tri_stripper::node_id tri_stripper::next_neighbour(node_id Current, leavi
     const auto &Node = m_Triangles[Current];
     const std::uint32_t p = Edge.m_Second;
     const std::uint32_t q = Edge.m_First;
-    for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link) {
+    // note: Edge is always an edge of Current, and a neighbour runs it backwards exactly when the
+    // arc's mask holds that edge, so the neighbours across the other edges are passed over without
+    // a read of their (scattered) nodes.
+    const std::uint32_t Leaving = detail::triangle_graph::edges_between(*Node, q, p);
+    std::uint32_t k = 0;
+    for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link, ++k) {
+        if ((m_Triangles.shared_edges(Node, k) & Leaving) == 0)
+            continue;
         const auto &Target = m_Triangles[Link->target()];
         if (Target.marked())
             continue;
@@ -219,9 +273,6 @@ inline tri_stripper::node_id tri_stripper::next_neighbour(node_id Current, leavi
         const detail::strip_triangle &t = *Target;
         const bool AtAB = (t.a == p) & (t.b == q);
         const bool AtBC = (t.b == p) & (t.c == q);
-        const bool AtCA = (t.c == p) & (t.a == q);
-        if (!(AtAB | AtBC | AtCA))
-            continue;
         Vertex = AtAB ? t.c : (AtBC ? t.a : t.b);
         Edge = Odd ? leaving_edge{q, Vertex} : leaving_edge{Vertex, p};
         return Link->target();
@@ -271,9 +322,6 @@ tri_stripper::strip_run tri_stripper::grow_forward(node_id Start, std::uint32_t 
 
 void tri_stripper::emit_strip(const strip_run &Run)
 {
-    m_PrimitivesVector.push_back(primitive{{}, triangle_strip});
-    m_PrimitivesVector.back().indices.reserve(std::size_t(Run.m_Length) + 2);
-
     std::uint32_t v[3];
     rotated_corners(*m_Triangles[Run.m_Start], Run.m_Rotation, v);
     emit_vertex(v[0]);
@@ -292,20 +340,31 @@ void tri_stripper::emit_strip(const strip_run &Run)
         take_triangle(Current);
         Odd = !Odd;
     }
+    m_Result.strip_ends.push_back(static_cast<std::uint32_t>(m_Result.strip_indices.size()));
+}
+
+void tri_stripper::dequeue(node_id i)
+{
+    auto &Node = m_Triangles[i];
+    if (!Node.queued())
+        return;
+    Node.set_queued(false);
+    m_TriHeap.erase(i);
 }
 
 void tri_stripper::take_triangle(node_id i)
 {
     auto &Node = m_Triangles[i];
     Node.mark();
-    if (!m_TriHeap.removed(i))
-        m_TriHeap.erase(i);
+    dequeue(i);
 
     for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link) {
         const node_id j = Link->target();
-        if (m_Triangles[j].marked() || m_TriHeap.removed(j))
+        auto &Neighbour = m_Triangles[j];
+        if (Neighbour.marked() || !Neighbour.queued())
             continue;
-        const key_type Degree = m_TriHeap.key_of(j) - 1;
+        const key_type Degree = Neighbour.degree() - 1;
+        Neighbour.set_degree(Degree);
         m_TriHeap.update(j, Degree);
         if (Degree > 0)
             m_Candidates.push_back(j);
@@ -320,22 +379,21 @@ void tri_stripper::collect_leftovers()
     if (Count == 0)
         return;
 
-    m_PrimitivesVector.push_back(primitive{{}, triangle_list});
-    index_list &Indices = m_PrimitivesVector.back().indices;
+    std::vector<std::uint32_t> &Indices = m_Result.list_indices;
     Indices.reserve(3 * Count);
     for (const auto &Node : m_Triangles) {
         if (Node.marked())
             continue;
-        Indices.push_back(vertex_value(Node->a));
-        Indices.push_back(vertex_value(Node->b));
-        Indices.push_back(vertex_value(Node->c));
+        Indices.push_back(Node->a);
+        Indices.push_back(Node->b);
+        Indices.push_back(Node->c);
     }
 }
 
 void tri_stripper::emit_vertex(std::uint32_t v)
 {
     m_Cache.push_front(v);
-    m_PrimitivesVector.back().indices.push_back(vertex_value(v));
+    m_Result.strip_indices.push_back(v);
 }
 
 void tri_stripper::vertex_cache::reset()

@@ -11,6 +11,7 @@
 #include <QWriteLocker>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace geom {
@@ -41,6 +42,23 @@ void sortBucket(IndexedFacet *begin, IndexedFacet *end)
         }
     } else {
         std::stable_sort(begin, end, tailLess);
+    }
+}
+
+// Appends every facet of [facets, facets + count) whose first index lies in [from, to) to its
+// bucket: at out[cursor[a]++ - base] for first index a. Keeps the order within a bucket.
+void scatterByFirst(const IndexedFacet *facets, int count, qint32 from, qint32 to, int *cursor, int base,
+                    IndexedFacet *out)
+{
+    for (int i = 0; i < count; ++i) {
+        if (i + PrefetchAhead < count) {
+            const qint32 next = facets[i + PrefetchAhead].a;
+            if (next >= from && next < to)
+                __builtin_prefetch(cursor + next);
+        }
+        const IndexedFacet &f = facets[i];
+        if (f.a >= from && f.a < to)
+            out[cursor[f.a]++ - base] = f;
     }
 }
 
@@ -120,15 +138,18 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
 {
     const int startCount = indices.size();
     const qint32 vertexCount = vertices.size();
-    int validCount = 0;
     // Counting sort by a, then a stable sort of each bucket by (b, c): the stable order by (a, b, c).
+    // note: the counting sort runs in two halves through a buffer of half the list, not through a
+    // second list of the full size, which was the peak of memory when a mesh is built; the extra
+    // copies run in order and cost little beside the scattered writes.
     std::vector<int> bucketEnd(size_t(vertexCount) + 1, 0);
     IndexedFacet *facets = indices.data();
-    const int count = indices.size();
-    for (int i = 0; i < count; ++i) {
-        IndexedFacet &f = facets[i];
+    int validCount = 0;
+    bool ordered = true;
+    for (int i = 0; i < startCount; ++i) {
+        IndexedFacet f = facets[i];
         if (renumber) {
-            if (i + PrefetchAhead < count) {
+            if (i + PrefetchAhead < startCount) {
                 const IndexedFacet &next = facets[i + PrefetchAhead];
                 __builtin_prefetch(renumber + next.a);
                 __builtin_prefetch(renumber + next.b);
@@ -144,37 +165,52 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
             rotateSmallestFirst(f.a, f.b, f.c);
             valid = f.a >= 0 && std::max(f.b, f.c) < vertexCount;
         }
-        if (valid) {
-            ++bucketEnd[size_t(f.a) + 1];
-            ++validCount;
-        } else {
-            f.a = f.b = f.c = -1;
-        }
+        if (!valid)
+            continue;
+        ++bucketEnd[size_t(f.a) + 1];
+        if (validCount > 0 && facetLess(f, facets[validCount - 1]))
+            ordered = false;
+        // Valid facets close up towards the front, in their order; the writes trail the reads.
+        facets[validCount++] = f;
     }
+    indices.resize(validCount);
+    facets = indices.data();
+    indexOrder = 2;
+    if (validCount != startCount)
+        qCWarning(lcMesh, "Clean indices dropped %d items.", startCount - validCount);
+    // A list in order already is what the stable sort would give back.
+    if (ordered)
+        return;
+
     for (size_t i = 1; i < bucketEnd.size(); ++i)
         bucketEnd[i] += bucketEnd[i - 1];
-
-    QVector<IndexedFacet> sorted(validCount);
-    IndexedFacet *out = sorted.data();
-    for (int i = 0; i < count; ++i) {
-        if (i + PrefetchAhead < count && facets[i + PrefetchAhead].a >= 0)
-            __builtin_prefetch(&bucketEnd[size_t(facets[i + PrefetchAhead].a)]);
-        const IndexedFacet &f = facets[i];
-        if (f.a >= 0)
-            out[bucketEnd[size_t(f.a)]++] = f;
+    // The buckets below split make up the low part, about half of the facets; bucketEnd[a] is
+    // where bucket a starts, and counts up to its end as the bucket fills.
+    const auto half = std::lower_bound(bucketEnd.begin(), bucketEnd.end(), validCount / 2);
+    const qint32 split = qint32(half - bucketEnd.begin());
+    const int low = bucketEnd[size_t(split)];
+    const int high = validCount - low;
+    std::unique_ptr<IndexedFacet[]> buffer(new IndexedFacet[size_t(std::max(low, high))]);
+    // The high part goes sorted into the buffer, the low part closes up in the list, the high part
+    // follows it; then the low part goes sorted through the buffer.
+    scatterByFirst(facets, validCount, split, vertexCount, bucketEnd.data(), low, buffer.get());
+    int kept = 0;
+    for (int i = 0; i < validCount; ++i) {
+        if (facets[i].a < split)
+            facets[kept++] = facets[i];
     }
-    indices = QVector<IndexedFacet>();
+    std::copy(buffer.get(), buffer.get() + high, facets + low);
+    scatterByFirst(facets, low, 0, split, bucketEnd.data(), 0, buffer.get());
+    std::copy(buffer.get(), buffer.get() + low, facets);
+    buffer.reset();
+
     int begin = 0;
     for (qint32 a = 0; a < vertexCount; ++a) {
         const int end = bucketEnd[size_t(a)];
         if (end - begin > 1)
-            sortBucket(out + begin, out + end);
+            sortBucket(facets + begin, facets + end);
         begin = end;
     }
-    indices = std::move(sorted);
-    indexOrder = 2;
-    if (validCount != startCount)
-        qCWarning(lcMesh, "Clean indices dropped %d items.", startCount - validCount);
 }
 
 void StlMeshPrivate::reindex(bool indicesChecked)

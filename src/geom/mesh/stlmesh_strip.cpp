@@ -56,50 +56,53 @@ private:
     std::vector<quint32> m_start;
 };
 
-StrippedFacets toStripped(const tristripper::primitive_vector &primitives, const FacetLookup &lookup)
+StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const FacetLookup &lookup)
 {
     StrippedFacets result;
-    for (const tristripper::primitive &primitive : primitives) {
-        const std::vector<std::uint64_t> &indices = primitive.indices;
-        const size_t n = indices.size();
+    size_t begin = 0;
+    for (const std::uint32_t end : primitives.strip_ends) {
+        const std::uint32_t *indices = primitives.strip_indices.data() + begin;
+        const size_t n = end - begin;
+        begin = end;
         if (n <= 2)
             continue;
-        if (primitive.type == tristripper::triangle_strip) {
-            QVector<StripVertex> strip(static_cast<int>(n));
-            StripVertex *element = strip.data();
-            for (size_t i = 0; i < n; ++i)
-                element[i].index = qint32(indices[i]);
-            qint32 p = element[0].index;
-            qint32 q = element[1].index;
-            for (size_t k = 2; k < n; ++k) {
-                const qint32 r = element[k].index;
-                // A triple missing from the list (a stripper fault) gets attribute 0.
-                const IndexedFacet *facet = lookup.find(p, q, r);
-                element[k].attribute = facet ? facet->attribute : 0;
-                if (k % 2 == 0)
-                    p = r;
-                else
-                    q = r;
-            }
-            result.strips.append(strip);
-        } else if (n % 3 == 0) {
-            QVector<IndexedFacet> group;
-            group.reserve(int(n / 3));
-            for (size_t k = 0; k < n; k += 3) {
-                IndexedFacet emitted;
-                emitted.a = qint32(indices[k]);
-                emitted.b = qint32(indices[k + 1]);
-                emitted.c = qint32(indices[k + 2]);
-                const IndexedFacet *facet = lookup.find(emitted.a, emitted.b, emitted.c);
-                if (facet) {
-                    group.append(*facet);
-                } else {
-                    rotateSmallestFirst(emitted.a, emitted.b, emitted.c);
-                    group.append(emitted);
-                }
-            }
-            result.triangles.append(group);
+        QVector<StripVertex> strip(static_cast<int>(n));
+        StripVertex *element = strip.data();
+        for (size_t i = 0; i < n; ++i)
+            element[i].index = qint32(indices[i]);
+        qint32 p = element[0].index;
+        qint32 q = element[1].index;
+        for (size_t k = 2; k < n; ++k) {
+            const qint32 r = element[k].index;
+            // A triple missing from the list (a stripper fault) gets attribute 0.
+            const IndexedFacet *facet = lookup.find(p, q, r);
+            element[k].attribute = facet ? facet->attribute : 0;
+            if (k % 2 == 0)
+                p = r;
+            else
+                q = r;
         }
+        result.strips.append(strip);
+    }
+    const std::vector<std::uint32_t> &indices = primitives.list_indices;
+    const size_t n = indices.size();
+    if (n > 0 && n % 3 == 0) {
+        QVector<IndexedFacet> group;
+        group.reserve(int(n / 3));
+        for (size_t k = 0; k < n; k += 3) {
+            IndexedFacet emitted;
+            emitted.a = qint32(indices[k]);
+            emitted.b = qint32(indices[k + 1]);
+            emitted.c = qint32(indices[k + 2]);
+            const IndexedFacet *facet = lookup.find(emitted.a, emitted.b, emitted.c);
+            if (facet) {
+                group.append(*facet);
+            } else {
+                rotateSmallestFirst(emitted.a, emitted.b, emitted.c);
+                group.append(emitted);
+            }
+        }
+        result.triangles.append(group);
     }
     return result;
 }
@@ -110,7 +113,9 @@ StrippedFacets StlMesh::toStrippedFacets() const
 {
     QReadLocker locker(d->lock);
     try {
-        tristripper::primitive_vector primitives;
+        // note: the flat form keeps the strips in a third of the memory of one list per strip,
+        // and they are all held at once with the stripper's graph, the peak of a compression.
+        tristripper::flat_primitives primitives;
         {
             // The stripper reads the corners straight from the facet records.
             static_assert(offsetof(IndexedFacet, a) == 0 && offsetof(IndexedFacet, b) == sizeof(qint32) &&

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detail/graph_array.h"
+#include "detail/triangle_graph.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,19 +8,6 @@
 
 namespace tristripper {
 namespace detail {
-
-// The element of every node of the stripper's graph: one triangle.
-struct strip_triangle
-{
-    // Corners in input order, as compact vertex numbers (see build_connectivity_graph).
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    std::uint32_t c = 0;
-    // The number of the last trial strip that reached the triangle; 0 after building.
-    std::uint32_t strip_id = 0;
-};
-
-using triangle_graph = graph_array<strip_triangle>;
 
 // Fills the graph, which must hold one node per whole triangle of Indices (three indices per
 // triangle, extra indices ignored) and no arcs: node i gets triangle i and an arc to every

@@ -15,11 +15,12 @@
 namespace tristripper {
 namespace detail {
 
-// The stripper's degree heap, whose sifting may run on a worker thread. Keys and membership are
-// also kept by identity on the caller's side, so key_of and removed answer at once; erase and
-// update reach the heap through a queue, in order. The heap's own arrangement (empty, top, id_at,
-// pop) may only be read after sync(), and is then exactly what applying every operation in order
-// on the calling thread gives. The checks are those of heap_array.
+// The stripper's degree heap, whose sifting may run on a worker thread. Erase and update reach the
+// heap through a queue, in order. The heap (empty, top, id_at, pop, removed, key_of) may only be
+// read after sync(), and is then exactly what applying every operation in order on the calling
+// thread gives; the caller keeps what it must know at once (the stripper in its graph). The
+// checks are those of heap_array; those of a queued operation fail on the worker and are
+// rethrown by the next sync.
 class deferred_heap
 {
 public:
@@ -51,16 +52,8 @@ public:
     id_type id_at(std::size_t p) const { return m_Heap.id_at(p); }
     void pop();
 
-    bool removed(std::size_t i) const
-    {
-        TRISTRIPPER_CHECK(i < m_Keys.size(), "valid(i)");
-        return !m_Present[i];
-    }
-    key_type key_of(std::size_t i) const
-    {
-        TRISTRIPPER_CHECK(!removed(i), "! removed(i)");
-        return m_Keys[i];
-    }
+    bool removed(std::size_t i) const { return m_Heap.removed(i); }
+    key_type key_of(std::size_t i) const { return m_Heap.key_of(i); }
     void erase(std::size_t i);
     void update(std::size_t i, key_type Key);
 
@@ -83,6 +76,8 @@ private:
     // Worker side: reports Applied operations done and wakes a caller that blocks on them.
     void hand_back(std::uint64_t Applied);
     void apply(const operation &Op);
+    // Applies the operations [From, To) of the ring; those up to Known are there to look ahead at.
+    void apply_range(std::uint64_t From, std::uint64_t To, std::uint64_t Known);
     void run_worker();
     void wait_until_applied(std::uint64_t Count);
     // Applies the queued operations on the calling thread when the worker blocks with nothing
@@ -92,8 +87,6 @@ private:
 
     // note: what the worker writes lies on cache lines of its own, apart from what the caller
     // writes and reads on every operation; shared lines would travel between the processors.
-    large_vector<key_type> m_Keys;
-    large_vector<unsigned char> m_Present;
     std::unique_ptr<operation[]> m_Ring;
     std::thread m_Worker;
     std::uint64_t m_Queued = 0;

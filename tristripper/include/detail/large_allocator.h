@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #if defined(__linux__)
@@ -31,6 +32,20 @@ struct large_allocator
     template <class U>
     large_allocator(const large_allocator<U> &) noexcept
     {}
+
+    // note: an element made without a value is left as its default constructor leaves it, not
+    // zeroed, so an array that is filled right after (most of all in parallel) is not written
+    // twice.
+    template <class U>
+    void construct(U *p)
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
 
     T *allocate(std::size_t n)
     {
