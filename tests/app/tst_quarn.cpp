@@ -2,6 +2,7 @@
 
 #include "batchfixtures.h"
 #include "meshcheck.h"
+#include "threadlessrun.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -386,9 +387,7 @@ void TestQuarn::refusedThreadFails_data()
 }
 
 // When the system refuses every new thread, the batch cannot start: the program says so and ends
-// with 1 instead of waiting forever, and the folder is left as it was. Threads take their stack
-// size from the stack limit at start-up, so a stack limit far above the address-space limit
-// refuses them while the program itself runs as usual.
+// with 1 instead of waiting forever, and the folder is left as it was.
 void TestQuarn::refusedThreadFails()
 {
     QFETCH(QString, option);
@@ -401,9 +400,7 @@ void TestQuarn::refusedThreadFails()
     const QByteArray before = readAll(dir.filePath(source));
     const QStringList files = folderFiles(dir.path());
 
-    const QStringList limited{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                              QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\" \"$@\"")};
-    const Result result = run(dir.path(), {"--headless", option, source}, limited);
+    const Result result = run(dir.path(), {"--headless", option, source}, threadtest::threadlessShell());
     QVERIFY2(result.finished, "the program did not end");
     const QStringList errors = lines(result.err);
     if (result.exitCode == 0 && errors.isEmpty())

@@ -1,14 +1,15 @@
 #pragma once
 
-// This test program run again as a child that cannot start a thread, for the tests of what our
-// code does when the system refuses threads. Header only, Qt Core alone, so that the tests of
-// geom/core can use it without the rest of the shared helpers.
+// A program, or this test program again as a child, run where no thread can start, for the
+// tests of what our code does when the system refuses threads. Header only, Qt Core alone, so
+// that the tests of geom/core can use it without the rest of the shared helpers.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <system_error>
 #include <thread>
@@ -52,10 +53,18 @@ struct ChildRun
     QByteArray output;     // its standard output and error
 };
 
-// Runs this program again with the environment variable set to value (the child's main checks it
-// and runs without Qt Test, whose watchdog thread would not start there).
+// The shell and its options that run the program given after them, with its arguments, where the
+// system refuses every new thread.
 // note: threads take their stack size from the stack limit at start-up, so a stack limit far
 // above the address-space limit refuses every new thread while the program itself runs as usual.
+inline QStringList threadlessShell()
+{
+    return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+            QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\" \"$@\"")};
+}
+
+// Runs this program again with the environment variable set to value (the child's main checks it
+// and runs without Qt Test, whose watchdog thread would not start there).
 inline ChildRun runWithoutThreads(const char *variable, const QString &value)
 {
     QProcess child;
@@ -63,10 +72,8 @@ inline ChildRun runWithoutThreads(const char *variable, const QString &value)
     environment.insert(QLatin1String(variable), value);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("ulimit -s 4000000 && ulimit -v 3000000 && exec \"$0\""),
-                 QCoreApplication::applicationFilePath()});
+    const QStringList shell = threadlessShell();
+    child.start(shell.first(), shell.mid(1) << QCoreApplication::applicationFilePath());
     ChildRun run;
     run.finished = child.waitForFinished(60000);
     run.output = child.readAll();
