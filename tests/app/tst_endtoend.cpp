@@ -14,7 +14,6 @@
 #include "app/translatetoorigindialog.h"
 #include "batchfixtures.h"
 #include "common/framegrab.h"
-#include "geom/formats/plystream.h"
 #include "mainwindowfixture.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"
@@ -81,24 +80,6 @@ QVector<geom::Facet> modelFacets()
 
 // How long a subprocess or a window of one may take, in milliseconds.
 constexpr int processTimeoutMs = 60000;
-
-// The mesh of a file in any of the program's formats, read with the libraries, or null.
-std::unique_ptr<geom::StlMesh> readModel(const QString &path)
-{
-    if (path.endsWith(QLatin1String(".qrn")))
-        return batchtest::readQrn(path);
-    if (path.endsWith(QLatin1String(".ply"))) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return nullptr;
-        geom::PlyStream stream(&file);
-        auto mesh = std::make_unique<geom::StlMesh>();
-        if (!stream.processHeader() || !stream.loadMesh(mesh.get()))
-            return nullptr;
-        return mesh;
-    }
-    return batchtest::readStl(path);
-}
 
 // The numbers of a panel text such as "56.000 [-18.000, 38.000]".
 QVector<double> numbersOf(const QString &text)
@@ -754,7 +735,7 @@ void TestEndToEnd::saveInEachFormatAndReopen()
         const QString path = QFileInfo(m_dir.filePath(QLatin1String(save.name))).absoluteFilePath();
         saveAs(path, QLatin1String(save.filter), QLatin1String(save.plyFormat));
         written << path;
-        const std::unique_ptr<geom::StlMesh> mesh = readModel(path);
+        const std::unique_ptr<geom::StlMesh> mesh = batchtest::readMesh(path);
         QVERIFY2(mesh, save.name);
         QUARN_CHECK_MESH(*mesh);
         QCOMPARE(mesh->indices().size(), 3976);
@@ -830,7 +811,7 @@ void TestEndToEnd::quarnUnquarnAndTheBatch()
     QCOMPARE(m_window->windowTitle(), QStringLiteral("unquarned.stl - ") + m_baseTitle);
     const std::unique_ptr<geom::StlMesh> source = batchtest::readStl(m_savedStl);
     for (const QString &path : {quarned, unquarned}) {
-        const std::unique_ptr<geom::StlMesh> mesh = readModel(path);
+        const std::unique_ptr<geom::StlMesh> mesh = batchtest::readMesh(path);
         QVERIFY(mesh && source);
         QCOMPARE(mesh->indices().size(), source->indices().size());
         for (const geom::Vector3f &d :

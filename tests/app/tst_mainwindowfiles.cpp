@@ -130,22 +130,7 @@ struct Measures
 Measures measuresOf(const QString &path, bool asStl = false)
 {
     Measures m;
-    std::unique_ptr<geom::StlMesh> mesh;
-    if (asStl) {
-        mesh = batchtest::readStl(path);
-    } else if (path.endsWith(QLatin1String(".qrn"))) {
-        mesh = batchtest::readQrn(path);
-    } else if (path.endsWith(QLatin1String(".ply"))) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            geom::PlyStream stream(&file);
-            mesh = std::make_unique<geom::StlMesh>();
-            if (!stream.processHeader() || !stream.loadMesh(mesh.get()))
-                mesh.reset();
-        }
-    } else {
-        mesh = batchtest::readStl(path);
-    }
+    const std::unique_ptr<geom::StlMesh> mesh = asStl ? batchtest::readStl(path) : batchtest::readMesh(path);
     if (!mesh) {
         qWarning("cannot read %s", qPrintable(path));
         return m;

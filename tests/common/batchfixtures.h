@@ -1,9 +1,11 @@
 #pragma once
 
 // Small files for the batch and program tests: STL and compressed mesh files written with the
-// project's own writers from the shared mesh builders, a mesh comparison and the usage text.
+// project's own writers from the shared mesh builders, meshes read back with its readers, a mesh
+// comparison and the usage text.
 
 #include "geom/core/facet.h"
+#include "geom/formats/plystream.h"
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
 #include "geom/formats/stlreader.h"
@@ -100,6 +102,29 @@ inline std::unique_ptr<geom::StlMesh> readQrn(const QString &path, QByteArray *c
     if (comment)
         *comment = reader.comment();
     return mesh;
+}
+
+// The mesh of a PLY file, or null.
+inline std::unique_ptr<geom::StlMesh> readPly(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    geom::PlyStream stream(&file);
+    auto mesh = std::make_unique<geom::StlMesh>();
+    if (!stream.processHeader() || !stream.loadMesh(mesh.get()))
+        return nullptr;
+    return mesh;
+}
+
+// The mesh of a file in any of the program's formats, told by its suffix, or null.
+inline std::unique_ptr<geom::StlMesh> readMesh(const QString &path)
+{
+    if (path.endsWith(QLatin1String(".qrn")))
+        return readQrn(path);
+    if (path.endsWith(QLatin1String(".ply")))
+        return readPly(path);
+    return readStl(path);
 }
 
 // Empty when both meshes hold the same vertices and the same facets (with attributes), else
