@@ -55,10 +55,12 @@
 
 using widgettest::chooseFile;
 using widgettest::chooseItem;
+using widgettest::clickAt;
 using widgettest::ModalDialogAnswerer;
 using widgettest::PageServer;
 using widgettest::panelTexts;
 using widgettest::retype;
+using widgettest::sendMouse;
 
 namespace {
 
@@ -242,8 +244,6 @@ private:
     // The window as on the screen: its widgets with the view's own frame painted over the view.
     QImage windowShot();
     void saveShot(const QImage &image, const QString &name);
-    // Sends a mouse event to the view at the position (view pixels).
-    void send(QEvent::Type type, const QPoint &position, Qt::MouseButton button, Qt::MouseButtons buttons);
     void click(const QPoint &position, Qt::MouseButton button = Qt::LeftButton);
     // Opens the file through File > Open, the dialog answered with its name.
     void openThroughDialog(const QString &path);
@@ -313,21 +313,12 @@ void TestEndToEnd::saveShot(const QImage &image, const QString &name)
     QVERIFY2(saveArtefact(image, name), qPrintable(name));
 }
 
-void TestEndToEnd::send(QEvent::Type type, const QPoint &position, Qt::MouseButton button,
-                        Qt::MouseButtons buttons)
-{
-    QMouseEvent event(type, position, view()->mapToGlobal(position), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(view(), &event);
-}
-
 void TestEndToEnd::click(const QPoint &position, Qt::MouseButton button)
 {
     // At a person's pace: the point under the pointer is read from the depth of the frame on the
     // screen, which is drawn a moment after each change.
     QTest::qWait(100);
-    send(QEvent::MouseMove, position, Qt::NoButton, Qt::NoButton);
-    send(QEvent::MouseButtonPress, position, button, button);
-    send(QEvent::MouseButtonRelease, position, button, Qt::NoButton);
+    clickAt(view(), position, button);
 }
 
 void TestEndToEnd::openThroughDialog(const QString &path)
@@ -576,7 +567,7 @@ void TestEndToEnd::viewModesCameraClipRulerAndHover()
     clickToolButton("toolsToolBar", "action_Ruler");
     QVERIFY(action("action_Ruler")->isChecked());
     click(pa);
-    send(QEvent::MouseMove, pb, Qt::NoButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseMove, pb, Qt::NoButton, Qt::NoButton);
     saveShot(windowShot(), QStringLiteral("03-ruler-measuring"));
     click(pb);
     const QImage measured = windowShot();
@@ -591,7 +582,7 @@ void TestEndToEnd::viewModesCameraClipRulerAndHover()
 
     // The hover read-out over the top ridge.
     QTest::qWait(100);
-    send(QEvent::MouseMove, pa, Qt::NoButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseMove, pa, Qt::NoButton, Qt::NoButton);
     const QString message = m_window->statusBar()->currentMessage();
     static const QRegularExpression format(
         QStringLiteral("^X: (-?\\d+\\.\\d{3})  Y: (-?\\d+\\.\\d{3})  Z: (-?\\d+\\.\\d{3})$"));
@@ -601,7 +592,7 @@ void TestEndToEnd::viewModesCameraClipRulerAndHover()
     QVERIFY2(std::fabs(match.captured(2).toDouble() - double(a.y())) < tolerance, qPrintable(message));
     QVERIFY2(std::fabs(match.captured(3).toDouble() - 16.0) < 0.05, qPrintable(message));
     saveShot(windowShot(), QStringLiteral("03-hover"));
-    send(QEvent::MouseMove, QPoint(3, 3), Qt::NoButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseMove, QPoint(3, 3), Qt::NoButton, Qt::NoButton);
     clickToolButton("cameraToolBar", "action_Isometric_View");
 }
 

@@ -24,7 +24,9 @@
 #include <functional>
 #include <memory>
 
+using widgettest::clickAt;
 using widgettest::ModalDialogAnswerer;
+using widgettest::sendMouse;
 
 // The model on screen: drawing in every mode, mirrored models, the view actions, the ruler through
 // mouse clicks on the view, the hover read-out and the clip controls. Writes screenshots of each
@@ -60,8 +62,6 @@ private:
     GLWidget *view() const;
     QAction *action(const char *name) const;
     QImage grabView();
-    void send(QEvent::Type type, const QPoint &position, Qt::MouseButton button, Qt::MouseButtons buttons);
-    void click(const QPoint &position, Qt::MouseButton button = Qt::LeftButton);
 
     QTemporaryDir m_dir;
     std::unique_ptr<MainWindow> m_window;
@@ -167,21 +167,6 @@ QImage TestMainWindowScene::grabView()
         ->grabWindow(m_window->winId(), origin.x(), origin.y(), v->width(), v->height())
         .toImage()
         .convertToFormat(QImage::Format_RGB32);
-}
-
-void TestMainWindowScene::send(QEvent::Type type, const QPoint &position, Qt::MouseButton button,
-                               Qt::MouseButtons buttons)
-{
-    QMouseEvent event(type, position, view()->mapToGlobal(position), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(view(), &event);
-}
-
-// Moves onto position, then presses and releases there.
-void TestMainWindowScene::click(const QPoint &position, Qt::MouseButton button)
-{
-    send(QEvent::MouseMove, position, Qt::NoButton, Qt::NoButton);
-    send(QEvent::MouseButtonPress, position, button, button);
-    send(QEvent::MouseButtonRelease, position, button, Qt::NoButton);
 }
 
 void TestMainWindowScene::modelIsDrawnInEveryMode()
@@ -418,16 +403,16 @@ void TestMainWindowScene::rulerThroughClicks()
     const double tolerance = 2.5 * double(view()->pixelSize().x());
 
     // A click on the background picks nothing.
-    click(QPoint(3, 3));
+    clickAt(view(), QPoint(3, 3));
     grabView();
     QVERIFY(numberLabels(view()).isEmpty());
 
-    click(pa);
-    send(QEvent::MouseMove, pb, Qt::NoButton, Qt::NoButton);
+    clickAt(view(), pa);
+    sendMouse(view(), QEvent::MouseMove, pb, Qt::NoButton, Qt::NoButton);
     const QImage measuring = grabView();
     QVERIFY(saveArtefact(measuring, QStringLiteral("scene-ruler-measuring")));
     QVERIFY(numberLabels(view()).isEmpty());
-    click(pb);
+    clickAt(view(), pb);
     const QImage measured = grabView();
     QVERIFY(saveArtefact(measured, QStringLiteral("scene-ruler-measured")));
 
@@ -453,13 +438,13 @@ void TestMainWindowScene::rulerThroughClicks()
     QVERIFY2(red > 3 && red < samples - 10, qPrintable(QString::number(red)));
 
     // Right clicks step back: the second point, the first point, then the ruler itself.
-    click(pb, Qt::RightButton);
+    clickAt(view(), pb, Qt::RightButton);
     grabView();
     QVERIFY(numberLabels(view()).isEmpty());
     QVERIFY(ruler->isChecked());
-    click(pb, Qt::RightButton);
+    clickAt(view(), pb, Qt::RightButton);
     QVERIFY(ruler->isChecked());
-    click(pb, Qt::RightButton);
+    clickAt(view(), pb, Qt::RightButton);
     QVERIFY(!ruler->isChecked());
 }
 
@@ -489,7 +474,7 @@ void TestMainWindowScene::hoverShowsTheSurfacePoint()
     grabView();
     const QVector3D onTop(1.0f, 0.5f, 4.0f);
     const QPoint pixel = view()->project(onTop).toPoint();
-    send(QEvent::MouseMove, pixel, Qt::NoButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseMove, pixel, Qt::NoButton, Qt::NoButton);
     const QString message = m_window->statusBar()->currentMessage();
     const QVector<double> shown = coordinatesOf(message);
     QVERIFY2(shown.size() == 3, qPrintable(message));
@@ -499,14 +484,14 @@ void TestMainWindowScene::hoverShowsTheSurfacePoint()
     QVERIFY2(std::fabs(shown[2] - 4.0) < 0.01, qPrintable(message));
 
     // Off the model, and while a button is held, nothing is shown.
-    send(QEvent::MouseMove, QPoint(3, 3), Qt::NoButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseMove, QPoint(3, 3), Qt::NoButton, Qt::NoButton);
     QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
-    send(QEvent::MouseMove, pixel, Qt::NoButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseMove, pixel, Qt::NoButton, Qt::NoButton);
     QVERIFY(!m_window->statusBar()->currentMessage().isEmpty());
-    send(QEvent::MouseButtonPress, pixel, Qt::MiddleButton, Qt::MiddleButton);
-    send(QEvent::MouseMove, pixel + QPoint(1, 0), Qt::NoButton, Qt::MiddleButton);
+    sendMouse(view(), QEvent::MouseButtonPress, pixel, Qt::MiddleButton, Qt::MiddleButton);
+    sendMouse(view(), QEvent::MouseMove, pixel + QPoint(1, 0), Qt::NoButton, Qt::MiddleButton);
     QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
-    send(QEvent::MouseButtonRelease, pixel + QPoint(1, 0), Qt::MiddleButton, Qt::NoButton);
+    sendMouse(view(), QEvent::MouseButtonRelease, pixel + QPoint(1, 0), Qt::MiddleButton, Qt::NoButton);
 }
 
 void TestMainWindowScene::layFlatByClickingAFacet_data()

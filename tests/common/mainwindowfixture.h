@@ -1,14 +1,15 @@
 #pragma once
 
 // The main window of the widget tests: built as the program builds it, shown, with a model
-// opened; its rendering modes, the answers to its file dialogs, typing into its fields, its menu
-// entries and the texts of its information panel. Header only: the including test links quarn_app
-// and quarn_testwidgets.
+// opened; its rendering modes, the answers to its file dialogs, typing into its fields, mouse
+// clicks, its menu entries and the texts of its information panel. Header only: the including
+// test links quarn_app and quarn_testwidgets.
 
 #include "app/mainwindow.h"
 #include "modaldialoganswerer.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -16,6 +17,7 @@
 #include <QLocale>
 #include <QMap>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -116,6 +118,22 @@ inline void retype(QLineEdit *edit, const QString &text)
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     QTest::keyClicks(edit, text);
+}
+
+// Sends a mouse event to the widget at the position (its own pixels), as the window system does.
+inline void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &position, Qt::MouseButton button,
+                      Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, position, widget->mapToGlobal(position), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+// Moves onto the position, then presses and releases there.
+inline void clickAt(QWidget *widget, const QPoint &position, Qt::MouseButton button = Qt::LeftButton)
+{
+    sendMouse(widget, QEvent::MouseMove, position, Qt::NoButton, Qt::NoButton);
+    sendMouse(widget, QEvent::MouseButtonPress, position, button, button);
+    sendMouse(widget, QEvent::MouseButtonRelease, position, button, Qt::NoButton);
 }
 
 // The visible entry of the menu whose text is text, or null.
