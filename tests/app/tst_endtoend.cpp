@@ -1062,21 +1062,11 @@ void TestEndToEnd::closeAndStartAgain()
 
     auto *menu = child<QMenu>("menu_File");
     QMetaObject::invokeMethod(menu, "aboutToShow");
-    QStringList entries;
-    QAction *first = nullptr;
-    for (QAction *entry : menu->actions()) {
-        if (entry->isVisible() && entry->text().startsWith(QLatin1Char('&')) &&
-            entry->text().at(1).isDigit()) {
-            entries << entry->text();
-            if (!first)
-                first = entry;
-        }
-    }
     QStringList expected;
     for (int i = 0; i < recent.size(); ++i)
         expected << QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(recent.at(i)).fileName());
-    QCOMPARE(entries, expected);
-    first->trigger();
+    QCOMPARE(widgettest::recentEntries(menu), expected);
+    widgettest::visibleEntry(menu, expected.first())->trigger();
     QCOMPARE(m_window->windowTitle(), QStringLiteral("unquarned.stl - ") + m_baseTitle);
 
     // A recent file that went away is reported, the open model stays, and the entry leaves.

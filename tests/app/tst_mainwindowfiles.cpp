@@ -229,16 +229,11 @@ void TestMainWindowFiles::recentFilesMenu()
         window->openFile(path);
     window->openFile(paths.at(2));
 
-    const QRegularExpression recentEntry(QStringLiteral("^&[1-5] "));
     auto *menu = window->findChild<QMenu *>(QStringLiteral("menu_File"));
     QVERIFY(menu);
     QMetaObject::invokeMethod(menu, "aboutToShow");
-    QStringList texts;
-    for (QAction *entry : menu->actions()) {
-        if (entry->isVisible() && recentEntry.match(entry->text()).hasMatch())
-            texts << entry->text();
-    }
-    QCOMPARE(texts, (QStringList{"&1 R&&D.stl", "&2 e.stl", "&3 d.stl", "&4 c.stl", "&5 b.stl"}));
+    QCOMPARE(widgettest::recentEntries(menu),
+             (QStringList{"&1 R&&D.stl", "&2 e.stl", "&3 d.stl", "&4 c.stl", "&5 b.stl"}));
 
     // A recent entry whose file went away is reported and leaves the menu at its next opening.
     QVERIFY(QFile::remove(paths.at(4)));
@@ -247,12 +242,8 @@ void TestMainWindowFiles::recentFilesMenu()
     QCOMPARE(widgettest::dialogTitlesOnTrigger(gone), QStringList{QStringLiteral("Open")});
     QCOMPARE(QFileInfo(panelTexts(window.get()).value("File")).fileName(), QStringLiteral("R&D.stl"));
     QMetaObject::invokeMethod(menu, "aboutToShow");
-    texts.clear();
-    for (QAction *entry : menu->actions()) {
-        if (entry->isVisible() && recentEntry.match(entry->text()).hasMatch())
-            texts << entry->text();
-    }
-    QCOMPARE(texts, (QStringList{"&1 R&&D.stl", "&2 e.stl", "&3 c.stl", "&4 b.stl"}));
+    QCOMPARE(widgettest::recentEntries(menu),
+             (QStringList{"&1 R&&D.stl", "&2 e.stl", "&3 c.stl", "&4 b.stl"}));
 }
 
 void TestMainWindowFiles::refusedOpensKeepTheModel_data()

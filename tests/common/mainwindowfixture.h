@@ -18,6 +18,7 @@
 #include <QMap>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -144,6 +145,18 @@ inline QAction *visibleEntry(const QMenu *menu, const QString &text)
             return entry;
     }
     return nullptr;
+}
+
+// The texts of the visible recent-file entries of the menu ("&1 part.stl"), top to bottom.
+inline QStringList recentEntries(const QMenu *menu)
+{
+    static const QRegularExpression recent(QStringLiteral("^&[1-9] "));
+    QStringList texts;
+    for (QAction *entry : menu->actions()) {
+        if (entry->isVisible() && recent.match(entry->text()).hasMatch())
+            texts << entry->text();
+    }
+    return texts;
 }
 
 // Triggers the action while an answerer closes the dialogs it opens; the titles of those dialogs.
