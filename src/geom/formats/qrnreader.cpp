@@ -4,7 +4,7 @@
 #include "crypto/qryptocipher.h"
 #include "geom/formats/qrn.h"
 #include "geom/mesh/stlmesh.h"
-#include "geom/mesh/indexedfacet.h"
+#include "geom/mesh/strippedfacets.h"
 
 #include <QDataStream>
 #include <QMutex>
@@ -251,10 +251,7 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, qint32 vertexCount, QVe
             if (!in.ok())
                 break;
             appendFacet(facets, f, vertexCount, droppedFacets);
-            if (k % 2 == 0)
-                p = f.c;
-            else
-                q = f.c;
+            advanceStrip(p, q, k, f.c);
         }
     }
     if (in.ok())

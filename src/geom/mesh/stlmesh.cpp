@@ -248,13 +248,7 @@ void StlMeshPrivate::reindex(bool indicesChecked)
             order.push_back(i);
     }
     const Vector3f *source = vertices.constData();
-    // note: a list that is in vertex order already (every file this program writes) would come out
-    // of the stable sort unchanged; one pass finds that out, at a fraction of the sort's cost.
-    bool sorted = true;
-    for (size_t i = 1; sorted && i < order.size(); ++i)
-        sorted = !vertexLess(source[order[i]], source[order[i - 1]]);
-    if (!sorted)
-        sortVertexPositions(source, order.data(), int(order.size()));
+    sortVertexPositions(source, order.data(), int(order.size()));
 
     const bool unchanged = int(order.size()) == vertexCount;
     bool identity = unchanged;

@@ -77,10 +77,7 @@ StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const 
             // A triple missing from the list (a stripper fault) gets attribute 0.
             const IndexedFacet *facet = lookup.find(p, q, r);
             element[k].attribute = facet ? facet->attribute : 0;
-            if (k % 2 == 0)
-                p = r;
-            else
-                q = r;
+            advanceStrip(p, q, k, r);
         }
         result.strips.append(strip);
     }
@@ -156,10 +153,7 @@ void StlMesh::fromStrippedFacets(const QVector<Vector3f> &vertices, const Stripp
             f.c = strip.at(k).index;
             f.attribute = strip.at(k).attribute;
             facets.append(f);
-            if (k % 2 == 0)
-                p = f.c;
-            else
-                q = f.c;
+            advanceStrip(p, q, k, f.c);
         }
     }
     for (const QVector<IndexedFacet> &group : stripped.triangles)

@@ -24,6 +24,17 @@ struct StrippedFacets
     QList<QVector<IndexedFacet>> triangles;
 };
 
+// Moves a strip's window past element k (k >= 2), which closed the facet (p, q, r): the older of
+// p and q gives way to r, so that the next element closes the facet the order above gives it.
+template <typename Index>
+inline void advanceStrip(qint32 &p, qint32 &q, Index k, qint32 r)
+{
+    if (k % 2 == 0)
+        p = r;
+    else
+        q = r;
+}
+
 } // namespace geom
 
 Q_DECLARE_TYPEINFO(geom::StripVertex, Q_PRIMITIVE_TYPE);
