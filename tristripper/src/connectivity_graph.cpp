@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <exception>
 #include <limits>
 #include <stdexcept>
-#include <thread>
 
 namespace tristripper {
 namespace detail {

@@ -83,10 +83,11 @@ void tri_stripper::strip(primitive_vector *out_pPrimitivesVector)
 void tri_stripper::strip(flat_primitives *out)
 {
     TRISTRIPPER_CHECK(out, "out");
+    // The distinct indices are known since the graph was built: refuse before any work is done.
+    if (!m_VertexValues.empty() && m_VertexValues.back() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("tri_stripper: an index beyond 32 bits");
     run();
     if (!m_VertexValues.empty()) {
-        if (m_VertexValues.back() > std::numeric_limits<std::uint32_t>::max())
-            throw std::length_error("tri_stripper: an index beyond 32 bits");
         for (std::uint32_t &v : m_Result.strip_indices)
             v = static_cast<std::uint32_t>(m_VertexValues[v]);
         for (std::uint32_t &v : m_Result.list_indices)
