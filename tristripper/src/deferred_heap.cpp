@@ -1,18 +1,22 @@
 #include "detail/deferred_heap.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace tristripper {
 namespace detail {
 namespace {
 
-// How long a waiting side spins before it blocks. The other side usually catches up within
-// microseconds when it has a processor of its own; when the two share one (a pinned or busy
-// machine), spinning only takes time from the side that is waited for, so the spin stays short.
-constexpr unsigned spin_rounds = 256;
+// How long a waiting side spins before it blocks. The stripper hands over a few dozen operations
+// at a time, with gaps of some microseconds between them in which it tries strips; a side that
+// blocks in every such gap is woken thousands of times a second, each wake-up costing more than
+// the gap. The bound is a time, not a count of pause instructions, whose length differs many
+// times between processors; when the two sides share one processor (a pinned or busy machine),
+// spinning only takes time from the side that is waited for, so it stays short.
+constexpr std::chrono::microseconds spin_time(25);
 // A blocked worker is woken for this many queued operations; fewer are cheaper to apply on the
 // calling thread at the next sync than a wake-up is.
-constexpr std::uint64_t wake_backlog = 2048;
+constexpr std::uint64_t wake_backlog = 256;
 // note: the heap's entries of consecutive operations lie far apart, so each costs two trips to
 // memory (position, then entry); asking for the positions this many operations ahead and for the
 // entries half as far lets the trips of several operations overlap. A measured choice.
@@ -25,6 +29,30 @@ void pause()
     __builtin_ia32_pause();
 #endif
 }
+
+// Spins for about spin_time: true while a waiting side should go on spinning.
+class spinner
+{
+public:
+    bool spin()
+    {
+        // note: the clock is read every few rounds only; a read costs some pause instructions.
+        if (++m_Rounds % clock_every != 0) {
+            pause();
+            return true;
+        }
+        const auto Now = std::chrono::steady_clock::now();
+        if (m_Rounds == clock_every)
+            m_Until = Now + spin_time;
+        return Now < m_Until;
+    }
+    void restart() { m_Rounds = 0; }
+
+private:
+    static constexpr unsigned clock_every = 32;
+    unsigned m_Rounds = 0;
+    std::chrono::steady_clock::time_point m_Until;
+};
 
 } // namespace
 
@@ -160,7 +188,7 @@ void deferred_heap::start_worker()
 void deferred_heap::run_worker()
 {
     std::uint64_t Applied = 0;
-    unsigned Rounds = 0;
+    spinner Spinner;
     try {
         for (;;) {
             const std::uint64_t Published = m_Published.load(std::memory_order_acquire);
@@ -175,16 +203,14 @@ void deferred_heap::run_worker()
                         hand_back(Applied);
                 } while (Applied != Published);
                 hand_back(Applied);
-                Rounds = 0;
+                Spinner.restart();
                 continue;
             }
             if (m_Stop.load(std::memory_order_acquire) &&
                 Applied == m_Published.load(std::memory_order_acquire))
                 return;
-            if (++Rounds < spin_rounds) {
-                pause();
+            if (Spinner.spin())
                 continue;
-            }
             std::unique_lock<std::mutex> Lock(m_Mutex);
             m_WorkerWaits.store(true, std::memory_order_seq_cst);
             m_WorkerWake.wait(Lock, [&] {
@@ -195,7 +221,7 @@ void deferred_heap::run_worker()
             m_WorkerWaits.store(false, std::memory_order_relaxed);
             // The caller may have applied operations itself meanwhile (see sync).
             Applied = m_Applied.load(std::memory_order_relaxed);
-            Rounds = 0;
+            Spinner.restart();
         }
     } catch (...) {
         m_Failure = std::current_exception();
@@ -208,16 +234,14 @@ void deferred_heap::run_worker()
 void deferred_heap::wait_until_applied(std::uint64_t Count)
 {
     publish(true);
-    unsigned Rounds = 0;
+    spinner Spinner;
     while (m_Applied.load(std::memory_order_acquire) < Count) {
         if (m_Failed.load(std::memory_order_acquire)) {
             end_worker();
             std::rethrow_exception(m_Failure);
         }
-        if (++Rounds < spin_rounds) {
-            pause();
+        if (Spinner.spin())
             continue;
-        }
         std::unique_lock<std::mutex> Lock(m_Mutex);
         m_CallerWaits.store(true, std::memory_order_seq_cst);
         m_CallerWake.wait(Lock, [&] {
