@@ -56,7 +56,19 @@ private:
     std::vector<quint32> m_start;
 };
 
-StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const FacetLookup &lookup)
+// True when some facet carries an attribute.
+bool anyAttribute(const QVector<IndexedFacet> &facets)
+{
+    quint32 any = 0;
+    for (const IndexedFacet &f : facets)
+        any |= f.attribute;
+    return any != 0;
+}
+
+// The stripper's output in the form of the file writers. Without a lookup (no facet carries an
+// attribute) every attribute is 0 and a leftover triple is taken as the stripper gave it, rotated
+// smallest index first: what the lookup would give for every triple of the list.
+StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const FacetLookup *lookup)
 {
     StrippedFacets result;
     size_t begin = 0;
@@ -70,14 +82,16 @@ StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const 
         StripVertex *element = strip.data();
         for (size_t i = 0; i < n; ++i)
             element[i].index = qint32(indices[i]);
-        qint32 p = element[0].index;
-        qint32 q = element[1].index;
-        for (size_t k = 2; k < n; ++k) {
-            const qint32 r = element[k].index;
-            // A triple missing from the list (a stripper fault) gets attribute 0.
-            const IndexedFacet *facet = lookup.find(p, q, r);
-            element[k].attribute = facet ? facet->attribute : 0;
-            advanceStrip(p, q, k, r);
+        if (lookup) {
+            qint32 p = element[0].index;
+            qint32 q = element[1].index;
+            for (size_t k = 2; k < n; ++k) {
+                const qint32 r = element[k].index;
+                // A triple missing from the list (a stripper fault) gets attribute 0.
+                const IndexedFacet *facet = lookup->find(p, q, r);
+                element[k].attribute = facet ? facet->attribute : 0;
+                advanceStrip(p, q, k, r);
+            }
         }
         result.strips.append(strip);
     }
@@ -91,7 +105,7 @@ StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const 
             emitted.a = qint32(indices[k]);
             emitted.b = qint32(indices[k + 1]);
             emitted.c = qint32(indices[k + 2]);
-            const IndexedFacet *facet = lookup.find(emitted.a, emitted.b, emitted.c);
+            const IndexedFacet *facet = lookup ? lookup->find(emitted.a, emitted.b, emitted.c) : nullptr;
             if (facet) {
                 group.append(*facet);
             } else {
@@ -122,8 +136,10 @@ StrippedFacets StlMesh::toStrippedFacets() const
                                                sizeof(IndexedFacet));
             stripper.strip(&primitives);
         }
+        if (!anyAttribute(d->indices))
+            return toStripped(primitives, nullptr);
         const FacetLookup lookup(d->indices, d->vertices.size());
-        return toStripped(primitives, lookup);
+        return toStripped(primitives, &lookup);
     } catch (...) {
         qCCritical(lcMesh, "StlMesh: toStrippedFacets VertexCount(%d) IndicesCount(%d)", d->vertices.size(),
                    d->indices.size());
