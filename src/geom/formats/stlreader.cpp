@@ -2,11 +2,11 @@
 #include "geom/formats/formatslog.h"
 
 #include "geom/mesh/stlmesh.h"
+#include "geom/core/workerthreads.h"
 #include "geom/mesh/shardedmeshbuilder.h"
 #include "geom/mesh/stlmeshbuilder.h"
 
 #include <QIODevice>
-#include <QThread>
 #include <QtDebug>
 #include <QtEndian>
 
@@ -39,7 +39,7 @@ const qint64 asciiBytesPerFacet = 256;
 // note: below this many records the threads cost more than they save.
 const quint32 minShardedRecords = 1 << 16;
 // note: beyond this many threads the merge is bound by memory, not by the processors.
-const int maxShardLanes = 8;
+const unsigned maxShardLanes = 8;
 const std::size_t asciiBatchFacets = 4096;
 
 // Buffered line input from a device, cut as QIODevice::readLine with a 512-byte buffer would cut
@@ -405,9 +405,9 @@ bool StlReaderPrivate::readBinary()
     StlMeshBuilder builder;
     Records result = Records::Refused;
     if (count >= minShardedRecords && !device->isSequential()) {
-        const int lanes = std::min(QThread::idealThreadCount(), maxShardLanes);
+        const unsigned lanes = std::min(usableProcessors(), maxShardLanes);
         if (lanes > 1)
-            result = readSharded(builder, count, unsigned(lanes));
+            result = readSharded(builder, count, lanes);
         // A refused file is read again from its first record by the single builder.
         if (result == Records::Refused && !device->seek(dataOffset))
             result = Records::Truncated;

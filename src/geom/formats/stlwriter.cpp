@@ -9,7 +9,6 @@
 #include <QFileDevice>
 #include <QIODevice>
 #include <QMatrix3x3>
-#include <QThread>
 #include <QtDebug>
 #include <QtEndian>
 
@@ -28,7 +27,7 @@ const int recordSize = 50;
 // per-record device calls cost more than the disk at this size.
 const quint32 recordsPerBlock = 8192;
 // Blocks formed at once when the mesh is written: one per core, up to this many.
-const int maxLanes = 8;
+const unsigned maxLanes = 8;
 
 inline char *putFloat(char *out, float value)
 {
@@ -265,7 +264,7 @@ int StlWriter::write(const StlMesh &mesh)
     // the disk takes to store them, so the blocks of a round are formed by a team of threads in
     // parallel and then written in order by this thread.
     const unsigned wanted =
-        n > recordsPerBlock ? unsigned(qBound(1, QThread::idealThreadCount(), maxLanes)) : 1u;
+        n > recordsPerBlock ? std::min(usableProcessors(), maxLanes) : 1u;
     WorkerTeam team(wanted);
     const quint32 perRound = recordsPerBlock * team.lanes();
     std::vector<char> buffer(std::size_t(std::min(n, perRound)) * recordSize);
