@@ -26,6 +26,8 @@ ShardedMeshBuilder::ShardedMeshBuilder(unsigned lanes, int facetCount)
     , m_ranges(m_team.lanes())
     , m_facets(std::max(facetCount, 0))
     , m_corners(size_t(m_ranges) * Shards)
+    , m_firstCounts(size_t(m_ranges) * Shards, 0)
+    , m_scratch(m_ranges)
 {
     const qint64 perShard = qint64(std::max(facetCount, 0)) / Shards;
     for (std::unique_ptr<StlMeshBuilder> &shard : m_shards) {
@@ -79,11 +81,17 @@ bool ShardedMeshBuilder::addRecords(const uchar *records, int n)
         };
         for (quint32 r = 0; r < m_ranges; ++r) {
             std::vector<Corner> &bin = m_corners[size_t(r) * Shards + s];
+            int firstSeen = 0;
             for (size_t i = 0; i < bin.size(); ++i) {
                 if (i + Ahead < bin.size())
                     shard.prefetchSlot(vertexOf(bin[i + Ahead].corner));
-                bin[i].local = quint32(shard.vertexIndex(vertexOf(bin[i].corner)));
+                const int known = shard.vertexCount();
+                const int index = shard.vertexIndex(vertexOf(bin[i].corner));
+                const bool added = index == known;
+                bin[i].local = quint32(index) | (added ? FirstSeen : 0u);
+                firstSeen += added;
             }
+            m_firstCounts[size_t(r) * Shards + s] = firstSeen;
         }
     });
 
@@ -94,58 +102,81 @@ bool ShardedMeshBuilder::addRecords(const uchar *records, int n)
         m_refused = true;
         return false;
     }
+    // The vertices first seen in a range follow those of the ranges before it.
+    std::vector<int> rangeBase(m_ranges);
+    int next = m_vertexCount;
+    for (quint32 r = 0; r < m_ranges; ++r) {
+        rangeBase[r] = next;
+        for (int s = 0; s < Shards; ++s)
+            next += m_firstCounts[size_t(r) * Shards + size_t(s)];
+    }
+    for (int s = 0; s < Shards; ++s)
+        m_index[size_t(s)].resize(size_t(m_shards[size_t(s)]->vertexCount()));
+
+    // Each range numbers the vertices first seen at its corners, in corner order.
+    m_team.run(m_ranges, [&](quint32 r) {
+        const quint32 cornerBegin = 3 * quint32(rangeBegin(r));
+        std::vector<quint32> &firstSeen = m_scratch[r].firstSeen;
+        firstSeen.assign(3 * size_t(rangeBegin(r + 1)) - cornerBegin, ~0u);
+        for (quint32 s = 0; s < Shards; ++s) {
+            for (const Corner &c : m_corners[size_t(r) * Shards + s]) {
+                if (c.local & FirstSeen)
+                    firstSeen[c.corner - cornerBegin] = s << (31 - ShardBits) | (c.local & ~FirstSeen);
+            }
+        }
+        qint32 index = rangeBase[r];
+        constexpr quint32 LocalMask = (1u << (31 - ShardBits)) - 1;
+        for (const quint32 vertex : firstSeen) {
+            if (vertex != ~0u)
+                m_index[vertex >> (31 - ShardBits)][vertex & LocalMask] = index++;
+        }
+    });
 
     // Each range writes the indices of its own facets.
     m_team.run(m_ranges, [&](quint32 r) {
         for (quint32 s = 0; s < Shards; ++s) {
+            const qint32 *index = m_index[s].data();
             for (const Corner &c : m_corners[size_t(r) * Shards + s]) {
                 IndexedFacet &f = facets[c.corner / 3];
-                const qint32 index = qint32(s << LocalBits | c.local);
+                const qint32 i = index[c.local & ~FirstSeen];
                 switch (c.corner % 3) {
-                case 0: f.c = index; break;
-                case 1: f.b = index; break;
-                default: f.a = index; break;
+                case 0: f.c = i; break;
+                case 1: f.b = i; break;
+                default: f.a = i; break;
                 }
             }
         }
     });
+    m_vertexCount = next;
     m_added += n;
     return true;
 }
 
 void ShardedMeshBuilder::finish(StlMeshBuilder &builder)
 {
-    std::array<qint32, Shards + 1> base{};
-    for (int s = 0; s < Shards; ++s)
-        base[size_t(s) + 1] = base[size_t(s)] + m_shards[size_t(s)]->vertexCount();
-    QVector<Vector3f> vertices(base[Shards]);
-    for (int s = 0; s < Shards; ++s) {
-        const QVector<Vector3f> &own = m_shards[size_t(s)]->newVertices();
-        std::copy(own.cbegin(), own.cend(), vertices.begin() + base[size_t(s)]);
-        m_shards[size_t(s)].reset();
-    }
     std::vector<std::vector<Corner>>().swap(m_corners);
+    std::vector<RangeScratch>().swap(m_scratch);
+    QVector<Vector3f> vertices(m_vertexCount);
+    Vector3f *out = vertices.data();
+    m_team.run(Shards, [&](quint32 s) {
+        const QVector<Vector3f> &own = m_shards[s]->newVertices();
+        const qint32 *index = m_index[s].data();
+        for (int i = 0; i < own.size(); ++i)
+            out[index[i]] = own[i];
+    });
+    for (int s = 0; s < Shards; ++s) {
+        m_shards[size_t(s)].reset();
+        std::vector<qint32>().swap(m_index[size_t(s)]);
+    }
 
     m_facets.resize(m_added);
-    IndexedFacet *facets = m_facets.data();
-    const int count = m_added;
-    constexpr qint32 LocalMask = (qint32(1) << LocalBits) - 1;
-    const auto global = [&base](qint32 index) { return base[size_t(index >> LocalBits)] + (index & LocalMask); };
-    m_team.run(m_ranges, [&](quint32 r) {
-        const int end = int(qint64(count) * (r + 1) / m_ranges);
-        for (int i = int(qint64(count) * r / m_ranges); i < end; ++i) {
-            facets[i].a = global(facets[i].a);
-            facets[i].b = global(facets[i].b);
-            facets[i].c = global(facets[i].c);
-        }
-    });
-
     builder.restart(nullptr);
     builder.m_newVertices = std::move(vertices);
     builder.m_facets = std::move(m_facets);
-    builder.m_mappedCount = base[Shards];
+    builder.m_mappedCount = m_vertexCount;
     m_facets = QVector<IndexedFacet>();
     m_added = 0;
+    m_vertexCount = 0;
 }
 
 } // namespace geom
