@@ -2,8 +2,20 @@
 #include "app/mainwindow.h"
 #include "batch/batchprocessor.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 int main(int argc, char *argv[])
 {
+#if defined(__GLIBC__)
+    // note: each time a block that came straight from the system is freed, glibc raises the size
+    // from which on it does so, up to 32 MiB; blocks below it come from the heap and stay with the
+    // process when freed. A mesh passes through stages whose arrays are freed before the next,
+    // larger stage: with a fixed threshold they go back to the system at once (10 M triangle
+    // compression: peak 790 -> 751 MB, same time).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("orvan.example"));
     QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
