@@ -1,5 +1,7 @@
 #include "io/blockdeflater.h"
 
+#include "geom/core/processors.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -11,9 +13,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <sched.h>
-#endif
 
 namespace {
 
@@ -21,18 +20,6 @@ namespace {
 constexpr std::size_t WindowSize = 32768;
 // Per thread, this many blocks may wait or be in work, which bounds the memory in flight.
 constexpr std::size_t BlocksPerThread = 2;
-
-unsigned usableProcessors()
-{
-#if defined(__linux__)
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return unsigned(CPU_COUNT(&set));
-#endif
-    const unsigned count = std::thread::hardware_concurrency();
-    return count == 0 ? 1 : count;
-}
 
 bool validParams(int level, int strategy)
 {
@@ -328,7 +315,7 @@ BlockDeflater::BlockDeflater(Sink sink, int level, int strategy, unsigned thread
     d->sink = std::move(sink);
     d->level = level;
     d->strategy = strategy;
-    const unsigned usable = threads == 0 ? usableProcessors() : threads;
+    const unsigned usable = threads == 0 ? geom::usableProcessors() : threads;
     d->threads = std::max(1u, std::min(usable, MaximumThreads));
     d->pending.reserve(BlockSize);
 }

@@ -4,9 +4,6 @@
 #include <QTimer>
 
 #include <atomic>
-#if defined(__linux__)
-#include <sched.h>
-#endif
 #include <utility>
 
 namespace geom {
@@ -49,18 +46,6 @@ void BackgroundWork::wait()
         std::swap(error, m_error);
         std::rethrow_exception(error);
     }
-}
-
-unsigned usableProcessors()
-{
-#if defined(__linux__)
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return unsigned(CPU_COUNT(&set));
-#endif
-    const unsigned count = std::thread::hardware_concurrency();
-    return count == 0 ? 1 : count;
 }
 
 WorkerTeam::WorkerTeam(unsigned lanes)

@@ -79,10 +79,6 @@ private:
     bool m_stopping = false;
 };
 
-// The processors this process may run on (its affinity, which QThread::idealThreadCount() does
-// not heed), at least 1.
-unsigned usableProcessors();
-
 // Runs work on a thread of its own while the calling thread serves its Qt events, sleeping between
 // them, and calls tick() every intervalMs; returns once the work is done and rethrows what it
 // threw. When no thread can be started, the work runs here without serving events. A

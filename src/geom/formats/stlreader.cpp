@@ -2,6 +2,7 @@
 #include "geom/formats/formatslog.h"
 
 #include "geom/mesh/stlmesh.h"
+#include "geom/core/processors.h"
 #include "geom/core/workerthreads.h"
 #include "geom/mesh/shardedmeshbuilder.h"
 #include "geom/mesh/stlmeshbuilder.h"

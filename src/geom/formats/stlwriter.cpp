@@ -3,6 +3,7 @@
 #include "geom/formats/stlwriter_p.h"
 
 #include "geom/core/utiltx.h"
+#include "geom/core/processors.h"
 #include "geom/core/workerthreads.h"
 #include "geom/mesh/stlmesh.h"
 

@@ -1,3 +1,4 @@
+#include "geom/core/processors.h"
 #include "geom/core/workerthreads.h"
 #include "threadlessrun.h"
 
