@@ -13,7 +13,7 @@ int main(int argc, char *argv[])
     // from which on it does so, up to 32 MiB; blocks below it come from the heap and stay with the
     // process when freed. A mesh passes through stages whose arrays are freed before the next,
     // larger stage: with a fixed threshold they go back to the system at once (10 M triangle
-    // compression: peak 790 -> 751 MB, same time).
+    // compression: peak 766 -> 751 MB, same time).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
     QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));

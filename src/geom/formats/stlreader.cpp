@@ -2,9 +2,6 @@
 #include "geom/formats/formatslog.h"
 
 #include "geom/mesh/stlmesh.h"
-#include "geom/core/processors.h"
-#include "geom/core/workerthreads.h"
-#include "geom/mesh/shardedmeshbuilder.h"
 #include "geom/mesh/stlmeshbuilder.h"
 
 #include <QIODevice>
@@ -37,10 +34,6 @@ const int maxLineLength = 511;
 const int inputChunk = 1 << 20;
 const int recordsPerChunk = inputChunk / recordSize;
 const qint64 asciiBytesPerFacet = 256;
-// note: below this many records the threads cost more than they save.
-const quint32 minShardedRecords = 1 << 16;
-// note: beyond this many threads the merge is bound by memory, not by the processors.
-const unsigned maxShardLanes = 8;
 const std::size_t asciiBatchFacets = 4096;
 
 // Buffered line input from a device, cut as QIODevice::readLine with a 512-byte buffer would cut
@@ -236,13 +229,6 @@ public:
                    int solidLength);
     void merge(StlMeshBuilder &builder, const Facet *facets, const quint16 *attributes, int n);
     bool readBinary();
-    // How the records of a binary file were read.
-    enum class Records { Complete, Truncated, Refused };
-    // Reads count records into the builder, appending it to the mesh whenever it is full.
-    Records readSerial(StlMeshBuilder &builder, quint32 count);
-    // Reads count records into the empty builder on several threads; Refused when they must be
-    // read again by readSerial.
-    Records readSharded(StlMeshBuilder &builder, quint32 count, unsigned lanes);
 
     QIODevice *device;
     QByteArray header;
@@ -404,32 +390,10 @@ bool StlReaderPrivate::readBinary()
 
     format = 1;
     StlMeshBuilder builder;
-    Records result = Records::Refused;
-    if (count >= minShardedRecords && !device->isSequential()) {
-        const unsigned lanes = std::min(usableProcessors(), maxShardLanes);
-        if (lanes > 1)
-            result = readSharded(builder, count, lanes);
-        // A refused file is read again from its first record by the single builder.
-        if (result == Records::Refused && !device->seek(dataOffset))
-            result = Records::Truncated;
-    }
-    if (result == Records::Refused)
-        result = readSerial(builder, count);
-    if (result == Records::Complete) {
-        mesh->append(builder);
-    } else {
-        mesh->clear();
-        status |= StlReader::Truncated;
-    }
-    return status == 0;
-}
-
-StlReaderPrivate::Records StlReaderPrivate::readSerial(StlMeshBuilder &builder, quint32 count)
-{
-    builder.restart(nullptr);
     builder.reserve(count);
     std::vector<uchar> chunk(std::size_t(std::min<quint32>(count, recordsPerChunk)) * recordSize);
     quint32 remaining = count;
+    bool complete = true;
     while (remaining > 0) {
         const quint32 wanted = std::min<quint32>(remaining, recordsPerChunk);
         const qint64 got =
@@ -446,29 +410,19 @@ StlReaderPrivate::Records StlReaderPrivate::readSerial(StlMeshBuilder &builder, 
                 builder.reserve(remaining);
             }
         }
-        if (records < wanted)
-            return Records::Truncated;
+        if (records < wanted) {
+            complete = false;
+            break;
+        }
     }
-    return Records::Complete;
-}
-
-StlReaderPrivate::Records StlReaderPrivate::readSharded(StlMeshBuilder &builder, quint32 count, unsigned lanes)
-{
-    ShardedMeshBuilder sharded(lanes, int(count));
-    std::vector<uchar> batch(std::size_t(std::min<quint32>(count, ShardedMeshBuilder::BatchRecords)) * recordSize);
-    quint32 remaining = count;
-    while (remaining > 0) {
-        const quint32 wanted = std::min<quint32>(remaining, ShardedMeshBuilder::BatchRecords);
-        const qint64 got = readFully(device, reinterpret_cast<char *>(batch.data()), qint64(wanted) * recordSize);
-        if (got != qint64(wanted) * recordSize)
-            return Records::Truncated;
-        if (!sharded.addRecords(batch.data(), int(wanted)))
-            return Records::Refused;
-        remaining -= wanted;
+    std::vector<uchar>().swap(chunk);
+    if (complete) {
+        mesh->append(builder);
+    } else {
+        mesh->clear();
+        status |= StlReader::Truncated;
     }
-    std::vector<uchar>().swap(batch);
-    sharded.finish(builder);
-    return Records::Complete;
+    return status == 0;
 }
 
 StlReader::StlReader(QIODevice *device)

@@ -149,12 +149,6 @@ void StlMeshBuilder::addFacet(const Facet &facet, quint32 attribute)
     addFacet(facet.vertex[0], facet.vertex[1], facet.vertex[2], attribute);
 }
 
-size_t StlMeshBuilder::mergeHash(const Vector3f &v)
-{
-    const MergeKey key(v);
-    return keyHash(key.x, key.y, key.z);
-}
-
 void StlMeshBuilder::prefetchSlot(const Vector3f &v) const
 {
     if (m_table.empty())

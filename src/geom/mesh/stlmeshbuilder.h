@@ -50,9 +50,6 @@ public:
     int addRecords(const uchar *records, int n);
     static constexpr int RecordSize = 50;
 
-    // The hash of v's merge table key; equivalent vertices have the same one.
-    static size_t mergeHash(const Vector3f &v);
-
     // True when the builder holds at least MaxMappedVertices merged vertices: time to append.
     bool isFull() const { return m_mappedCount >= MaxMappedVertices; }
     // Number of distinct vertices seen since the last restart (base vertices included).
@@ -68,7 +65,6 @@ public:
 
 private:
     friend class StlMeshPrivate;
-    friend class ShardedMeshBuilder;
 
     void growTable(size_t slotCount);
     void prefetchSlot(const Vector3f &v) const;

@@ -124,7 +124,6 @@ private slots:
     void numbersIgnoreLocale();
     void failedAsciiAttemptLeavesNoSolid();
     void sameMeshWhateverTheOrder();
-    void largeFilesMergedOnThreads();
     void writeThenRead();
     void prefixesFailCleanly();
     void damagedFilesDoNotCrash();
@@ -403,57 +402,6 @@ void TestStlReader::sameMeshWhateverTheOrder()
     }
     QCOMPARE(ordered.mesh->vertices().size(), int(torus.vertexCount()));
     QVERIFY(qAbs(ordered.mesh->volume() - torus.idealVolume()) < 0.05 * torus.idealVolume());
-}
-
-// Large binary files are merged on several threads, by another numbering than the single builder
-// of meshFrom; the finished mesh must not show it, to the bit, NaN coordinates included.
-void TestStlReader::largeFilesMergedOnThreads()
-{
-    QVector<Facet> facets = meshtest::Torus(300000).facets();
-    QRandomGenerator random(7);
-    std::shuffle(facets.begin(), facets.end(), random);
-    // The first origin seen is -0; a facet with two equal corners and a repeated facet.
-    facets[10] = Facet(v(-0.0f, 0, 0), v(1, 0, 0), v(0, 1, 0));
-    facets[20000] = Facet(v(0, 0, 0), v(0, 1, 0), v(0, 0, 1));
-    facets[30000] = Facet(v(2, 2, 2), v(2, 2, 2), v(3, 2, 2));
-    facets[280000] = facets[5];
-    QVector<quint16> attributes(facets.size());
-    for (int i = 0; i < attributes.size(); ++i)
-        attributes[i] = quint16(i % 7 == 0 ? 0 : 0x8000 | i % 1000);
-
-    const auto checkSame = [](const ReadResult &read, const StlMesh &expected) {
-        QVERIFY(read.mesh);
-        QCOMPARE(read.status, StlReader::Statuses());
-        const QVector<Vector3f> &got = read.mesh->vertices(), &want = expected.vertices();
-        QCOMPARE(got.size(), want.size());
-        for (int i = 0; i < got.size(); ++i) {
-            QCOMPARE(floatBits(got[i].x), floatBits(want[i].x));
-            QCOMPARE(floatBits(got[i].y), floatBits(want[i].y));
-            QCOMPARE(floatBits(got[i].z), floatBits(want[i].z));
-        }
-        const QVector<geom::IndexedFacet> &f = read.mesh->indices(), &g = expected.indices();
-        QCOMPARE(f.size(), g.size());
-        for (int i = 0; i < f.size(); ++i) {
-            QVERIFY(geom::sameTriple(f[i], g[i]));
-            QCOMPARE(f[i].attribute, g[i].attribute);
-        }
-    };
-    {
-        meshtest::MessageCapture dropped;
-        const std::unique_ptr<StlMesh> expected(meshtest::meshFrom(facets, attributes));
-        checkSame(readBytes(stltest::binaryStl(facets, attributes)), *expected);
-    }
-
-    // NaN vertices that differ only in the bits of x.
-    for (quint32 k = 0; k < 40; ++k)
-        facets[270000 + 500 * int(k)] = Facet(v(nanWithPayload(k + 1), 1, 1), v(1, 2, 1), v(1, 1, 2));
-    {
-        meshtest::MessageCapture dropped;
-        const std::unique_ptr<StlMesh> expected(meshtest::meshFrom(facets, attributes));
-        QVERIFY(std::any_of(expected->vertices().begin(), expected->vertices().end(),
-                            [](const Vector3f &p) { return std::isnan(p.x); }));
-        checkSame(readBytes(stltest::binaryStl(facets, attributes)), *expected);
-    }
 }
 
 void TestStlReader::writeThenRead()
