@@ -138,6 +138,8 @@ private:
     bool use_worker() const;
     void strip_all();
     strip_run best_strip();
+    // Asks the processor for the nodes of Node's neighbours; a hint only.
+    void prefetch_neighbours(const detail::triangle_graph::node &Node) const;
     strip_run grow_forward(node_id Start, std::uint32_t Rotation);
     void emit_strip(const strip_run &Run);
     // Takes triangle i out of the heap unless it has left already.

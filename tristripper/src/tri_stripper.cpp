@@ -292,6 +292,14 @@ void tri_stripper::next_strip_counter()
     ++m_StripId;
 }
 
+void tri_stripper::prefetch_neighbours(const detail::triangle_graph::node &Node) const
+{
+    // note: a trial strip goes on to one of these next; asking for them all now overlaps that
+    // scattered read with the rest of this step.
+    for (auto Link = m_Triangles.out_begin(Node); Link != m_Triangles.out_end(Node); ++Link)
+        __builtin_prefetch(&m_Triangles[Link->target()]);
+}
+
 tri_stripper::strip_run tri_stripper::grow_forward(node_id Start, std::uint32_t Rotation)
 {
     next_strip_counter();
@@ -313,6 +321,7 @@ tri_stripper::strip_run tri_stripper::grow_forward(node_id Start, std::uint32_t 
         Current = next_neighbour<true>(Current, Edge, Odd, Vertex);
         if (Current == no_node)
             break;
+        prefetch_neighbours(m_Triangles[Current]);
         m_Triangles[Current]->strip_id = m_StripId;
         simulate_emit(Vertex);
         Odd = !Odd;
