@@ -160,14 +160,7 @@ int main(int argc, char **argv)
             exportFromWindow(&window, thickness, windowTarget);
             windowTime = timer.nsecsElapsed() / 1e9;
         };
-        // The two roads take turns at going first, which runs slower on a busy machine.
-        if (i % 2) {
-            timeWindow();
-            timeLibrary();
-        } else {
-            timeLibrary();
-            timeWindow();
-        }
+        bench::timeInTurns(i, timeLibrary, timeWindow);
         if (!sliced || !QFile::exists(windowTarget)) {
             std::fprintf(stderr, "bench_exportslices: an export failed\n");
             return 1;

@@ -81,14 +81,7 @@ int main(int argc, char **argv)
             opened = window.hasCurrentFile();
             window.closeFile();
         };
-        // The two roads take turns at going first, which runs slower on a busy machine.
-        if (i % 2) {
-            timeWindow();
-            timeLibrary();
-        } else {
-            timeLibrary();
-            timeWindow();
-        }
+        bench::timeInTurns(i, timeLibrary, timeWindow);
         const bool ok = read && opened;
         if (!ok) {
             std::fprintf(stderr, "bench_open: reading %s failed\n", path.c_str());

@@ -47,6 +47,20 @@ private:
     QTemporaryDir m_folder;
 };
 
+// Times both roads of run `run`; they take turns at going first, since the first runs slower on a
+// busy machine.
+template <typename Library, typename Window>
+void timeInTurns(int run, const Library &timeLibrary, const Window &timeWindow)
+{
+    if (run % 2) {
+        timeWindow();
+        timeLibrary();
+    } else {
+        timeLibrary();
+        timeWindow();
+    }
+}
+
 // Prints the medians of the library's and the window's times and their ratio; the exit code of
 // the benchmark: 0 within the limit of 1.2, else 3.
 inline int reportWindowRatio(std::size_t facets, const char *libraryRoad, const std::vector<double> &library,
