@@ -67,6 +67,8 @@ void deferred_heap::clear()
 {
     end_worker();
     m_Heap.clear();
+    m_Queued = 0;
+    m_KnownApplied = 0;
     m_Failure = nullptr;
 }
 
@@ -127,7 +129,14 @@ void deferred_heap::apply_range(std::uint64_t From, std::uint64_t To, std::uint6
 void deferred_heap::queue(operation Op)
 {
     if (!m_Worker.joinable()) {
-        apply(Op);
+        // note: without a worker the operations still wait in the ring, to be applied in runs
+        // whose trips to memory overlap (apply_range) rather than one after the other.
+        if (!m_Ring)
+            m_Ring.reset(new operation[ring_size]);
+        if (m_Queued - m_KnownApplied == ring_size)
+            apply_queued();
+        m_Ring[m_Queued % ring_size] = Op;
+        ++m_Queued;
         return;
     }
     if (m_Queued - m_KnownApplied == ring_size) {
@@ -163,10 +172,18 @@ void deferred_heap::hand_back(std::uint64_t Applied)
     }
 }
 
+void deferred_heap::apply_queued()
+{
+    const std::uint64_t From = m_KnownApplied;
+    m_KnownApplied = m_Queued;
+    apply_range(From, m_Queued, m_Queued);
+}
+
 void deferred_heap::start_worker()
 {
     if (m_Worker.joinable())
         return;
+    apply_queued();
     if (!m_Ring)
         m_Ring.reset(new operation[ring_size]);
     m_Queued = 0;
@@ -254,8 +271,10 @@ void deferred_heap::wait_until_applied(std::uint64_t Count)
 
 void deferred_heap::sync()
 {
-    if (!m_Worker.joinable())
+    if (!m_Worker.joinable()) {
+        apply_queued();
         return;
+    }
     if (!apply_while_worker_waits())
         wait_until_applied(m_Queued);
     m_KnownApplied = m_Queued;
@@ -279,9 +298,12 @@ bool deferred_heap::apply_while_worker_waits()
 
 void deferred_heap::stop_worker()
 {
-    if (!m_Worker.joinable())
+    if (!m_Worker.joinable()) {
+        apply_queued();
         return;
+    }
     end_worker();
+    m_KnownApplied = m_Queued;
     if (m_Failure)
         std::rethrow_exception(m_Failure);
 }

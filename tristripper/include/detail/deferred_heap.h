@@ -39,7 +39,7 @@ public:
     void lock();
 
     // Applies the following erase and update operations on a worker thread, when one can be
-    // started; otherwise they stay on the calling thread.
+    // started; otherwise they are applied on the calling thread, at the latest by sync().
     void start_worker();
     // Waits until every queued operation is applied and ends the worker. Rethrows an exception that
     // ended the worker.
@@ -78,6 +78,8 @@ private:
     void apply(const operation &Op);
     // Applies the operations [From, To) of the ring; those up to Known are there to look ahead at.
     void apply_range(std::uint64_t From, std::uint64_t To, std::uint64_t Known);
+    // Without a worker: applies what was queued since the last time.
+    void apply_queued();
     void run_worker();
     void wait_until_applied(std::uint64_t Count);
     // Applies the queued operations on the calling thread when the worker blocks with nothing
