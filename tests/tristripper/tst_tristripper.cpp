@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <sched.h>
 
 using tristripper::check_failure;
 using tristripper::index_list;
@@ -386,15 +387,33 @@ void TestTriStripper::heapChecksThrow()
 void TestTriStripper::deferredHeapMatchesHeap_data()
 {
     QTest::addColumn<bool>("worker");
-    QTest::newRow("calling thread") << false;
-    QTest::newRow("worker thread") << true;
+    QTest::addColumn<int>("syncEvery");
+    QTest::addColumn<bool>("oneProcessor");
+    QTest::newRow("calling thread") << false << 0 << false;
+    QTest::newRow("worker thread") << true << 0 << false;
+    // Sharing one processor, the caller waits for most of each sync: the worker is ended and
+    // started again, and the queue is handed between the two threads each time.
+    QTest::newRow("worker set aside and resumed") << true << 16 << true;
 }
 
 void TestTriStripper::deferredHeapMatchesHeap()
 {
     // The same operations, applied directly and through the queue (over more than one ring's
-    // worth between two syncs), must leave the same arrangement.
+    // worth between two syncs, or with a sync every few operations), must leave the same
+    // arrangement.
     QFETCH(bool, worker);
+    QFETCH(int, syncEvery);
+    QFETCH(bool, oneProcessor);
+    cpu_set_t all;
+    QCOMPARE(sched_getaffinity(0, sizeof all, &all), 0);
+    if (oneProcessor) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        QCOMPARE(sched_setaffinity(0, sizeof one, &one), 0);
+    }
+    // The worker threads inherit this thread's processors.
+    const auto restoreAffinity = qScopeGuard([&] { sched_setaffinity(0, sizeof all, &all); });
     std::mt19937 random(11);
     const quint32 count = 40000;
     tristripper::detail::heap_array<quint32> direct;
@@ -427,6 +446,8 @@ void TestTriStripper::deferredHeapMatchesHeap()
                 direct.update(id, key);
                 deferred.update(id, key);
             }
+            if (syncEvery && k % syncEvery == 0)
+                deferred.sync();
         }
         deferred.sync();
         QCOMPARE(deferred.empty(), direct.empty());
@@ -445,6 +466,8 @@ void TestTriStripper::deferredHeapMatchesHeap()
             live.erase(std::find(live.begin(), live.end(), id));
         }
     }
+    if (oneProcessor)
+        QVERIFY2(deferred.workers_started() > 1, "the worker was never set aside");
     deferred.stop_worker();
     QVERIFY_EXCEPTION_THROWN(deferred.erase(count), check_failure);
 }

@@ -22,6 +22,15 @@ constexpr std::uint64_t wake_backlog = 256;
 // entries half as far lets the trips of several operations overlap. A measured choice.
 constexpr std::uint64_t prefetch_ahead = 16;
 constexpr std::uint64_t hand_back_every = 256;
+// The worker is judged over this many syncs. It does not pay when the calling thread spends more
+// than a quarter of the time in syncs (waiting, or applying what a sleeping worker left), or wakes
+// it for more than one sync in four: on a quiet machine both stay far below (some percent of the
+// time, a wake-up in some dozen syncs), while on a busy one the worker is put aside and woken up
+// again and again, and the calling thread does best on its own. It is then ended for a pause of
+// syncs that doubles each time a new try fails.
+constexpr std::uint32_t watch_window = 512;
+constexpr std::uint32_t first_pause = 2048;
+constexpr std::uint32_t longest_pause = std::uint32_t(1) << 16;
 
 void pause()
 {
@@ -66,6 +75,7 @@ deferred_heap::~deferred_heap()
 void deferred_heap::clear()
 {
     end_worker();
+    m_Watch = worker_watch();
     m_Heap.clear();
     m_Queued = 0;
     m_KnownApplied = 0;
@@ -160,6 +170,7 @@ void deferred_heap::publish(bool Wake)
         (Wake || m_Queued - m_Applied.load(std::memory_order_relaxed) >= wake_backlog)) {
         std::lock_guard<std::mutex> Lock(m_Mutex);
         m_WorkerWake.notify_one();
+        ++m_Watch.m_Wakes;
     }
 }
 
@@ -183,7 +194,18 @@ void deferred_heap::start_worker()
 {
     if (m_Worker.joinable())
         return;
+    m_Watch = worker_watch();
+    m_Watch.m_NextPause = first_pause;
+    launch_worker();
+}
+
+void deferred_heap::launch_worker()
+{
     apply_queued();
+    m_Watch.m_Syncs = 0;
+    m_Watch.m_Wakes = 0;
+    m_Watch.m_InSync = {};
+    m_Watch.m_WindowStart = std::chrono::steady_clock::now();
     if (!m_Ring)
         m_Ring.reset(new operation[ring_size]);
     m_Queued = 0;
@@ -197,8 +219,9 @@ void deferred_heap::start_worker()
     m_Failure = nullptr;
     try {
         m_Worker = std::thread(&deferred_heap::run_worker, this);
+        ++m_Watch.m_Starts;
     } catch (...) {
-        // Without a thread the operations are applied where they are queued.
+        // Without a thread the operations are applied on the calling thread.
     }
 }
 
@@ -273,11 +296,38 @@ void deferred_heap::sync()
 {
     if (!m_Worker.joinable()) {
         apply_queued();
+        if (m_Watch.m_Paused != 0 && --m_Watch.m_Paused == 0)
+            launch_worker();
         return;
     }
+    const auto Start = std::chrono::steady_clock::now();
     if (!apply_while_worker_waits())
         wait_until_applied(m_Queued);
     m_KnownApplied = m_Queued;
+    watch_worker(Start);
+}
+
+void deferred_heap::watch_worker(std::chrono::steady_clock::time_point SyncStart)
+{
+    const auto Now = std::chrono::steady_clock::now();
+    m_Watch.m_InSync += Now - SyncStart;
+    if (++m_Watch.m_Syncs < watch_window)
+        return;
+    const bool Pays = m_Watch.m_Wakes * 4 <= watch_window && m_Watch.m_InSync * 4 <= Now - m_Watch.m_WindowStart;
+    m_Watch.m_Syncs = 0;
+    m_Watch.m_Wakes = 0;
+    m_Watch.m_InSync = {};
+    m_Watch.m_WindowStart = Now;
+    if (Pays) {
+        m_Watch.m_NextPause = first_pause;
+        return;
+    }
+    m_Watch.m_Paused = m_Watch.m_NextPause;
+    m_Watch.m_NextPause = std::min(2 * m_Watch.m_NextPause, longest_pause);
+    // Every operation is applied: the worker only has to leave.
+    end_worker();
+    if (m_Failure)
+        std::rethrow_exception(m_Failure);
 }
 
 bool deferred_heap::apply_while_worker_waits()
@@ -298,6 +348,7 @@ bool deferred_heap::apply_while_worker_waits()
 
 void deferred_heap::stop_worker()
 {
+    m_Watch.m_Paused = 0;
     if (!m_Worker.joinable()) {
         apply_queued();
         return;

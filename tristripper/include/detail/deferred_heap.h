@@ -3,6 +3,7 @@
 #include "detail/heap_array.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -39,13 +40,17 @@ public:
     void lock();
 
     // Applies the following erase and update operations on a worker thread, when one can be
-    // started; otherwise they are applied on the calling thread, at the latest by sync().
+    // started; otherwise they are applied on the calling thread, at the latest by sync(). While
+    // the worker does not take the work off the calling thread (on a busy machine, where it is
+    // put aside and woken up again and again), it is ended for a while (see sync).
     void start_worker();
     // Waits until every queued operation is applied and ends the worker. Rethrows an exception that
     // ended the worker.
     void stop_worker();
     // Waits until every queued operation is applied. Rethrows an exception that ended the worker.
     void sync();
+    // How many worker threads were started since start_worker().
+    std::size_t workers_started() const { return m_Watch.m_Starts; }
 
     bool empty() const { return m_Heap.empty(); }
     key_type top() const { return m_Heap.top(); }
@@ -80,7 +85,10 @@ private:
     void apply_range(std::uint64_t From, std::uint64_t To, std::uint64_t Known);
     // Without a worker: applies what was queued since the last time.
     void apply_queued();
+    void launch_worker();
     void run_worker();
+    // Ends the worker when the last syncs show that it does not pay; starts it again after a pause.
+    void watch_worker(std::chrono::steady_clock::time_point SyncStart);
     void wait_until_applied(std::uint64_t Count);
     // Applies the queued operations on the calling thread when the worker blocks with nothing
     // left to do; false (and nothing done) otherwise.
@@ -93,6 +101,20 @@ private:
     std::thread m_Worker;
     std::uint64_t m_Queued = 0;
     std::uint64_t m_KnownApplied = 0;
+
+    // The calling thread's account of the worker, over a window of syncs.
+    struct worker_watch
+    {
+        std::uint32_t m_Syncs = 0;
+        std::uint32_t m_Wakes = 0;
+        std::chrono::steady_clock::duration m_InSync{};
+        std::chrono::steady_clock::time_point m_WindowStart;
+        // Syncs to go without the worker, and the pause after the next window that fails.
+        std::uint32_t m_Paused = 0;
+        std::uint32_t m_NextPause = 0;
+        std::size_t m_Starts = 0;
+    };
+    worker_watch m_Watch;
 
     alignas(64) heap_array<key_type> m_Heap;
     alignas(64) std::atomic<std::uint64_t> m_Published{0};
