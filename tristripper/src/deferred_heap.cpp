@@ -22,15 +22,6 @@ constexpr std::uint64_t wake_backlog = 256;
 // entries half as far lets the trips of several operations overlap. A measured choice.
 constexpr std::uint64_t prefetch_ahead = 16;
 constexpr std::uint64_t hand_back_every = 256;
-// The worker is judged over this many syncs. It does not pay when the calling thread spends more
-// than a quarter of the time in syncs (waiting, or applying what a sleeping worker left), or wakes
-// it for more than one sync in four: on a quiet machine both stay far below (some percent of the
-// time, a wake-up in some dozen syncs), while on a busy one the worker is put aside and woken up
-// again and again, and the calling thread does best on its own. It is then ended for a pause of
-// syncs that doubles each time a new try fails.
-constexpr std::uint32_t watch_window = 512;
-constexpr std::uint32_t first_pause = 2048;
-constexpr std::uint32_t longest_pause = std::uint32_t(1) << 16;
 
 void pause()
 {
@@ -80,6 +71,7 @@ void deferred_heap::clear()
     m_Queued = 0;
     m_KnownApplied = 0;
     m_Failure = nullptr;
+    m_Broken = nullptr;
 }
 
 void deferred_heap::reserve(std::size_t n)
@@ -138,6 +130,7 @@ void deferred_heap::apply_range(std::uint64_t From, std::uint64_t To, std::uint6
 
 void deferred_heap::queue(operation Op)
 {
+    throw_if_broken();
     if (!m_Worker.joinable()) {
         // note: without a worker the operations still wait in the ring, to be applied in runs
         // whose trips to memory overlap (apply_range) rather than one after the other.
@@ -187,7 +180,17 @@ void deferred_heap::apply_queued()
 {
     const std::uint64_t From = m_KnownApplied;
     m_KnownApplied = m_Queued;
-    apply_range(From, m_Queued, m_Queued);
+    try {
+        apply_range(From, m_Queued, m_Queued);
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
+
+void deferred_heap::fail(std::exception_ptr Failure)
+{
+    m_Broken = Failure;
+    std::rethrow_exception(Failure);
 }
 
 void deferred_heap::start_worker()
@@ -195,7 +198,7 @@ void deferred_heap::start_worker()
     if (m_Worker.joinable())
         return;
     m_Watch = worker_watch();
-    m_Watch.m_NextPause = first_pause;
+    m_Watch.m_NextPause = m_Limits.m_FirstPause;
     launch_worker();
 }
 
@@ -278,7 +281,7 @@ void deferred_heap::wait_until_applied(std::uint64_t Count)
     while (m_Applied.load(std::memory_order_acquire) < Count) {
         if (m_Failed.load(std::memory_order_acquire)) {
             end_worker();
-            std::rethrow_exception(m_Failure);
+            fail(m_Failure);
         }
         if (Spinner.spin())
             continue;
@@ -294,6 +297,7 @@ void deferred_heap::wait_until_applied(std::uint64_t Count)
 
 void deferred_heap::sync()
 {
+    throw_if_broken();
     if (!m_Worker.joinable()) {
         apply_queued();
         if (m_Watch.m_Paused != 0 && --m_Watch.m_Paused == 0)
@@ -311,23 +315,23 @@ void deferred_heap::watch_worker(std::chrono::steady_clock::time_point SyncStart
 {
     const auto Now = std::chrono::steady_clock::now();
     m_Watch.m_InSync += Now - SyncStart;
-    if (++m_Watch.m_Syncs < watch_window)
+    if (++m_Watch.m_Syncs < m_Limits.m_Window)
         return;
-    const bool Pays = m_Watch.m_Wakes * 4 <= watch_window && m_Watch.m_InSync * 4 <= Now - m_Watch.m_WindowStart;
+    const double Window = double((Now - m_Watch.m_WindowStart).count());
+    const bool Pays = m_Watch.m_Wakes <= m_Limits.m_WakesPerSync * m_Limits.m_Window &&
+                      double(m_Watch.m_InSync.count()) <= m_Limits.m_InSync * Window;
     m_Watch.m_Syncs = 0;
     m_Watch.m_Wakes = 0;
     m_Watch.m_InSync = {};
     m_Watch.m_WindowStart = Now;
     if (Pays) {
-        m_Watch.m_NextPause = first_pause;
+        m_Watch.m_NextPause = m_Limits.m_FirstPause;
         return;
     }
-    m_Watch.m_Paused = m_Watch.m_NextPause;
-    m_Watch.m_NextPause = std::min(2 * m_Watch.m_NextPause, longest_pause);
-    // Every operation is applied: the worker only has to leave.
+    m_Watch.m_Paused = std::max<std::uint32_t>(m_Watch.m_NextPause, 1);
+    m_Watch.m_NextPause = std::min(2 * m_Watch.m_Paused, m_Limits.m_LongestPause);
+    // Every operation is applied (this is the end of a sync), so the worker only has to leave.
     end_worker();
-    if (m_Failure)
-        std::rethrow_exception(m_Failure);
 }
 
 bool deferred_heap::apply_while_worker_waits()
@@ -340,14 +344,22 @@ bool deferred_heap::apply_while_worker_waits()
     std::lock_guard<std::mutex> Lock(m_Mutex);
     if (!m_WorkerWaits.load(std::memory_order_seq_cst) || m_Failed.load(std::memory_order_seq_cst))
         return false;
-    apply_range(m_Applied.load(std::memory_order_seq_cst), m_Queued, m_Queued);
+    const std::uint64_t From = m_Applied.load(std::memory_order_seq_cst);
+    // The worker takes up these counts when it wakes, also when applying fails (nothing is left
+    // for it then: the heap is broken and only to be cleared).
     m_Published.store(m_Queued, std::memory_order_seq_cst);
     m_Applied.store(m_Queued, std::memory_order_seq_cst);
+    try {
+        apply_range(From, m_Queued, m_Queued);
+    } catch (...) {
+        fail(std::current_exception());
+    }
     return true;
 }
 
 void deferred_heap::stop_worker()
 {
+    throw_if_broken();
     m_Watch.m_Paused = 0;
     if (!m_Worker.joinable()) {
         apply_queued();
@@ -356,7 +368,7 @@ void deferred_heap::stop_worker()
     end_worker();
     m_KnownApplied = m_Queued;
     if (m_Failure)
-        std::rethrow_exception(m_Failure);
+        fail(m_Failure);
 }
 
 void deferred_heap::end_worker() noexcept

@@ -20,8 +20,10 @@ namespace detail {
 // heap through a queue, in order. The heap (empty, top, id_at, pop, removed, key_of) may only be
 // read after sync(), and is then exactly what applying every operation in order on the calling
 // thread gives; the caller keeps what it must know at once (the stripper in its graph). The
-// checks are those of heap_array; those of a queued operation fail on the worker and are
-// rethrown by the next sync.
+// checks are those of heap_array; those of a queued operation fail where it is applied (on the
+// worker, or on the calling thread at a sync or when the queue is full) and are rethrown by the
+// call that finds them. The heap is then broken: every later sync, stop_worker, erase and update
+// throws the same again, until clear().
 class deferred_heap
 {
 public:
@@ -39,17 +41,35 @@ public:
     id_type push(key_type Key);
     void lock();
 
+    // How the worker is judged (see sync).
+    struct worker_limits
+    {
+        // Syncs per judgement.
+        std::uint32_t m_Window = 512;
+        // The worker pays while the calling thread spends at most this share of the window's time
+        // in syncs (waiting for it, or applying what it left while it slept) and wakes it at most
+        // this many times per sync.
+        double m_InSync = 0.25;
+        double m_WakesPerSync = 0.25;
+        // Syncs without the worker after a window where it did not pay; twice as many after each
+        // new try that fails, at most m_LongestPause.
+        std::uint32_t m_FirstPause = 2048;
+        std::uint32_t m_LongestPause = std::uint32_t(1) << 16;
+    };
+    void set_worker_limits(const worker_limits &Limits) { m_Limits = Limits; }
+
     // Applies the following erase and update operations on a worker thread, when one can be
-    // started; otherwise they are applied on the calling thread, at the latest by sync(). While
-    // the worker does not take the work off the calling thread (on a busy machine, where it is
-    // put aside and woken up again and again), it is ended for a while (see sync).
+    // started; otherwise they are applied on the calling thread, at the latest by sync().
     void start_worker();
     // Waits until every queued operation is applied and ends the worker. Rethrows an exception that
     // ended the worker.
     void stop_worker();
     // Waits until every queued operation is applied. Rethrows an exception that ended the worker.
+    // Every so many syncs, judges whether the worker takes the work off the calling thread: on a
+    // machine whose processors are all busy it is put aside and woken up again and again, and the
+    // calling thread does better alone. It is then ended for a pause of syncs and started again.
     void sync();
-    // How many worker threads were started since start_worker().
+    // How many worker threads were started since start_worker() or clear().
     std::size_t workers_started() const { return m_Watch.m_Starts; }
 
     bool empty() const { return m_Heap.empty(); }
@@ -86,6 +106,13 @@ private:
     // Without a worker: applies what was queued since the last time.
     void apply_queued();
     void launch_worker();
+    // Keeps Failure as the heap's, and throws it.
+    [[noreturn]] void fail(std::exception_ptr Failure);
+    void throw_if_broken() const
+    {
+        if (m_Broken)
+            std::rethrow_exception(m_Broken);
+    }
     void run_worker();
     // Ends the worker when the last syncs show that it does not pay; starts it again after a pause.
     void watch_worker(std::chrono::steady_clock::time_point SyncStart);
@@ -101,6 +128,9 @@ private:
     std::thread m_Worker;
     std::uint64_t m_Queued = 0;
     std::uint64_t m_KnownApplied = 0;
+    // What broke the heap (see the class), as the calling thread knows it.
+    std::exception_ptr m_Broken;
+    worker_limits m_Limits;
 
     // The calling thread's account of the worker, over a window of syncs.
     struct worker_watch
