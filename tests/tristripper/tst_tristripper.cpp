@@ -392,8 +392,8 @@ void TestTriStripper::deferredHeapMatchesHeap_data()
     QTest::addColumn<bool>("neverPays");
     QTest::newRow("calling thread") << false << 0 << false;
     QTest::newRow("worker thread") << true << 0 << false;
-    // Judged after every few syncs as not paying, the worker is ended and started again many
-    // times, the queue going from one thread to the other each time.
+    // Judged after every few hundred operations as not paying, the worker is ended and started
+    // again many times, between syncs and at them, the queue going from one thread to the other.
     QTest::newRow("worker set aside and resumed") << true << 16 << true;
 }
 
@@ -419,10 +419,10 @@ void TestTriStripper::deferredHeapMatchesHeap()
     deferred.lock();
     if (neverPays) {
         tristripper::detail::deferred_heap::worker_limits limits;
-        limits.m_Window = 8;
-        limits.m_InSync = -1;
-        limits.m_FirstPause = 16;
-        limits.m_LongestPause = 64;
+        limits.m_Window = 256;
+        limits.m_Waiting = -1;
+        limits.m_FirstPause = 512;
+        limits.m_LongestPause = 2048;
         deferred.set_worker_limits(limits);
     }
     if (worker)

@@ -87,6 +87,8 @@ deferred_heap::id_type deferred_heap::push(key_type Key)
 void deferred_heap::lock()
 {
     m_Heap.lock();
+    if (!m_Ring)
+        m_Ring.reset(new operation[ring_size]);
 }
 
 void deferred_heap::pop()
@@ -131,27 +133,69 @@ void deferred_heap::apply_range(std::uint64_t From, std::uint64_t To, std::uint6
 void deferred_heap::queue(operation Op)
 {
     throw_if_broken();
-    if (!m_Worker.joinable()) {
-        // note: without a worker the operations still wait in the ring, to be applied in runs
-        // whose trips to memory overlap (apply_range) rather than one after the other.
-        if (!m_Ring)
-            m_Ring.reset(new operation[ring_size]);
-        if (m_Queued - m_KnownApplied == ring_size)
-            apply_queued();
-        m_Ring[m_Queued % ring_size] = Op;
-        ++m_Queued;
-        return;
-    }
-    if (m_Queued - m_KnownApplied == ring_size) {
-        wait_until_applied(m_Queued - ring_size + 1);
-        m_KnownApplied = m_Applied.load(std::memory_order_acquire);
-    }
+    // note: without a worker the operations still wait in the ring, to be applied in runs whose
+    // trips to memory overlap (apply_range) rather than one after the other.
+    if (m_Queued - m_KnownApplied == ring_size)
+        make_room();
     m_Ring[m_Queued % ring_size] = Op;
     ++m_Queued;
     // note: publishing every operation would move the counter's cache line between the two
     // threads each time; batches keep the worker busy at a fraction of that cost.
-    if (m_Queued % publish_batch == 0)
+    if (m_Queued % publish_batch == 0 && m_Worker.joinable()) {
         publish(false);
+        if (m_Queued >= m_Watch.m_WindowEnd)
+            judge_worker();
+    }
+}
+
+void deferred_heap::make_room()
+{
+    if (!m_Worker.joinable()) {
+        apply_queued();
+        resume_worker_when_due();
+        return;
+    }
+    const auto Start = std::chrono::steady_clock::now();
+    wait_until_applied(m_Queued - ring_size + 1);
+    m_KnownApplied = m_Applied.load(std::memory_order_acquire);
+    count_waiting(Start);
+}
+
+void deferred_heap::count_waiting(std::chrono::steady_clock::time_point WaitStart)
+{
+    m_Watch.m_Waiting += std::chrono::steady_clock::now() - WaitStart;
+}
+
+void deferred_heap::judge_worker()
+{
+    const auto Now = std::chrono::steady_clock::now();
+    const double Operations = double(m_Limits.m_Window);
+    const bool Pays = double(m_Watch.m_Wakes) <= m_Limits.m_WakesPerOperation * Operations &&
+                      double(m_Watch.m_Waiting.count()) <=
+                          m_Limits.m_Waiting * double((Now - m_Watch.m_WindowStart).count());
+    m_Watch.m_WindowEnd = m_Queued + m_Limits.m_Window;
+    m_Watch.m_WindowStart = Now;
+    m_Watch.m_Waiting = {};
+    m_Watch.m_Wakes = 0;
+    if (Pays) {
+        m_Watch.m_NextPause = m_Limits.m_FirstPause;
+        return;
+    }
+    m_Watch.m_ResumeAt = m_Queued + std::max<std::uint64_t>(m_Watch.m_NextPause, 1);
+    m_Watch.m_NextPause = std::min(2 * m_Watch.m_NextPause, m_Limits.m_LongestPause);
+    // The worker applies every queued operation before it leaves.
+    end_worker();
+    if (m_Failure)
+        fail(m_Failure);
+    m_KnownApplied = m_Queued;
+}
+
+void deferred_heap::resume_worker_when_due()
+{
+    if (m_Watch.m_ResumeAt != 0 && m_Queued >= m_Watch.m_ResumeAt) {
+        m_Watch.m_ResumeAt = 0;
+        launch_worker();
+    }
 }
 
 void deferred_heap::publish(bool Wake)
@@ -205,16 +249,12 @@ void deferred_heap::start_worker()
 void deferred_heap::launch_worker()
 {
     apply_queued();
-    m_Watch.m_Syncs = 0;
-    m_Watch.m_Wakes = 0;
-    m_Watch.m_InSync = {};
+    m_Watch.m_WindowEnd = m_Queued + m_Limits.m_Window;
     m_Watch.m_WindowStart = std::chrono::steady_clock::now();
-    if (!m_Ring)
-        m_Ring.reset(new operation[ring_size]);
-    m_Queued = 0;
-    m_KnownApplied = 0;
-    m_Published.store(0, std::memory_order_relaxed);
-    m_Applied.store(0, std::memory_order_relaxed);
+    m_Watch.m_Waiting = {};
+    m_Watch.m_Wakes = 0;
+    m_Published.store(m_Queued, std::memory_order_relaxed);
+    m_Applied.store(m_Queued, std::memory_order_relaxed);
     m_Stop.store(false, std::memory_order_relaxed);
     m_Failed.store(false, std::memory_order_relaxed);
     m_WorkerWaits.store(false, std::memory_order_relaxed);
@@ -230,7 +270,7 @@ void deferred_heap::launch_worker()
 
 void deferred_heap::run_worker()
 {
-    std::uint64_t Applied = 0;
+    std::uint64_t Applied = m_Applied.load(std::memory_order_relaxed);
     spinner Spinner;
     try {
         for (;;) {
@@ -300,38 +340,14 @@ void deferred_heap::sync()
     throw_if_broken();
     if (!m_Worker.joinable()) {
         apply_queued();
-        if (m_Watch.m_Paused != 0 && --m_Watch.m_Paused == 0)
-            launch_worker();
+        resume_worker_when_due();
         return;
     }
     const auto Start = std::chrono::steady_clock::now();
     if (!apply_while_worker_waits())
         wait_until_applied(m_Queued);
     m_KnownApplied = m_Queued;
-    watch_worker(Start);
-}
-
-void deferred_heap::watch_worker(std::chrono::steady_clock::time_point SyncStart)
-{
-    const auto Now = std::chrono::steady_clock::now();
-    m_Watch.m_InSync += Now - SyncStart;
-    if (++m_Watch.m_Syncs < m_Limits.m_Window)
-        return;
-    const double Window = double((Now - m_Watch.m_WindowStart).count());
-    const bool Pays = m_Watch.m_Wakes <= m_Limits.m_WakesPerSync * m_Limits.m_Window &&
-                      double(m_Watch.m_InSync.count()) <= m_Limits.m_InSync * Window;
-    m_Watch.m_Syncs = 0;
-    m_Watch.m_Wakes = 0;
-    m_Watch.m_InSync = {};
-    m_Watch.m_WindowStart = Now;
-    if (Pays) {
-        m_Watch.m_NextPause = m_Limits.m_FirstPause;
-        return;
-    }
-    m_Watch.m_Paused = std::max<std::uint32_t>(m_Watch.m_NextPause, 1);
-    m_Watch.m_NextPause = std::min(2 * m_Watch.m_Paused, m_Limits.m_LongestPause);
-    // Every operation is applied (this is the end of a sync), so the worker only has to leave.
-    end_worker();
+    count_waiting(Start);
 }
 
 bool deferred_heap::apply_while_worker_waits()
@@ -360,7 +376,7 @@ bool deferred_heap::apply_while_worker_waits()
 void deferred_heap::stop_worker()
 {
     throw_if_broken();
-    m_Watch.m_Paused = 0;
+    m_Watch.m_ResumeAt = 0;
     if (!m_Worker.joinable()) {
         apply_queued();
         return;

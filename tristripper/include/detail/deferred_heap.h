@@ -41,33 +41,33 @@ public:
     id_type push(key_type Key);
     void lock();
 
-    // How the worker is judged (see sync).
+    // How the worker is judged (see start_worker).
     struct worker_limits
     {
-        // Syncs per judgement.
-        std::uint32_t m_Window = 512;
+        // Operations queued per judgement.
+        std::uint64_t m_Window = std::uint64_t(1) << 18;
         // The worker pays while the calling thread spends at most this share of the window's time
-        // in syncs (waiting for it, or applying what it left while it slept) and wakes it at most
-        // this many times per sync.
-        double m_InSync = 0.25;
-        double m_WakesPerSync = 0.25;
-        // Syncs without the worker after a window where it did not pay; twice as many after each
-        // new try that fails, at most m_LongestPause.
-        std::uint32_t m_FirstPause = 2048;
-        std::uint32_t m_LongestPause = std::uint32_t(1) << 16;
+        // waiting for it (or applying what it left while it slept) and wakes it at most this many
+        // times per operation.
+        double m_Waiting = 0.25;
+        double m_WakesPerOperation = 1.0 / 2048;
+        // Operations without the worker after a window where it did not pay; twice as many after
+        // each new try that fails, at most m_LongestPause.
+        std::uint64_t m_FirstPause = std::uint64_t(1) << 20;
+        std::uint64_t m_LongestPause = std::uint64_t(1) << 24;
     };
     void set_worker_limits(const worker_limits &Limits) { m_Limits = Limits; }
 
     // Applies the following erase and update operations on a worker thread, when one can be
-    // started; otherwise they are applied on the calling thread, at the latest by sync().
+    // started; otherwise they are applied on the calling thread, at the latest by sync(). Every so
+    // many operations, judges whether the worker takes the work off the calling thread: on a
+    // machine whose processors are all busy it is put aside and woken up again and again, and the
+    // calling thread does better alone. It is then ended for a pause and started again.
     void start_worker();
     // Waits until every queued operation is applied and ends the worker. Rethrows an exception that
     // ended the worker.
     void stop_worker();
     // Waits until every queued operation is applied. Rethrows an exception that ended the worker.
-    // Every so many syncs, judges whether the worker takes the work off the calling thread: on a
-    // machine whose processors are all busy it is put aside and woken up again and again, and the
-    // calling thread does better alone. It is then ended for a pause of syncs and started again.
     void sync();
     // How many worker threads were started since start_worker() or clear().
     std::size_t workers_started() const { return m_Watch.m_Starts; }
@@ -114,8 +114,14 @@ private:
             std::rethrow_exception(m_Broken);
     }
     void run_worker();
-    // Ends the worker when the last syncs show that it does not pay; starts it again after a pause.
-    void watch_worker(std::chrono::steady_clock::time_point SyncStart);
+    // Waits for room in the full ring.
+    void make_room();
+    // Counts the time since WaitStart as waiting for the worker.
+    void count_waiting(std::chrono::steady_clock::time_point WaitStart);
+    // Ends the worker when the last window of operations shows that it does not pay.
+    void judge_worker();
+    // Without a worker: starts it again when its pause is over.
+    void resume_worker_when_due();
     void wait_until_applied(std::uint64_t Count);
     // Applies the queued operations on the calling thread when the worker blocks with nothing
     // left to do; false (and nothing done) otherwise.
@@ -132,16 +138,17 @@ private:
     std::exception_ptr m_Broken;
     worker_limits m_Limits;
 
-    // The calling thread's account of the worker, over a window of syncs.
+    // The calling thread's account of the worker, over a window of operations.
     struct worker_watch
     {
-        std::uint32_t m_Syncs = 0;
-        std::uint32_t m_Wakes = 0;
-        std::chrono::steady_clock::duration m_InSync{};
+        std::uint64_t m_WindowEnd = 0;
         std::chrono::steady_clock::time_point m_WindowStart;
-        // Syncs to go without the worker, and the pause after the next window that fails.
-        std::uint32_t m_Paused = 0;
-        std::uint32_t m_NextPause = 0;
+        std::chrono::steady_clock::duration m_Waiting{};
+        std::uint64_t m_Wakes = 0;
+        // While the worker pauses: the count of queued operations that ends the pause (0 when
+        // none); and the pause after the next window that fails.
+        std::uint64_t m_ResumeAt = 0;
+        std::uint64_t m_NextPause = 0;
         std::size_t m_Starts = 0;
     };
     worker_watch m_Watch;
