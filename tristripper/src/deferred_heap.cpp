@@ -172,7 +172,7 @@ void deferred_heap::judge_worker()
     const double Operations = double(m_Limits.m_Window);
     const bool Pays = double(m_Watch.m_Wakes) <= m_Limits.m_WakesPerOperation * Operations &&
                       double(m_Watch.m_Waiting.count()) <=
-                          m_Limits.m_Waiting * double((Now - m_Watch.m_WindowStart).count());
+                          m_Limits.m_WaitingShare * double((Now - m_Watch.m_WindowStart).count());
     m_Watch.m_WindowEnd = m_Queued + m_Limits.m_Window;
     m_Watch.m_WindowStart = Now;
     m_Watch.m_Waiting = {};
@@ -233,12 +233,15 @@ void deferred_heap::apply_queued()
 
 void deferred_heap::fail(std::exception_ptr Failure)
 {
+    // Nothing queued so far is applied again.
+    m_KnownApplied = m_Queued;
     m_Broken = Failure;
     std::rethrow_exception(Failure);
 }
 
 void deferred_heap::start_worker()
 {
+    throw_if_broken();
     if (m_Worker.joinable())
         return;
     m_Watch = worker_watch();
@@ -264,7 +267,8 @@ void deferred_heap::launch_worker()
         m_Worker = std::thread(&deferred_heap::run_worker, this);
         ++m_Watch.m_Starts;
     } catch (...) {
-        // Without a thread the operations are applied on the calling thread.
+        // Without a thread the operations are applied on the calling thread, for the rest of
+        // the run: a pause is not begun again.
     }
 }
 

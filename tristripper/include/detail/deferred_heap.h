@@ -22,8 +22,8 @@ namespace detail {
 // thread gives; the caller keeps what it must know at once (the stripper in its graph). The
 // checks are those of heap_array; those of a queued operation fail where it is applied (on the
 // worker, or on the calling thread at a sync or when the queue is full) and are rethrown by the
-// call that finds them. The heap is then broken: every later sync, stop_worker, erase and update
-// throws the same again, until clear().
+// call that finds them. The heap is then broken: every later start_worker, sync, stop_worker,
+// erase and update throws the same again, until clear().
 class deferred_heap
 {
 public:
@@ -49,10 +49,11 @@ public:
         // The worker pays while the calling thread spends at most this share of the window's time
         // waiting for it (or applying what it left while it slept) and wakes it at most this many
         // times per operation.
-        double m_Waiting = 0.25;
+        double m_WaitingShare = 0.25;
         double m_WakesPerOperation = 1.0 / 2048;
-        // Operations without the worker after a window where it did not pay; twice as many after
-        // each new try that fails, at most m_LongestPause.
+        // Operations without the worker after a window where it did not pay (the pause ends at the
+        // first sync or full ring after them); twice as many after each new try that fails, at
+        // most m_LongestPause.
         std::uint64_t m_FirstPause = std::uint64_t(1) << 20;
         std::uint64_t m_LongestPause = std::uint64_t(1) << 24;
     };
@@ -114,7 +115,8 @@ private:
             std::rethrow_exception(m_Broken);
     }
     void run_worker();
-    // Waits for room in the full ring.
+    // Makes room in the full ring: waits for the worker, or without one applies the queued
+    // operations and starts the worker again when its pause is over.
     void make_room();
     // Counts the time since WaitStart as waiting for the worker.
     void count_waiting(std::chrono::steady_clock::time_point WaitStart);
@@ -145,8 +147,8 @@ private:
         std::chrono::steady_clock::time_point m_WindowStart;
         std::chrono::steady_clock::duration m_Waiting{};
         std::uint64_t m_Wakes = 0;
-        // While the worker pauses: the count of queued operations that ends the pause (0 when
-        // none); and the pause after the next window that fails.
+        // While the worker pauses: the count of queued operations after which the next sync or
+        // full ring ends the pause (0 when none); and the pause after the next window that fails.
         std::uint64_t m_ResumeAt = 0;
         std::uint64_t m_NextPause = 0;
         std::size_t m_Starts = 0;
