@@ -1,9 +1,12 @@
 #include "geom/mesh/vertexsort.h"
 
+#include "geom/core/processors.h"
+#include "geom/core/workerthreads.h"
 #include "geom/mesh/largeblock.h"
 #include "geom/mesh/vertexorder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -33,6 +36,12 @@ constexpr int PassesPerKey = 3; // 11 + 11 + 10 bits
 constexpr int PassCount = 3 * PassesPerKey;
 // note: below this size a comparison sort beats the fixed cost of the digit histograms.
 constexpr int RadixThreshold = 512;
+// note: the passes read and scatter the whole list, which outgrows the caches of one processor
+// with a few hundred thousand vertices; from there each pass is shared out in slices, whose own
+// counts keep the sort stable. Slices per thread, for threads that start late or get less time.
+constexpr int SliceThreshold = 1 << 18;
+constexpr unsigned SlicesPerLane = 4;
+constexpr unsigned MaxLanes = 8;
 
 inline int digit(const SortEntry &e, int pass)
 {
@@ -64,39 +73,86 @@ void sortVertexPositions(const Vector3f *vertices, int *positions, int n)
 
     // Least significant digit first: every pass is stable, so equal vertices keep their order. The
     // keys have no place for a NaN; a vertex holding one sends the whole list to the comparison sort.
+    WorkerTeam team(n >= SliceThreshold ? std::min(usableProcessors(), MaxLanes) : 1u);
+    const quint32 slices = n >= SliceThreshold ? team.lanes() * SlicesPerLane : 1u;
+    auto sliceBegin = [n, slices](quint32 slice) { return int(qint64(n) * slice / slices); };
+
     std::vector<SortEntry, LargeBlockAllocator<SortEntry>> entries(static_cast<size_t>(n));
-    std::vector<int> histogram(size_t(PassCount) * DigitCount, 0);
-    for (int i = 0; i < n; ++i) {
-        const Vector3f &v = vertices[positions[i]];
-        if (v.x != v.x || v.y != v.y || v.z != v.z) {
-            comparisonSort();
-            return;
+    // One table of digit counts per slice; the first pass's from the keys, a later pass's from the
+    // slice as the pass before left it.
+    std::vector<int> counts(size_t(slices) * DigitCount);
+    std::vector<int> totals(size_t(PassCount) * DigitCount, 0);
+    std::vector<int> sliceTotals(size_t(slices) * PassCount * DigitCount, 0);
+    std::atomic<bool> hasNaN{false};
+    team.run(slices, [&](quint32 slice) {
+        int *histogram = &sliceTotals[size_t(slice) * PassCount * DigitCount];
+        for (int i = sliceBegin(slice), end = sliceBegin(slice + 1); i < end; ++i) {
+            const Vector3f &v = vertices[positions[i]];
+            if (v.x != v.x || v.y != v.y || v.z != v.z) {
+                hasNaN = true;
+                return;
+            }
+            SortEntry &e = entries[size_t(i)];
+            e.key[0] = orderKey(v.y);
+            e.key[1] = orderKey(v.x);
+            e.key[2] = orderKey(v.z);
+            e.position = positions[i];
+            for (int pass = 0; pass < PassCount; ++pass)
+                ++histogram[size_t(pass) * DigitCount + size_t(digit(e, pass))];
         }
-        SortEntry &e = entries[size_t(i)];
-        e.key[0] = orderKey(v.y);
-        e.key[1] = orderKey(v.x);
-        e.key[2] = orderKey(v.z);
-        e.position = positions[i];
-        for (int pass = 0; pass < PassCount; ++pass)
-            ++histogram[size_t(pass) * DigitCount + size_t(digit(e, pass))];
+    });
+    if (hasNaN) {
+        comparisonSort();
+        return;
     }
+    for (quint32 slice = 0; slice < slices; ++slice) {
+        for (size_t k = 0; k < totals.size(); ++k)
+            totals[k] += sliceTotals[size_t(slice) * PassCount * DigitCount + k];
+    }
+
     std::vector<SortEntry, LargeBlockAllocator<SortEntry>> buffer(static_cast<size_t>(n));
+    bool firstPass = true;
     for (int pass = 0; pass < PassCount; ++pass) {
-        int *counts = &histogram[size_t(pass) * DigitCount];
-        if (counts[digit(entries[0], pass)] == n)
+        const int *total = &totals[size_t(pass) * DigitCount];
+        if (total[digit(entries[0], pass)] == n)
             continue; // every entry has the same digit: the pass would not move anything
+        if (firstPass) {
+            for (quint32 slice = 0; slice < slices; ++slice)
+                std::copy_n(&sliceTotals[(size_t(slice) * PassCount + size_t(pass)) * DigitCount], DigitCount,
+                            &counts[size_t(slice) * DigitCount]);
+        } else {
+            team.run(slices, [&](quint32 slice) {
+                int *count = &counts[size_t(slice) * DigitCount];
+                std::fill_n(count, DigitCount, 0);
+                for (int i = sliceBegin(slice), end = sliceBegin(slice + 1); i < end; ++i)
+                    ++count[digit(entries[size_t(i)], pass)];
+            });
+        }
+        firstPass = false;
+        // Each slice's entries of a digit go after those of every smaller digit and after those of
+        // the same digit in the slices before it.
         int sum = 0;
         for (int b = 0; b < DigitCount; ++b) {
-            const int c = counts[b];
-            counts[b] = sum;
-            sum += c;
+            for (quint32 slice = 0; slice < slices; ++slice) {
+                int &c = counts[size_t(slice) * DigitCount + size_t(b)];
+                const int here = c;
+                c = sum;
+                sum += here;
+            }
         }
-        for (const SortEntry &e : entries)
-            buffer[size_t(counts[digit(e, pass)]++)] = e;
+        team.run(slices, [&](quint32 slice) {
+            int *next = &counts[size_t(slice) * DigitCount];
+            for (int i = sliceBegin(slice), end = sliceBegin(slice + 1); i < end; ++i) {
+                const SortEntry &e = entries[size_t(i)];
+                buffer[size_t(next[digit(e, pass)]++)] = e;
+            }
+        });
         entries.swap(buffer);
     }
-    for (int i = 0; i < n; ++i)
-        positions[i] = entries[size_t(i)].position;
+    team.run(slices, [&](quint32 slice) {
+        for (int i = sliceBegin(slice), end = sliceBegin(slice + 1); i < end; ++i)
+            positions[i] = entries[size_t(i)].position;
+    });
 }
 
 } // namespace geom

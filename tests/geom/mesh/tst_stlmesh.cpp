@@ -251,6 +251,9 @@ void TestStlMesh::mergeMatchesOrderedMap_data()
     QTest::newRow("many vertices") << 6000 << 30 << false;
     QTest::newRow("many vertices, NaN") << 6000 << 30 << true;
     QTest::newRow("few vertices, NaN") << 60 << 4 << true;
+    // Over 2^18 vertices the sort's passes are shared out in slices.
+    QTest::newRow("sliced sort") << 150000 << 200 << false;
+    QTest::newRow("sliced sort, NaN") << 150000 << 200 << true;
 }
 
 void TestStlMesh::mergeMatchesOrderedMap()
