@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-
 namespace {
 
 // The deflate window: how much input before a block its matches may reach back into.

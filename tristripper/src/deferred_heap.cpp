@@ -151,8 +151,7 @@ void deferred_heap::queue(operation Op)
 void deferred_heap::make_room()
 {
     if (!m_Worker.joinable()) {
-        apply_queued();
-        resume_worker_when_due();
+        catch_up_alone();
         return;
     }
     const auto Start = std::chrono::steady_clock::now();
@@ -183,15 +182,21 @@ void deferred_heap::judge_worker()
     }
     m_Watch.m_ResumeAt = m_Queued + std::max<std::uint64_t>(m_Watch.m_NextPause, 1);
     m_Watch.m_NextPause = std::min(2 * m_Watch.m_NextPause, m_Limits.m_LongestPause);
-    // The worker applies every queued operation before it leaves.
-    end_worker();
-    if (m_Failure)
-        fail(m_Failure);
-    m_KnownApplied = m_Queued;
+    retire_worker();
 }
 
-void deferred_heap::resume_worker_when_due()
+void deferred_heap::retire_worker()
 {
+    // The worker applies every queued operation before it leaves.
+    end_worker();
+    m_KnownApplied = m_Queued;
+    if (m_Failure)
+        fail(m_Failure);
+}
+
+void deferred_heap::catch_up_alone()
+{
+    apply_queued();
     if (m_Watch.m_ResumeAt != 0 && m_Queued >= m_Watch.m_ResumeAt) {
         m_Watch.m_ResumeAt = 0;
         launch_worker();
@@ -343,8 +348,7 @@ void deferred_heap::sync()
 {
     throw_if_broken();
     if (!m_Worker.joinable()) {
-        apply_queued();
-        resume_worker_when_due();
+        catch_up_alone();
         return;
     }
     const auto Start = std::chrono::steady_clock::now();
@@ -385,10 +389,7 @@ void deferred_heap::stop_worker()
         apply_queued();
         return;
     }
-    end_worker();
-    m_KnownApplied = m_Queued;
-    if (m_Failure)
-        fail(m_Failure);
+    retire_worker();
 }
 
 void deferred_heap::end_worker() noexcept

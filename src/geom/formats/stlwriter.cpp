@@ -2,8 +2,8 @@
 #include "geom/formats/formatslog.h"
 #include "geom/formats/stlwriter_p.h"
 
-#include "geom/core/utiltx.h"
 #include "geom/core/processors.h"
+#include "geom/core/utiltx.h"
 #include "geom/core/workerthreads.h"
 #include "geom/mesh/stlmesh.h"
 

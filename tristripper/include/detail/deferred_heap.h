@@ -115,15 +115,17 @@ private:
             std::rethrow_exception(m_Broken);
     }
     void run_worker();
-    // Makes room in the full ring: waits for the worker, or without one applies the queued
-    // operations and starts the worker again when its pause is over.
+    // Makes room in the full ring: waits for the worker, or without one catches up alone.
     void make_room();
     // Counts the time since WaitStart as waiting for the worker.
     void count_waiting(std::chrono::steady_clock::time_point WaitStart);
     // Ends the worker when the last window of operations shows that it does not pay.
     void judge_worker();
-    // Without a worker: starts it again when its pause is over.
-    void resume_worker_when_due();
+    // Ends the worker once it has applied every queued operation; rethrows what ended it.
+    void retire_worker();
+    // Without a worker: applies the queued operations, and starts the worker again when its pause
+    // is over.
+    void catch_up_alone();
     void wait_until_applied(std::uint64_t Count);
     // Applies the queued operations on the calling thread when the worker blocks with nothing
     // left to do; false (and nothing done) otherwise.
