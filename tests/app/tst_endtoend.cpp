@@ -300,11 +300,7 @@ QImage TestEndToEnd::frame()
 QImage TestEndToEnd::windowShot()
 {
     QTest::qWait(50); // the toolbars and the panel lay out their changes on later events
-    QImage shot = m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage viewFrame = frame();
-    QPainter painter(&shot);
-    painter.drawImage(QRect(view()->mapTo(m_window.get(), QPoint(0, 0)), view()->size()), viewFrame);
-    return shot;
+    return ::windowShot(*m_window, *view());
 }
 
 void TestEndToEnd::saveShot(const QImage &image, const QString &name)

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QImage>
 #include <QList>
+#include <QPainter>
 #include <QSignalSpy>
 
 // Requests a grabbed frame and returns it; a null image when frameBufferReady did not come.
@@ -19,6 +20,17 @@ inline QImage grabFrame(GLWidget &widget)
     if (spy.isEmpty() && !spy.wait(2000))
         return QImage();
     return spy.takeFirst().at(0).value<QImage>();
+}
+
+// The window as a person sees it: a grab of its widgets leaves the view black, so the view's own
+// grabbed frame is drawn in over it.
+inline QImage windowShot(QWidget &window, GLWidget &view)
+{
+    QImage shot = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage viewFrame = grabFrame(view).convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&shot);
+    painter.drawImage(QRect(view.mapTo(&window, QPoint(0, 0)), view.size()), viewFrame);
+    return shot;
 }
 
 // The labels of the view's frame that show a number: the ruler's (the view adds its own axis
