@@ -14,8 +14,8 @@
 #   RUNS    runs per figure (default 5); BUILD the build tree (default build); QUARN the program
 #           (default BUILD/src/app/quarn); OTHER a second build of the program (an older one),
 #           timed in the same runs (the two take turns at going first), its row marked "*", and
-#           its .qrn and STL outputs compared
-#           byte for byte with those of QUARN
+#           its outputs compared byte for byte with those of QUARN: the STL files, and the .qrn
+#           files once inflated (their deflate streams may differ between builds)
 #
 # The inputs are made once into BUILD/bench-data; the bunny is installed there with npm when it is
 # missing. Nothing is written into the source tree.
@@ -144,7 +144,8 @@ for name in $inputs; do
                 if [ "$p" = "${order[0]}" ]; then
                     mv "$work/run/model.qrn" "$work/run/first.qrn" && mv "$work/run/model.stl" "$work/run/first.stl"
                 else
-                    cmp -s "$work/run/model.qrn" "$work/run/first.qrn" && cmp -s "$work/run/model.stl" "$work/run/first.stl" ||
+                    cmp -s <(gzip -dc "$work/run/model.qrn") <(gzip -dc "$work/run/first.qrn") &&
+                        cmp -s "$work/run/model.stl" "$work/run/first.stl" ||
                         { echo "bench_real: the two programs' outputs differ" >&2; exit 1; }
                 fi
             done

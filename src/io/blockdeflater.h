@@ -32,8 +32,9 @@ public:
     bool write(const char *data, std::size_t size);
     // Ends the current block with a sync flush and hands every byte so far to the sink.
     bool flush();
-    // The level (-1 for zlib's default, 0 stores) and strategy of the blocks that follow; the
-    // current block is ended with the old ones. False for values zlib refuses.
+    // The level (-1 for the default: zlib's level 6 with a shorter search, 0 stores) and strategy
+    // of the blocks that follow; the current block is ended with the old ones. False for values
+    // zlib refuses.
     bool setParams(int level, int strategy);
     // Ends the member: the last block and the trailer. False when any step failed.
     bool finish();
