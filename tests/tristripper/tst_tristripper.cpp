@@ -167,6 +167,17 @@ QString arcsOf(const tristripper::detail::triangle_graph &graph)
     return nodes.join(QLatin1Char(' '));
 }
 
+// Limits under which the heap worker never pays: it is ended at the end of every window of the
+// given number of operations, whatever the timing.
+tristripper::detail::deferred_heap::worker_limits limitsNeverPaying(std::uint64_t window)
+{
+    tristripper::detail::deferred_heap::worker_limits limits;
+    limits.m_Window = window;
+    limits.m_WaitingShare = -1;
+    limits.m_WakesPerOperation = -1;
+    return limits;
+}
+
 } // namespace
 
 class TestTriStripper : public QObject
@@ -419,10 +430,7 @@ void TestTriStripper::deferredHeapMatchesHeap()
     direct.lock();
     deferred.lock();
     if (neverPays) {
-        tristripper::detail::deferred_heap::worker_limits limits;
-        limits.m_Window = 256;
-        limits.m_WaitingShare = -1;
-        limits.m_WakesPerOperation = -1;
+        tristripper::detail::deferred_heap::worker_limits limits = limitsNeverPaying(256);
         limits.m_FirstPause = 512;
         limits.m_LongestPause = 2048;
         deferred.set_worker_limits(limits);
@@ -495,13 +503,8 @@ void TestTriStripper::brokenDeferredHeapStaysBroken()
     QFETCH(bool, worker);
     QFETCH(bool, judged);
     tristripper::detail::deferred_heap deferred;
-    if (judged) {
-        tristripper::detail::deferred_heap::worker_limits limits;
-        limits.m_Window = 64;
-        limits.m_WaitingShare = -1;
-        limits.m_WakesPerOperation = -1;
-        deferred.set_worker_limits(limits);
-    }
+    if (judged)
+        deferred.set_worker_limits(limitsNeverPaying(64));
     for (quint32 key = 0; key < 10; ++key)
         deferred.push(key);
     deferred.lock();

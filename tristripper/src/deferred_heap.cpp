@@ -172,10 +172,7 @@ void deferred_heap::judge_worker()
     const bool Pays = double(m_Watch.m_Wakes) <= m_Limits.m_WakesPerOperation * Operations &&
                       double(m_Watch.m_Waiting.count()) <=
                           m_Limits.m_WaitingShare * double((Now - m_Watch.m_WindowStart).count());
-    m_Watch.m_WindowEnd = m_Queued + m_Limits.m_Window;
-    m_Watch.m_WindowStart = Now;
-    m_Watch.m_Waiting = {};
-    m_Watch.m_Wakes = 0;
+    begin_window(Now);
     if (Pays) {
         m_Watch.m_NextPause = m_Limits.m_FirstPause;
         return;
@@ -183,6 +180,14 @@ void deferred_heap::judge_worker()
     m_Watch.m_ResumeAt = m_Queued + std::max<std::uint64_t>(m_Watch.m_NextPause, 1);
     m_Watch.m_NextPause = std::min(2 * m_Watch.m_NextPause, m_Limits.m_LongestPause);
     retire_worker();
+}
+
+void deferred_heap::begin_window(std::chrono::steady_clock::time_point Now)
+{
+    m_Watch.m_WindowEnd = m_Queued + m_Limits.m_Window;
+    m_Watch.m_WindowStart = Now;
+    m_Watch.m_Waiting = {};
+    m_Watch.m_Wakes = 0;
 }
 
 void deferred_heap::retire_worker()
@@ -229,6 +234,11 @@ void deferred_heap::apply_queued()
 {
     const std::uint64_t From = m_KnownApplied;
     m_KnownApplied = m_Queued;
+    apply_rest(From);
+}
+
+void deferred_heap::apply_rest(std::uint64_t From)
+{
     try {
         apply_range(From, m_Queued, m_Queued);
     } catch (...) {
@@ -257,10 +267,7 @@ void deferred_heap::start_worker()
 void deferred_heap::launch_worker()
 {
     apply_queued();
-    m_Watch.m_WindowEnd = m_Queued + m_Limits.m_Window;
-    m_Watch.m_WindowStart = std::chrono::steady_clock::now();
-    m_Watch.m_Waiting = {};
-    m_Watch.m_Wakes = 0;
+    begin_window(std::chrono::steady_clock::now());
     m_Published.store(m_Queued, std::memory_order_relaxed);
     m_Applied.store(m_Queued, std::memory_order_relaxed);
     m_Stop.store(false, std::memory_order_relaxed);
@@ -373,11 +380,7 @@ bool deferred_heap::apply_while_worker_waits()
     // for it then: the heap is broken and only to be cleared).
     m_Published.store(m_Queued, std::memory_order_seq_cst);
     m_Applied.store(m_Queued, std::memory_order_seq_cst);
-    try {
-        apply_range(From, m_Queued, m_Queued);
-    } catch (...) {
-        fail(std::current_exception());
-    }
+    apply_rest(From);
     return true;
 }
 

@@ -106,6 +106,8 @@ private:
     void apply_range(std::uint64_t From, std::uint64_t To, std::uint64_t Known);
     // Without a worker: applies what was queued since the last time.
     void apply_queued();
+    // Applies the queued operations from From on the calling thread; a failure breaks the heap.
+    void apply_rest(std::uint64_t From);
     void launch_worker();
     // Keeps Failure as the heap's, and throws it.
     [[noreturn]] void fail(std::exception_ptr Failure);
@@ -121,6 +123,8 @@ private:
     void count_waiting(std::chrono::steady_clock::time_point WaitStart);
     // Ends the worker when the last window of operations shows that it does not pay.
     void judge_worker();
+    // Starts the next window of operations to judge the worker by.
+    void begin_window(std::chrono::steady_clock::time_point Now);
     // Ends the worker once it has applied every queued operation; rethrows what ended it.
     void retire_worker();
     // Without a worker: applies the queued operations, and starts the worker again when its pause
