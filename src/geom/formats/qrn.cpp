@@ -1,5 +1,6 @@
 #include "geom/formats/qrn.h"
 #include "geom/formats/formatslog.h"
+#include "geom/core/hugepages.h"
 
 #include <QBuffer>
 #include <QtEndian>
@@ -324,6 +325,13 @@ void ChunkReader::readVertexRecords(QVector<Vector3f> &vertices, qint64 n)
         if (!need(VertexRecordSize))
             return;
         const int k = int(std::min<qint64>(n, (m_end - m_pos) / VertexRecordSize));
+        // note: the room doubles ahead of the records that arrived, up to the stated count, and is
+        // offered for huge pages before it is written.
+        if (vertices.size() + k > vertices.capacity()) {
+            const qint64 room = std::max<qint64>(vertices.size() + k, 2 * qint64(vertices.capacity()));
+            vertices.reserve(int(std::min<qint64>(room, vertices.size() + n)));
+            adviseHugePages(vertices);
+        }
         appendRecords(vertices, m_pos, k);
         m_pos += qint64(k) * VertexRecordSize;
         n -= k;

@@ -2,6 +2,7 @@
 #include "geom/formats/formatslog.h"
 
 #include "crypto/qryptocipher.h"
+#include "geom/core/hugepages.h"
 #include "geom/formats/qrn.h"
 #include "geom/mesh/stlmesh.h"
 #include "geom/mesh/strippedfacets.h"
@@ -234,6 +235,7 @@ bool QrnReader::Record::readStrips(Qrn::ChunkReader &in, qint32 vertexCount, QVe
     // in full, so room for that many facets is bounded by data that arrived, and spares the list
     // its copies while it grows.
     facets.reserve(int(std::min<qint64>(qint64(vertexCount) * 2 + 16, std::numeric_limits<int>::max() / 2)));
+    adviseHugePages(facets);
     stripsLeft = in.readCount();
     while (in.ok() && stripsLeft-- != 0) {
         const qint32 length = in.readCount();

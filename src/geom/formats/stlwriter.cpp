@@ -2,6 +2,7 @@
 #include "geom/formats/formatslog.h"
 #include "geom/formats/stlwriter_p.h"
 
+#include "geom/core/hugepages.h"
 #include "geom/core/processors.h"
 #include "geom/core/utiltx.h"
 #include "geom/core/workerthreads.h"
@@ -15,6 +16,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace geom {
@@ -268,7 +270,10 @@ int StlWriter::write(const StlMesh &mesh)
         n > recordsPerBlock ? std::min(usableProcessors(), maxLanes) : 1u;
     WorkerTeam team(wanted);
     const quint32 perRound = recordsPerBlock * team.lanes();
-    std::vector<char> buffer(std::size_t(std::min(n, perRound)) * recordSize);
+    // note: every byte of a round is formed before it is written, so the buffer is not cleared.
+    const std::size_t bufferSize = std::size_t(std::min(n, perRound)) * recordSize;
+    std::unique_ptr<char[]> buffer(new char[bufferSize]);
+    adviseHugePages(buffer.get(), bufferSize);
     const IndexedFacet *facets = indices.constData();
     for (quint32 first = 0; first < n; first += perRound) {
         const quint32 count = std::min(perRound, n - first);
@@ -285,7 +290,7 @@ int StlWriter::write(const StlMesh &mesh)
             }
         };
         team.run((count + recordsPerBlock - 1) / recordsPerBlock, form);
-        const quint32 written = d->writeRecords(buffer.data(), count);
+        const quint32 written = d->writeRecords(buffer.get(), count);
         d->done.fetch_add(written, std::memory_order_relaxed);
         if (written < count)
             break;

@@ -1,13 +1,11 @@
 #pragma once
 
+#include "geom/core/hugepages.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <new>
 #include <utility>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace geom {
 
@@ -19,7 +17,6 @@ template <typename T>
 struct LargeBlockAllocator
 {
     using value_type = T;
-    static constexpr size_t HugePage = size_t(2) << 20;
 
     LargeBlockAllocator() = default;
     template <typename U>
@@ -43,18 +40,16 @@ struct LargeBlockAllocator
     T *allocate(size_t n)
     {
         const size_t bytes = n * sizeof(T);
-        if (bytes < HugePage) {
+        if (bytes < HugePageSize) {
             if (void *p = std::malloc(bytes))
                 return static_cast<T *>(p);
             throw std::bad_alloc();
         }
-        const size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
-        void *p = std::aligned_alloc(HugePage, rounded);
+        const size_t rounded = (bytes + HugePageSize - 1) / HugePageSize * HugePageSize;
+        void *p = std::aligned_alloc(HugePageSize, rounded);
         if (!p)
             throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        madvise(p, rounded, MADV_HUGEPAGE);
-#endif
+        adviseHugePages(p, rounded);
         return static_cast<T *>(p);
     }
     void deallocate(T *p, size_t)

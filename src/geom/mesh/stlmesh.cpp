@@ -1,4 +1,6 @@
 #include "geom/mesh/stlmesh.h"
+#include "geom/core/hugepages.h"
+#include "geom/mesh/largeblock.h"
 #include "geom/mesh/meshlog.h"
 
 #include "geom/mesh/stlmesh_p.h"
@@ -17,6 +19,16 @@
 namespace geom {
 
 namespace {
+
+// A list of n vertices about to be written in full, its room offered for huge pages first.
+QVector<Vector3f> vertexRoom(int n)
+{
+    QVector<Vector3f> vertices;
+    vertices.reserve(n);
+    adviseHugePages(vertices);
+    vertices.resize(n);
+    return vertices;
+}
 
 // note: below this size a bucket of facets sharing their first index is sorted by insertion.
 constexpr int InsertionSortLimit = 24;
@@ -190,19 +202,19 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
     const qint32 split = qint32(half - bucketEnd.begin());
     const int low = bucketEnd[size_t(split)];
     const int high = validCount - low;
-    std::unique_ptr<IndexedFacet[]> buffer(new IndexedFacet[size_t(std::max(low, high))]);
+    std::vector<IndexedFacet, LargeBlockAllocator<IndexedFacet>> buffer(size_t(std::max(low, high)));
     // The high part goes sorted into the buffer, the low part closes up in the list, the high part
     // follows it; then the low part goes sorted through the buffer.
-    scatterByFirst(facets, validCount, split, vertexCount, bucketEnd.data(), low, buffer.get());
+    scatterByFirst(facets, validCount, split, vertexCount, bucketEnd.data(), low, buffer.data());
     int kept = 0;
     for (int i = 0; i < validCount; ++i) {
         if (facets[i].a < split)
             facets[kept++] = facets[i];
     }
-    std::copy(buffer.get(), buffer.get() + high, facets + low);
-    scatterByFirst(facets, low, 0, split, bucketEnd.data(), 0, buffer.get());
-    std::copy(buffer.get(), buffer.get() + low, facets);
-    buffer.reset();
+    std::copy(buffer.data(), buffer.data() + high, facets + low);
+    scatterByFirst(facets, low, 0, split, bucketEnd.data(), 0, buffer.data());
+    std::copy(buffer.data(), buffer.data() + low, facets);
+    decltype(buffer)().swap(buffer);
 
     int begin = 0;
     for (qint32 a = 0; a < vertexCount; ++a) {
@@ -261,7 +273,7 @@ void StlMeshPrivate::reindex(bool indicesChecked)
         cleanIndices();
         return;
     }
-    QVector<Vector3f> sortedVertices(int(order.size()));
+    QVector<Vector3f> sortedVertices = vertexRoom(int(order.size()));
     Vector3f *out = sortedVertices.data();
     for (size_t i = 0; i < order.size(); ++i) {
         out[i] = source[order[i]];
@@ -309,7 +321,7 @@ void StlMeshPrivate::append(StlMeshBuilder &builder)
         const Vector3f *key = keys.constData();
         sortVertexPositions(key, order.data(), int(order.size()));
 
-        QVector<Vector3f> sortedVertices(int(order.size()));
+        QVector<Vector3f> sortedVertices = vertexRoom(int(order.size()));
         Vector3f *out = sortedVertices.data();
         for (size_t i = 0; i < order.size(); ++i) {
             out[i] = key[order[i]];

@@ -1,6 +1,7 @@
 #include "geom/mesh/stlmeshbuilder.h"
 
 #include "geom/core/facet.h"
+#include "geom/core/hugepages.h"
 #include "geom/mesh/vertexorder.h"
 
 #include <algorithm>
@@ -69,6 +70,7 @@ void StlMeshBuilder::reserve(qint64 facetCount)
 {
     const int n = int(std::min<qint64>(std::max<qint64>(facetCount, 0), MaxReservedFacets));
     m_facets.reserve(m_facets.size() + n);
+    adviseHugePages(m_facets);
     // A closed surface has about half as many vertices as facets; the table is sized for the whole
     // count, so that it need not grow and rehash while a large file is read.
     const size_t expected = size_t(std::min<qint64>(std::max<qint64>(facetCount, 0) / 2, MaxMappedVertices));
@@ -77,7 +79,11 @@ void StlMeshBuilder::reserve(qint64 facetCount)
     while (overLoaded(vertices, slotCount))
         slotCount *= 2;
     if (slotCount != m_table.size()) {
-        m_newVertices.reserve(m_newVertices.size() + int(expected));
+        // note: an open surface has some vertices more, its borders; a list that outgrew its room
+        // would be copied whole, so the room has a sixteenth to spare, which costs no memory
+        // until it is written.
+        m_newVertices.reserve(m_newVertices.size() + int(std::min<size_t>(expected + expected / 16, MaxMappedVertices)));
+        adviseHugePages(m_newVertices);
         growTable(slotCount);
     }
 }

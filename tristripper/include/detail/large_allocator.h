@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -12,6 +13,22 @@
 
 namespace tristripper {
 namespace detail {
+
+// Asks the system to back the whole huge pages inside [Block, Block + Bytes) with huge pages, for
+// an array about to be filled. A refusal only costs speed.
+inline void advise_huge_pages(const void *Block, std::size_t Bytes)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t Page = std::uintptr_t(1) << 21;
+    const std::uintptr_t Begin = (reinterpret_cast<std::uintptr_t>(Block) + Page - 1) & ~(Page - 1);
+    const std::uintptr_t End = (reinterpret_cast<std::uintptr_t>(Block) + Bytes) & ~(Page - 1);
+    if (Block && End > Begin)
+        ::madvise(reinterpret_cast<void *>(Begin), End - Begin, MADV_HUGEPAGE);
+#else
+    (void)Block;
+    (void)Bytes;
+#endif
+}
 
 // The allocator of the stripper's large arrays. Blocks of at least huge_block bytes are aligned to
 // and rounded up to whole huge pages, and the system is asked to back them with huge pages; smaller
@@ -58,10 +75,7 @@ struct large_allocator
         void *Block = std::aligned_alloc(huge_page, Rounded);
         if (!Block)
             throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        // A refusal only costs speed.
-        ::madvise(Block, Rounded, MADV_HUGEPAGE);
-#endif
+        advise_huge_pages(Block, Rounded);
         return static_cast<T *>(Block);
     }
 

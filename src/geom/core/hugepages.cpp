@@ -1,0 +1,28 @@
+#include "geom/core/hugepages.h"
+
+#include <cstdint>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace geom {
+
+void adviseHugePages(const void *data, size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (!data || bytes < HugePageSize)
+        return;
+    // note: only the aligned interior is advised, so the hint never reaches the blocks around
+    // this one.
+    const uintptr_t begin = (uintptr_t(data) + HugePageSize - 1) & ~uintptr_t(HugePageSize - 1);
+    const uintptr_t end = (uintptr_t(data) + bytes) & ~uintptr_t(HugePageSize - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
+} // namespace geom
