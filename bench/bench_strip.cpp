@@ -23,16 +23,11 @@ namespace {
 
 bool sameForm(const geom::StrippedFacets &x, const geom::StrippedFacets &y)
 {
-    if (x.strips.size() != y.strips.size() || x.triangles.size() != y.triangles.size())
+    if (x.stripEnds != y.stripEnds || x.triangles.size() != y.triangles.size())
         return false;
-    for (int i = 0; i < x.strips.size(); ++i) {
-        const QVector<geom::StripVertex> &s = x.strips[i], &t = y.strips[i];
-        if (s.size() != t.size())
+    for (int k = 0; k < x.elements.size(); ++k) {
+        if (x.elements[k].index != y.elements[k].index || x.elements[k].attribute != y.elements[k].attribute)
             return false;
-        for (int k = 0; k < s.size(); ++k) {
-            if (s[k].index != t[k].index || s[k].attribute != t[k].attribute)
-                return false;
-        }
     }
     for (int i = 0; i < x.triangles.size(); ++i) {
         const QVector<geom::IndexedFacet> &g = x.triangles[i], &h = y.triangles[i];
@@ -105,9 +100,9 @@ int main(int argc, char **argv)
     const bool repeatable = sameForm(stripped, first);
 
     long long inStrips = 0, inStripsOf8 = 0, inGroups = 0;
-    for (const QVector<geom::StripVertex> &strip : stripped.strips) {
-        inStrips += strip.size() - 2;
-        if (strip.size() == 10)
+    for (int k = 0; k < stripped.stripCount(); ++k) {
+        inStrips += stripped.stripLength(k) - 2;
+        if (stripped.stripLength(k) == 10)
             inStripsOf8 += 8;
     }
     for (const QVector<geom::IndexedFacet> &group : stripped.triangles)
@@ -126,8 +121,8 @@ int main(int argc, char **argv)
                 runs, stripSeconds / readSeconds);
     std::printf("peak memory beyond mesh   %.1f bytes per triangle (target <= 100)\n",
                 meter.peakMiB() * 1024.0 * 1024.0 / n);
-    std::printf("strips                    %d, %.2f triangles per strip\n", stripped.strips.size(),
-                stripped.strips.isEmpty() ? 0.0 : double(inStrips) / stripped.strips.size());
+    std::printf("strips                    %d, %.2f triangles per strip\n", stripped.stripCount(),
+                stripped.stripCount() == 0 ? 0.0 : double(inStrips) / stripped.stripCount());
     std::printf("in strips of 8            %.2f %%\n", 100.0 * double(inStripsOf8) / n);
     std::printf("left in groups            %.3f %%\n", 100.0 * double(inGroups) / n);
     std::printf("stripping per triangle    %.0f ns\n", 1e9 * stripSeconds / n);

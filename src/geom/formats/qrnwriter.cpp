@@ -26,8 +26,8 @@ constexpr quint16 KeyIterations = 1365;
 qint64 triangleCount(const StrippedFacets &stripped)
 {
     qint64 n = 0;
-    for (const QVector<StripVertex> &strip : stripped.strips)
-        n += std::max(0, strip.size() - 2);
+    for (int k = 0; k < stripped.stripCount(); ++k)
+        n += std::max(0, stripped.stripLength(k) - 2);
     for (const QVector<IndexedFacet> &group : stripped.triangles)
         n += group.size();
     return n;
@@ -42,7 +42,7 @@ struct QrnWriter::Record : Qrn::TaskRecord
     bool makeWritable() { return prepareDevice(QIODevice::WriteOnly, NotWritable); }
     bool writeVertices(const QVector<Vector3f> &meshVertices);
     bool writeStrips(const StrippedFacets &stripped, bool mirrored);
-    void writeStrip(Qrn::ChunkWriter &out, const QVector<StripVertex> &strip, int width, bool mirrored,
+    void writeStrip(Qrn::ChunkWriter &out, const StripVertex *s, int n, int width, bool mirrored,
                     QVector<IndexedFacet> &loose);
     void writeFacet(Qrn::ChunkWriter &out, const IndexedFacet &f, int width, bool mirrored);
 
@@ -127,11 +127,9 @@ void QrnWriter::Record::writeFacet(Qrn::ChunkWriter &out, const IndexedFacet &f,
 // backwards does that when its length is odd. Dropping the first element shifts every remaining
 // triangle by one place and so flips its winding too; an even strip loses its first triangle to
 // the loose facets that way.
-void QrnWriter::Record::writeStrip(Qrn::ChunkWriter &out, const QVector<StripVertex> &strip, int width,
+void QrnWriter::Record::writeStrip(Qrn::ChunkWriter &out, const StripVertex *s, int n, int width,
                                    bool mirrored, QVector<IndexedFacet> &loose)
 {
-    const int n = strip.size();
-    const StripVertex *s = strip.constData();
     if (!mirrored) {
         out.writeU32(quint32(n));
         out.writeU32(quint32(s[0].index));
@@ -175,17 +173,18 @@ bool QrnWriter::Record::writeStrips(const StrippedFacets &stripped, bool mirrore
     const int width = Qrn::attributeWidth(header.flags);
 
     qint32 stripCount = 0;
-    for (const QVector<StripVertex> &strip : stripped.strips)
-        stripCount += strip.size() >= 3;
+    for (int k = 0; k < stripped.stripCount(); ++k)
+        stripCount += stripped.stripLength(k) >= 3;
     out.writeU32(quint32(stripCount));
     QVector<IndexedFacet> loose;
-    for (const QVector<StripVertex> &strip : stripped.strips) {
+    for (int k = 0; k < stripped.stripCount(); ++k) {
         if (!out.ok())
             break;
-        if (strip.size() < 3)
+        const int n = stripped.stripLength(k);
+        if (n < 3)
             continue;
-        writeStrip(out, strip, width, mirrored, loose);
-        done.fetch_add(quint32(strip.size() - 2), std::memory_order_relaxed);
+        writeStrip(out, stripped.strip(k), n, width, mirrored, loose);
+        done.fetch_add(quint32(n - 2), std::memory_order_relaxed);
     }
 
     out.writeU32(quint32(stripped.triangles.size() + (loose.isEmpty() ? 0 : 1)));

@@ -1,3 +1,4 @@
+#include "geom/core/hugepages.h"
 #include "geom/mesh/meshlog.h"
 #include "geom/mesh/stlmesh.h"
 
@@ -71,6 +72,9 @@ bool anyAttribute(const QVector<IndexedFacet> &facets)
 StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const FacetLookup *lookup)
 {
     StrippedFacets result;
+    result.elements.reserve(int(primitives.strip_indices.size()));
+    adviseHugePages(result.elements);
+    result.stripEnds.reserve(int(primitives.strip_ends.size()));
     size_t begin = 0;
     for (const std::uint32_t end : primitives.strip_ends) {
         const std::uint32_t *indices = primitives.strip_indices.data() + begin;
@@ -78,8 +82,9 @@ StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const 
         begin = end;
         if (n <= 2)
             continue;
-        QVector<StripVertex> strip(static_cast<int>(n));
-        StripVertex *element = strip.data();
+        const int first = result.elements.size();
+        result.elements.resize(first + int(n));
+        StripVertex *element = result.elements.data() + first;
         for (size_t i = 0; i < n; ++i)
             element[i].index = qint32(indices[i]);
         if (lookup) {
@@ -93,7 +98,7 @@ StrippedFacets toStripped(const tristripper::flat_primitives &primitives, const 
                 advanceStrip(p, q, k, r);
             }
         }
-        result.strips.append(strip);
+        result.stripEnds.append(result.elements.size());
     }
     const std::vector<std::uint32_t> &indices = primitives.list_indices;
     const size_t n = indices.size();
@@ -150,24 +155,26 @@ StrippedFacets StlMesh::toStrippedFacets() const
 void StlMesh::fromStrippedFacets(const QVector<Vector3f> &vertices, const StrippedFacets &stripped)
 {
     qint64 count = 0;
-    for (const QVector<StripVertex> &strip : stripped.strips)
-        count += qMax(strip.size() - 2, 0);
+    for (int k = 0; k < stripped.stripCount(); ++k)
+        count += qMax(stripped.stripLength(k) - 2, 0);
     for (const QVector<IndexedFacet> &group : stripped.triangles)
         count += group.size();
     QVector<IndexedFacet> facets;
     facets.reserve(int(qMin<qint64>(count, std::numeric_limits<int>::max())));
 
-    for (const QVector<StripVertex> &strip : stripped.strips) {
-        if (strip.size() < 3)
+    for (int s = 0; s < stripped.stripCount(); ++s) {
+        const int n = stripped.stripLength(s);
+        if (n < 3)
             continue;
-        qint32 p = strip.at(0).index;
-        qint32 q = strip.at(1).index;
-        for (int k = 2; k < strip.size(); ++k) {
+        const StripVertex *strip = stripped.strip(s);
+        qint32 p = strip[0].index;
+        qint32 q = strip[1].index;
+        for (int k = 2; k < n; ++k) {
             IndexedFacet f;
             f.a = p;
             f.b = q;
-            f.c = strip.at(k).index;
-            f.attribute = strip.at(k).attribute;
+            f.c = strip[k].index;
+            f.attribute = strip[k].attribute;
             facets.append(f);
             advanceStrip(p, q, k, f.c);
         }

@@ -18,10 +18,26 @@ struct StripVertex
 // The stripped form of a mesh: strips of at least three elements, where element k (k >= 2)
 // closes the facet (s[k-2], s[k-1], s[k]) for even k and (s[k-1], s[k-2], s[k]) for odd k, plus
 // groups of loose facets in their canonical form with their attribute words.
+// note: the strips share one list of elements, not one list each: a mesh of millions of facets
+// has hundreds of thousands of strips, and a list each cost as much time to make as the writer
+// took to write them.
 struct StrippedFacets
 {
-    QList<QVector<StripVertex>> strips;
+    // The elements of every strip, one strip after the other: strip k runs from stripBegin(k) up
+    // to stripEnds[k].
+    QVector<StripVertex> elements;
+    QVector<int> stripEnds;
     QList<QVector<IndexedFacet>> triangles;
+
+    int stripCount() const { return stripEnds.size(); }
+    int stripBegin(int k) const { return k == 0 ? 0 : stripEnds.at(k - 1); }
+    int stripLength(int k) const { return stripEnds.at(k) - stripBegin(k); }
+    const StripVertex *strip(int k) const { return elements.constData() + stripBegin(k); }
+    void appendStrip(const QVector<StripVertex> &strip)
+    {
+        elements += strip;
+        stripEnds.append(elements.size());
+    }
 };
 
 // Moves a strip's window past element k (k >= 2), which closed the facet (p, q, r): the older of

@@ -501,7 +501,7 @@ void TestQrnReader::sameMeshAsStrippedForm()
             v.attribute = k >= 2 ? quint32(attribute + k) : 0;
             elements.append(v);
         }
-        stripped.strips.append(elements);
+        stripped.appendStrip(elements);
     }
     QVector<geom::IndexedFacet> group;
     for (int column = 0; column + 1 < n; ++column) {

@@ -49,8 +49,9 @@ Triple rotated(qint32 a, qint32 b, qint32 c)
 std::vector<Triple> expanded(const StrippedFacets &s)
 {
     std::vector<Triple> out;
-    for (const QVector<StripVertex> &strip : s.strips) {
-        for (int k = 2; k < strip.size(); ++k) {
+    for (int i = 0; i < s.stripCount(); ++i) {
+        const StripVertex *strip = s.strip(i);
+        for (int k = 2; k < s.stripLength(i); ++k) {
             const qint32 x = strip[k - 2].index, y = strip[k - 1].index, z = strip[k].index;
             out.push_back(k % 2 == 0 ? rotated(x, y, z) : rotated(y, x, z));
         }
@@ -75,10 +76,10 @@ std::vector<Triple> triplesOf(const QVector<IndexedFacet> &facets)
 QString describe(const StrippedFacets &s)
 {
     QStringList parts;
-    for (const QVector<StripVertex> &strip : s.strips) {
+    for (int i = 0; i < s.stripCount(); ++i) {
         QStringList elements;
-        for (const StripVertex &v : strip)
-            elements << QStringLiteral("%1/%2").arg(v.index).arg(v.attribute);
+        for (int k = 0; k < s.stripLength(i); ++k)
+            elements << QStringLiteral("%1/%2").arg(s.strip(i)[k].index).arg(s.strip(i)[k].attribute);
         parts << QStringLiteral("S[%1]").arg(elements.join(QLatin1Char(' ')));
     }
     for (const QVector<IndexedFacet> &group : s.triangles) {
@@ -204,7 +205,7 @@ void TestStlMeshStrip::emptyMesh()
 {
     StlMesh mesh;
     const StrippedFacets s = mesh.toStrippedFacets();
-    QVERIFY(s.strips.isEmpty());
+    QCOMPARE(s.stripCount(), 0);
     QVERIFY(s.triangles.isEmpty());
 
     StlMesh back;
@@ -235,25 +236,27 @@ void TestStlMeshStrip::fromStrippedFacets_data()
     };
 
     StrippedFacets three;
-    three.strips = {strip({{0, 0}, {1, 0}, {2, 5}})};
+    three.appendStrip(strip({{0, 0}, {1, 0}, {2, 5}}));
     QTest::newRow("strip of three") << 3 << three << "0 1 2/5";
 
     StrippedFacets shortStrips;
-    shortStrips.strips = {strip({{0, 1}, {1, 1}}), strip({}), strip({{2, 0}, {0, 0}, {1, 4}})};
+    shortStrips.appendStrip(strip({{0, 1}, {1, 1}}));
+    shortStrips.appendStrip(strip({}));
+    shortStrips.appendStrip(strip({{2, 0}, {0, 0}, {1, 4}}));
     QTest::newRow("strips under three add nothing") << 3 << shortStrips << "0 1 2/4";
 
     StrippedFacets unused;
-    unused.strips = {strip({{4, 0}, {2, 0}, {6, 3}, {5, 8}})};
+    unused.appendStrip(strip({{4, 0}, {2, 0}, {6, 3}, {5, 8}}));
     // Vertices 0, 1 and 3 go; 2, 4, 5, 6 become 0, 1, 2, 3: facets (4, 2, 6) and (6, 2, 5).
     QTest::newRow("unused vertices dropped") << 7 << unused << "0 2 3/8, 0 3 1/3";
 
     StrippedFacets outside;
-    outside.strips = {strip({{0, 0}, {1, 0}, {2, 1}, {9, 2}})};
+    outside.appendStrip(strip({{0, 0}, {1, 0}, {2, 1}, {9, 2}}));
     outside.triangles = {{indexedFacet(0, 2, 1, 6), indexedFacet(-1, 0, 1, 6), indexedFacet(1, 2, 3, 7)}};
     QTest::newRow("indices outside dropped") << 3 << outside << "0 1 2/1, 0 2 1/6";
 
     StrippedFacets repeated;
-    repeated.strips = {strip({{0, 0}, {1, 0}, {2, 1}, {0, 2}, {1, 3}})};
+    repeated.appendStrip(strip({{0, 0}, {1, 0}, {2, 1}, {0, 2}, {1, 3}}));
     repeated.triangles = {{indexedFacet(1, 2, 0, 4)}, {indexedFacet(2, 1, 3, 5)}};
     // The strip gives (0, 1, 2), (2, 1, 0) and (2, 0, 1), the first and the last the same triple.
     QTest::newRow("repeats and groups kept")
@@ -306,10 +309,10 @@ void TestStlMeshStrip::checkRoundTrip(const StlMesh &mesh)
 {
     const StrippedFacets s = mesh.toStrippedFacets();
     QVERIFY(expanded(s) == triplesOf(mesh.indices()));
-    for (const QVector<StripVertex> &strip : s.strips) {
-        QVERIFY(strip.size() >= 4 && strip.size() <= 10);
-        QCOMPARE(strip[0].attribute, 0u);
-        QCOMPARE(strip[1].attribute, 0u);
+    for (int i = 0; i < s.stripCount(); ++i) {
+        QVERIFY(s.stripLength(i) >= 4 && s.stripLength(i) <= 10);
+        QCOMPARE(s.strip(i)[0].attribute, 0u);
+        QCOMPARE(s.strip(i)[1].attribute, 0u);
     }
     QCOMPARE(describe(mesh.toStrippedFacets()), describe(s));
 
@@ -386,7 +389,7 @@ void TestStlMeshStrip::failureGivesEmptyResult()
     const StrippedFacets s = mesh->toStrippedFacets();
     QCOMPARE(setrlimit(RLIMIT_DATA, &saved), 0);
 
-    QVERIFY(s.strips.isEmpty());
+    QCOMPARE(s.stripCount(), 0);
     QVERIFY(s.triangles.isEmpty());
     // The read lock was released: a writer gets through.
     mesh->clear();
