@@ -80,10 +80,13 @@ inline bool distinctIndices(const IndexedFacet &f)
     return f.a != f.b && f.b != f.c && f.a != f.c;
 }
 
+// A table of one index per vertex; a large one is offered for huge pages before it is filled.
+using IndexTable = std::vector<int, LargeBlockAllocator<int>>;
+
 // note: only facets that survive cleanIndices count as users, so that a vertex named only by a
 // dropped facet goes with it and every vertex of the finished mesh stays used. The dropped facets
 // then refer to -1 (unused) and are still dropped, and reported, by cleanIndices.
-inline void markUsed(std::vector<int> &use, const IndexedFacet &f)
+inline void markUsed(IndexTable &use, const IndexedFacet &f)
 {
     if (distinctIndices(f))
         use[size_t(f.a)] = use[size_t(f.b)] = use[size_t(f.c)] = 0;
@@ -154,7 +157,7 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
     // note: the counting sort runs in two halves through a buffer of half the list, not through a
     // second list of the full size, which was the peak of memory when a mesh is built; the extra
     // copies run in order and cost little beside the scattered writes.
-    std::vector<int> bucketEnd(size_t(vertexCount) + 1, 0);
+    IndexTable bucketEnd(size_t(vertexCount) + 1, 0);
     IndexedFacet *facets = indices.data();
     int validCount = 0;
     bool ordered = true;
@@ -228,7 +231,7 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
 void StlMeshPrivate::reindex(bool indicesChecked)
 {
     const int vertexCount = vertices.size();
-    std::vector<int> newPosition(size_t(vertexCount), -1);
+    IndexTable newPosition(size_t(vertexCount), -1);
     if (indicesChecked) {
         for (const IndexedFacet &f : qAsConst(indices)) {
             Q_ASSERT(f.a >= 0 && f.a < vertexCount && f.b >= 0 && f.b < vertexCount && f.c >= 0 &&
@@ -269,7 +272,7 @@ void StlMeshPrivate::reindex(bool indicesChecked)
     if (identity) {
         // The tables go before the facets are sorted, which is when memory peaks.
         std::vector<int>().swap(order);
-        std::vector<int>().swap(newPosition);
+        IndexTable().swap(newPosition);
         cleanIndices();
         return;
     }
@@ -290,7 +293,7 @@ void StlMeshPrivate::append(StlMeshBuilder &builder)
     if (indices.isEmpty()) {
         // Every vertex the builder merged that a valid facet uses, in the vertex order; facets renumbered
         // to match.
-        std::vector<int> position(size_t(builder.vertexCount()), -1);
+        IndexTable position(size_t(builder.vertexCount()), -1);
         for (const IndexedFacet &f : qAsConst(builder.m_facets))
             markUsed(position, f);
         // Every index a facet names was merged by the builder, so the used ones are the merged ones.

@@ -32,7 +32,7 @@ inline void advise_huge_pages(const void *Block, std::size_t Bytes)
 
 // The allocator of the stripper's large arrays. Blocks of at least huge_block bytes are aligned to
 // and rounded up to whole huge pages, and the system is asked to back them with huge pages; smaller
-// blocks come from operator new. Stateless: every instance frees what any other allocated.
+// blocks come from operator new, with the whole huge pages inside them advised the same way. Stateless: every instance frees what any other allocated.
 template <class T>
 struct large_allocator
 {
@@ -69,8 +69,13 @@ struct large_allocator
         if (n > std::size_t(-1) / 2 / sizeof(T))
             throw std::bad_array_new_length();
         const std::size_t Bytes = n * sizeof(T);
-        if (Bytes < huge_block)
-            return static_cast<T *>(::operator new(Bytes));
+        if (Bytes < huge_block) {
+            // note: too small to round up to whole huge pages without waste, but the whole
+            // huge pages inside it can still be had.
+            void *Block = ::operator new(Bytes);
+            advise_huge_pages(Block, Bytes);
+            return static_cast<T *>(Block);
+        }
         const std::size_t Rounded = (Bytes + huge_page - 1) & ~(huge_page - 1);
         void *Block = std::aligned_alloc(huge_page, Rounded);
         if (!Block)
