@@ -4,7 +4,7 @@
 #include "app/colorwidget.h"
 #include "app/exportslicesdialog.h"
 #include "app/mainwindow_p.h"
-#include "app/newsdialog.h"
+#include "app/newsmodule.h"
 #include "app/preferencesdialog.h"
 #include "app/transformpanel.h"
 #include "geom/mesh/stlmesh.h"
@@ -188,7 +188,7 @@ MainWindow::MainWindow(QWidget *parent)
             widget->installEventFilter(d->shortcutFilter);
     }
 
-    d->newsDialog = new NewsDialog(this);
+    d->newsDialog = createNewsDialog(this);
 }
 
 MainWindow::~MainWindow()

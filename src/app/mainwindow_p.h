@@ -15,7 +15,7 @@
 class ExportSlicesDialog;
 class QFile;
 class StagedOutput;
-class NewsDialog;
+class QDialog;
 class PreferencesDialog;
 class QAction;
 class QFileSystemWatcher;
@@ -74,7 +74,7 @@ struct MainWindowPrivate
     QMatrix4x4 modelMatrix;
     QUndoStack *undoStack = nullptr;
     QString currentFile;
-    NewsDialog *newsDialog = nullptr;
+    QDialog *newsDialog = nullptr;
     geom::Vector3f hoverPoint{0, 0, 0};
     QVector<geom::Vector3f> rulerPoints = QVector<geom::Vector3f>(3, geom::Vector3f(0, 0, 0));
     double rulerDistance = 0;

@@ -3,7 +3,7 @@
 // change the view.
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
-#include "app/newsdialog.h"
+#include "app/newsmodule.h"
 #include "app/preferencesdialog.h"
 #include "app/transformpanel.h"
 #include "geom/mesh/stlmesh.h"
@@ -438,8 +438,7 @@ void MainWindow::on_action_Preferences_triggered()
 
 void MainWindow::on_action_News_triggered()
 {
-    if (d->newsDialog)
-        d->newsDialog->showNews();
+    showNews(d->newsDialog);
 }
 
 void MainWindow::on_action_Reset_triggered()

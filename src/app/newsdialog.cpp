@@ -1,4 +1,5 @@
 #include "app/newsdialog.h"
+#include "app/newsmodule.h"
 
 #include "ui_newsdialog.h"
 
@@ -16,8 +17,7 @@
 #include <QWebPage>
 #include <QWebSettings>
 #include <QWebView>
-
-const char NewsDialog::announcementMarker[] = "5c1e0a7f93d24b6880e1b7c4a29f0d63e8b51a7c";
+#include <type_traits>
 
 namespace {
 
@@ -224,3 +224,11 @@ void NewsDialog::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange)
         m_ui->retranslateUi(this);
 }
+
+extern "C" Q_DECL_EXPORT QDialog *quarnCreateNewsDialog(QWidget *parent)
+{
+    return new NewsDialog(parent);
+}
+
+static_assert(std::is_same<decltype(&quarnCreateNewsDialog), NewsDialogFactory>::value,
+              "the module's entry has the type the main window calls it by");

@@ -19,6 +19,8 @@ class NewsDialog;
 class NewsDialog : public QDialog
 {
     Q_OBJECT
+    // For those that reach the dialog built by the news module through its meta-object.
+    Q_PROPERTY(bool loading READ isLoading)
 
 public:
     // The page lies at "/announcement/" under the base URL, which the environment variable
@@ -28,7 +30,7 @@ public:
 
     // The user asked for the news (the News action): failures are reported and a valid page is
     // shown even when unchanged. Dropped while a load is under way.
-    void showNews();
+    Q_INVOKABLE void showNews();
 
     QUrl url() const { return m_url; }
     // Milliseconds between periodic checks; an armed check is re-armed with the new interval.
@@ -39,7 +41,7 @@ public:
     QWebView *nextWebView() const;
 
     // The hexadecimal text that a page must hold in an HTML comment to count as an announcement.
-    static const char announcementMarker[];
+    static constexpr char announcementMarker[] = "5c1e0a7f93d24b6880e1b7c4a29f0d63e8b51a7c";
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -46,6 +46,7 @@ private slots:
     void informationPanel_data();
     void informationPanel();
     void screenshotOfTheEmptyWindow();
+    void newsModuleFoundOrMissing();
 };
 
 namespace {
@@ -526,6 +527,36 @@ void TestMainWindow::screenshotOfTheEmptyWindow()
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     QVERIFY(shot.save(path));
     qInfo("screenshot written to %s", qPrintable(path));
+}
+
+// The window builds its news dialog from the module beside the program (here on Qt's library
+// path); without the module it works on, and the News action does nothing.
+void TestMainWindow::newsModuleFoundOrMissing()
+{
+    auto newsDialogOf = [](const MainWindow &window) {
+        QDialog *found = nullptr;
+        for (QDialog *dialog : window.findChildren<QDialog *>()) {
+            if (qstrcmp(dialog->metaObject()->className(), "NewsDialog") == 0)
+                found = dialog;
+        }
+        return found;
+    };
+    {
+        MainWindow window;
+        QVERIFY(newsDialogOf(window));
+    }
+    const QStringList paths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^MainWindow: the news cannot be shown: ")));
+    {
+        MainWindow window;
+        QCoreApplication::setLibraryPaths(paths);
+        QVERIFY(!newsDialogOf(window));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.findChild<QAction *>(QStringLiteral("action_News"))->trigger();
+        QVERIFY(!newsDialogOf(window));
+    }
 }
 
 int main(int argc, char *argv[])
