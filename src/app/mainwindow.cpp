@@ -189,6 +189,7 @@ MainWindow::MainWindow(QWidget *parent)
     }
 
     d->newsDialog = createNewsDialog(this);
+    m_ui->action_News->setEnabled(d->newsDialog != nullptr);
 }
 
 MainWindow::~MainWindow()

@@ -9,16 +9,14 @@
 
 QDialog *createNewsDialog(QWidget *parent)
 {
-    QStringList folders = QCoreApplication::libraryPaths();
-    folders.removeAll(QCoreApplication::applicationDirPath());
-    folders.prepend(QCoreApplication::applicationDirPath());
+    // note: Qt's library path ends with the program's folder, where the module is installed.
     QString error;
-    for (const QString &folder : qAsConst(folders)) {
+    const QStringList folders = QCoreApplication::libraryPaths();
+    for (const QString &folder : folders) {
         // note: the library stays loaded for the rest of the process, as the dialog's code does.
         QLibrary module(QDir(folder).filePath(QStringLiteral("quarn_news")));
         if (!module.load()) {
-            if (error.isEmpty())
-                error = module.errorString();
+            error = module.errorString();
             continue;
         }
         if (auto create = reinterpret_cast<NewsDialogFactory>(module.resolve(NewsDialogFactoryName)))

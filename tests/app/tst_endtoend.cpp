@@ -1015,13 +1015,7 @@ void TestEndToEnd::preferencesAboutChangeLogAndNews()
     m_newsServer.page = "<html><head><!-- " + QByteArray(NewsDialog::announcementMarker) +
                         " --></head><body><h2>Quarn news</h2><p>An announcement from the loopback "
                         "server.</p></body></html>";
-    // The window built its dialog from the news module beside the program, whose NewsDialog is
-    // not this test's: it is found by its class name.
-    QDialog *news = nullptr;
-    for (QDialog *dialog : m_window->findChildren<QDialog *>()) {
-        if (qstrcmp(dialog->metaObject()->className(), "NewsDialog") == 0)
-            news = dialog;
-    }
+    QDialog *news = widgettest::newsDialogOf(*m_window);
     QVERIFY(news);
     QVERIFY(!news->isVisible());
     clickToolButton("newsToolBar", "action_News");

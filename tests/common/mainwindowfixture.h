@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -29,6 +30,18 @@
 #include <memory>
 
 namespace widgettest {
+
+// The window's news dialog, built by the news module beside the program; null without one. Its
+// class is the module's, not the test's, so it is found by its class name.
+inline QDialog *newsDialogOf(const QWidget &window)
+{
+    QDialog *found = nullptr;
+    for (QDialog *dialog : window.findChildren<QDialog *>()) {
+        if (qstrcmp(dialog->metaObject()->className(), "NewsDialog") == 0)
+            found = dialog;
+    }
+    return found;
+}
 
 // A rendering mode of the Options menu other than plain shading: its name and the actions that
 // select it, in the order a user checks them.

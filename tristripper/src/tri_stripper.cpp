@@ -106,7 +106,8 @@ void tri_stripper::run()
     // twice its triangles; with this room the lists never move while they grow, and pages of the
     // room left unused are never touched.
     m_Result.strip_indices.reserve(2 * m_Triangles.size());
-    detail::advise_huge_pages(m_Result.strip_indices.data(), m_Result.strip_indices.capacity() * sizeof(std::uint32_t));
+    detail::advise_huge_pages(m_Result.strip_indices.data(),
+                              m_Result.strip_indices.capacity() * sizeof(std::uint32_t));
     m_Result.strip_ends.reserve(m_Triangles.size() / min_strip_length + 1);
 
     build_heap();

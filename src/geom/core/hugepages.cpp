@@ -13,8 +13,9 @@ void adviseHugePages(const void *data, size_t bytes)
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (!data || bytes < HugePageSize)
         return;
-    // note: only the aligned interior is advised, so the hint never reaches the blocks around
-    // this one.
+    // note: only the whole huge pages inside the block are advised, none that it shares with
+    // the blocks around it. The advice stays with the addresses when the block is freed, which
+    // only changes how a later block there is brought in.
     const uintptr_t begin = (uintptr_t(data) + HugePageSize - 1) & ~uintptr_t(HugePageSize - 1);
     const uintptr_t end = (uintptr_t(data) + bytes) & ~uintptr_t(HugePageSize - 1);
     if (end > begin)

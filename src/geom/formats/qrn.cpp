@@ -1,6 +1,6 @@
 #include "geom/formats/qrn.h"
-#include "geom/formats/formatslog.h"
 #include "geom/core/hugepages.h"
+#include "geom/formats/formatslog.h"
 
 #include <QBuffer>
 #include <QtEndian>

@@ -23,16 +23,6 @@ namespace {
 // Rounds of the writer's key derivation (PBKDF2 with a random salt).
 constexpr quint16 KeyIterations = 1365;
 
-qint64 triangleCount(const StrippedFacets &stripped)
-{
-    qint64 n = 0;
-    for (int k = 0; k < stripped.stripCount(); ++k)
-        n += std::max(0, stripped.stripLength(k) - 2);
-    for (const QVector<IndexedFacet> &group : stripped.triangles)
-        n += group.size();
-    return n;
-}
-
 } // namespace
 
 struct QrnWriter::Record : Qrn::TaskRecord
@@ -297,7 +287,7 @@ QrnWriter::Status QrnWriter::write(const StlMesh *mesh)
         }
         if (strippedReady) {
             const bool mirrored = !d->transform.isIdentity() && utilTX::isMirroring(d->transform);
-            if (triangleCount(stripped) != facetCount)
+            if (stripped.facetCount() != facetCount)
                 result = Failed;
             else if (d->writeStrips(stripped, mirrored))
                 result = Done;

@@ -154,11 +154,7 @@ StrippedFacets StlMesh::toStrippedFacets() const
 
 void StlMesh::fromStrippedFacets(const QVector<Vector3f> &vertices, const StrippedFacets &stripped)
 {
-    qint64 count = 0;
-    for (int k = 0; k < stripped.stripCount(); ++k)
-        count += qMax(stripped.stripLength(k) - 2, 0);
-    for (const QVector<IndexedFacet> &group : stripped.triangles)
-        count += group.size();
+    const qint64 count = stripped.facetCount();
     QVector<IndexedFacet> facets;
     facets.reserve(int(qMin<qint64>(count, std::numeric_limits<int>::max())));
 

@@ -82,7 +82,8 @@ void StlMeshBuilder::reserve(qint64 facetCount)
         // note: an open surface has some vertices more, its borders; a list that outgrew its room
         // would be copied whole, so the room has a sixteenth to spare, which costs no memory
         // until it is written.
-        m_newVertices.reserve(m_newVertices.size() + int(std::min<size_t>(expected + expected / 16, MaxMappedVertices)));
+        m_newVertices.reserve(m_newVertices.size() +
+                              int(std::min<size_t>(expected + expected / 16, MaxMappedVertices)));
         adviseHugePages(m_newVertices);
         growTable(slotCount);
     }

@@ -31,7 +31,8 @@ public:
     // Empties the builder and sets a new base list (null: none); the next new index is its size.
     void restart(const QVector<Vector3f> *baseVertices);
     // Reserves room for min(facetCount, MaxReservedFacets) further facets and sizes the merge table
-    // for facetCount / 2 further vertices (at most MaxMappedVertices), a closed surface's share.
+    // for facetCount / 2 further vertices (at most MaxMappedVertices), a closed surface's share;
+    // the vertex list gets a sixteenth more room, for the borders of an open surface.
     void reserve(qint64 facetCount);
 
     // The index of v: the one it already has in the builder, else the position of an equivalent

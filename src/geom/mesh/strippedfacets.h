@@ -38,6 +38,17 @@ struct StrippedFacets
         elements += strip;
         stripEnds.append(elements.size());
     }
+    // The facets the form stands for: n - 2 for a strip of n elements (none below three), one for
+    // each facet of a group.
+    qint64 facetCount() const
+    {
+        qint64 n = 0;
+        for (int k = 0; k < stripCount(); ++k)
+            n += qMax(stripLength(k) - 2, 0);
+        for (const QVector<IndexedFacet> &group : triangles)
+            n += group.size();
+        return n;
+    }
 };
 
 // Moves a strip's window past element k (k >= 2), which closed the facet (p, q, r): the older of

@@ -14,12 +14,15 @@
 namespace tristripper {
 namespace detail {
 
+// The size of a huge page.
+constexpr std::size_t huge_page_size = std::size_t(1) << 21;
+
 // Asks the system to back the whole huge pages inside [Block, Block + Bytes) with huge pages, for
 // an array about to be filled. A refusal only costs speed.
 inline void advise_huge_pages(const void *Block, std::size_t Bytes)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t Page = std::uintptr_t(1) << 21;
+    constexpr std::uintptr_t Page = huge_page_size;
     const std::uintptr_t Begin = (reinterpret_cast<std::uintptr_t>(Block) + Page - 1) & ~(Page - 1);
     const std::uintptr_t End = (reinterpret_cast<std::uintptr_t>(Block) + Bytes) & ~(Page - 1);
     if (Block && End > Begin)
@@ -32,7 +35,8 @@ inline void advise_huge_pages(const void *Block, std::size_t Bytes)
 
 // The allocator of the stripper's large arrays. Blocks of at least huge_block bytes are aligned to
 // and rounded up to whole huge pages, and the system is asked to back them with huge pages; smaller
-// blocks come from operator new, with the whole huge pages inside them advised the same way. Stateless: every instance frees what any other allocated.
+// blocks come from operator new, with the whole huge pages inside them advised the same way.
+// Stateless: every instance frees what any other allocated.
 template <class T>
 struct large_allocator
 {
@@ -42,7 +46,7 @@ struct large_allocator
     // the whole mesh. With small pages, every access of a mesh of millions of triangles misses the
     // address translation cache, and the share of such misses grows with the mesh; huge pages keep
     // the translations of the whole working set in that cache.
-    static constexpr std::size_t huge_page = std::size_t(1) << 21;
+    static constexpr std::size_t huge_page = huge_page_size;
     static constexpr std::size_t huge_block = 4 * huge_page;
 
     large_allocator() = default;
