@@ -10,7 +10,7 @@
 QDialog *createNewsDialog(QWidget *parent)
 {
     // note: Qt's library path ends with the program's folder, where the module is installed.
-    QString error;
+    QString error = QStringLiteral("Qt's library path names no folder");
     const QStringList folders = QCoreApplication::libraryPaths();
     for (const QString &folder : folders) {
         // note: the library stays loaded for the rest of the process, as the dialog's code does.
