@@ -2,7 +2,6 @@
 
 #include <QVector>
 #include <cstddef>
-#include <vector>
 
 namespace geom {
 
@@ -20,12 +19,6 @@ template <typename T>
 void adviseHugePages(const QVector<T> &vector)
 {
     adviseHugePages(vector.constData(), size_t(vector.capacity()) * sizeof(T));
-}
-
-template <typename T, typename Allocator>
-void adviseHugePages(const std::vector<T, Allocator> &vector)
-{
-    adviseHugePages(vector.data(), vector.capacity() * sizeof(T));
 }
 
 } // namespace geom

@@ -46,8 +46,7 @@ struct large_allocator
     // the whole mesh. With small pages, every access of a mesh of millions of triangles misses the
     // address translation cache, and the share of such misses grows with the mesh; huge pages keep
     // the translations of the whole working set in that cache.
-    static constexpr std::size_t huge_page = huge_page_size;
-    static constexpr std::size_t huge_block = 4 * huge_page;
+    static constexpr std::size_t huge_block = 4 * huge_page_size;
 
     large_allocator() = default;
     template <class U>
@@ -80,8 +79,8 @@ struct large_allocator
             advise_huge_pages(Block, Bytes);
             return static_cast<T *>(Block);
         }
-        const std::size_t Rounded = (Bytes + huge_page - 1) & ~(huge_page - 1);
-        void *Block = std::aligned_alloc(huge_page, Rounded);
+        const std::size_t Rounded = (Bytes + huge_page_size - 1) & ~(huge_page_size - 1);
+        void *Block = std::aligned_alloc(huge_page_size, Rounded);
         if (!Block)
             throw std::bad_alloc();
         advise_huge_pages(Block, Rounded);
