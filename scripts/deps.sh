@@ -6,6 +6,8 @@ QUARN_PACKAGES=(
     g++ cmake ninja-build pkg-config python3
     # sanitizer and fuzz build (clang with libFuzzer's runtime)
     clang libclang-rt-14-dev
+    # the Windows compiler and headers that the context-menu extension's Windows code is checked with
+    g++-mingw-w64-x86-64-posix
     # libraries
     qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev libqt5webkit5-dev
     libssl-dev openssl zlib1g-dev libgl-dev libglu1-mesa-dev libx11-dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs the whole test suite, then runs the tests of the
-# data-side libraries (file readers of untrusted input) again under ASan and UBSan, and gives
-# every fuzz target a short run.
+# Installs what is missing, checks the Windows code of the context-menu extension against the
+# MinGW-w64 headers, builds and runs the whole test suite, then runs the tests of the data-side
+# libraries (file readers of untrusted input) again under ASan and UBSan, and gives every fuzz
+# target a short run.
 set -euo pipefail
 QUARN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$QUARN_ROOT/scripts/deps.sh"
@@ -10,6 +11,9 @@ quarn_install_missing
 
 jobs=$(nproc)
 status=0
+
+echo "== The context-menu extension's Windows code against the MinGW-w64 headers (syntax only)"
+"$QUARN_ROOT/scripts/check-windows-shellext.sh" || status=1
 
 echo "== Build and test (build/)"
 # note: -g1 instead of -g: the same optimised code, with line tables for backtraces but without

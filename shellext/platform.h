@@ -3,9 +3,12 @@
 // The Windows interfaces of the extension: the system's own headers on Windows, our stand-in
 // layer elsewhere.
 #ifdef _WIN32
+// windows.h first: the others build on its types and macros.
+#include <windows.h>
+
+#include <olectl.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <QtGui/qtguiglobal.h>
 
