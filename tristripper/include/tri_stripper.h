@@ -54,7 +54,9 @@ public:
     // Builds the connectivity of the triangles (i0, i1, i2), (i3, i4, i5), ...; indices past the
     // last whole triangle are ignored. Threads: 1 keeps all work on the calling thread, 0 lets a
     // large input use a few more threads, larger values always use them; the result is the same in
-    // every case. Throws std::bad_alloc, or std::length_error beyond 1431655765 triangles.
+    // every case. QUARN_STRIP_HEAP_WORKER=0 in the environment keeps the degree heap's work on the
+    // calling thread whatever Threads says (for benchmarks). Throws std::bad_alloc, or
+    // std::length_error beyond 1431655765 triangles.
     explicit tri_stripper(const index_list &TriIndices, unsigned Threads = 0);
     // The same for a list of 32-bit indices, which needs half the memory.
     explicit tri_stripper(const std::vector<std::uint32_t> &TriIndices, unsigned Threads = 0);

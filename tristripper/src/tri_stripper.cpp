@@ -3,6 +3,8 @@
 #include "detail/processors.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -156,6 +158,10 @@ void tri_stripper::build_heap()
 
 bool tri_stripper::use_worker() const
 {
+    // note: a switch for the benchmarks, which time the same program with and without the worker.
+    const char *Setting = std::getenv("QUARN_STRIP_HEAP_WORKER");
+    if (Setting && std::strcmp(Setting, "0") == 0)
+        return false;
     // note: below this size a second thread costs more than the heap work it takes over.
     constexpr std::size_t worker_threshold = 1 << 14;
     if (m_Threads == 0)
