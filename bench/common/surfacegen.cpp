@@ -125,4 +125,21 @@ bool writeBinaryStl(const std::string &path, const Surface &surface)
     return std::fflush(file.get()) == 0;
 }
 
+bool writeAsciiStl(const std::string &path, const Surface &surface)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "w"), &std::fclose);
+    if (!file || std::fputs("solid torus\n", file.get()) < 0)
+        return false;
+    const float *t = surface.triangles.data();
+    for (std::size_t f = 0; f < surface.facetCount(); ++f) {
+        const float *c = t + 9 * f;
+        std::fprintf(file.get(), "  facet normal 0 0 0\n    outer loop\n");
+        for (int k = 0; k < 3; ++k)
+            std::fprintf(file.get(), "      vertex %.9g %.9g %.9g\n", double(c[3 * k]), double(c[3 * k + 1]),
+                         double(c[3 * k + 2]));
+        std::fprintf(file.get(), "    endloop\n  endfacet\n");
+    }
+    return std::fputs("endsolid torus\n", file.get()) >= 0 && std::fflush(file.get()) == 0;
+}
+
 } // namespace bench

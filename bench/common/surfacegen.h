@@ -27,5 +27,7 @@ void shuffleFacets(Surface &surface, std::uint64_t seed = 0x5eed);
 // Writes `surface` as a binary STL file (normals from the corners, attribute word 0).
 // Returns false when the file cannot be written completely.
 bool writeBinaryStl(const std::string &path, const Surface &surface);
+// The same facets as ASCII STL, as most exporters lay it out (indented, numbers with 9 digits).
+bool writeAsciiStl(const std::string &path, const Surface &surface);
 
 } // namespace bench

@@ -62,8 +62,12 @@ public:
         const int length = newline ? int(static_cast<const char *>(newline) - start) + 1 : available;
         line = start;
         m_begin += std::size_t(length);
+        m_lineOpen = !newline && available == maxLineLength;
         return length;
     }
+
+    // Whether the last line handed out was only the first maxLineLength bytes of a longer one.
+    bool lineOpen() const { return m_lineOpen; }
 
 private:
     void refill()
@@ -87,6 +91,7 @@ private:
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     bool m_exhausted = false;
+    bool m_lineOpen = false;
 };
 
 // Strips up to two line-end bytes (CR or LF) and accepts the rest only when every byte is a tab
@@ -184,13 +189,33 @@ bool parseNumber(const char *&p, const char *end, float &value)
     return true;
 }
 
-// A vertex line as " vertex %g %g %g " reads it: true when all three numbers were converted.
-bool scanVertex(const char *line, int length, Vector3f &v)
+// Whether the text at p begins with the word, followed by a blank or the end. Advances p past
+// the word when it does.
+template <std::size_t N>
+inline bool takeWord(const char *&p, const char *end, const char (&word)[N])
 {
-    const char *p = line;
-    const char *end = line + length;
+    const std::size_t n = N - 1;
+    if (std::size_t(end - p) < n || std::memcmp(p, word, n) != 0 || (p + n < end && !isBlank(p[n])))
+        return false;
+    p += n;
+    return true;
+}
+
+inline void skipBlanks(const char *&p, const char *end)
+{
     while (p < end && isBlank(*p))
         ++p;
+}
+
+inline bool onlyBlanks(const char *p, const char *end)
+{
+    return isBlankLine(p, int(end - p));
+}
+
+// A vertex line as " vertex %g %g %g " reads it, from the first byte after the line's leading
+// blanks: true when all three numbers were converted.
+bool scanVertex(const char *p, const char *end, Vector3f &v)
+{
     static const char keyword[] = "vertex";
     const int keywordLength = int(sizeof keyword) - 1;
     if (end - p < keywordLength || std::memcmp(p, keyword, keywordLength) != 0)
@@ -321,40 +346,102 @@ void StlReaderPrivate::merge(StlMeshBuilder &builder, const Facet *facets, const
 
 // Reads one solid's facets through batch, an empty buffer that the caller keeps for all solids
 // (a file of thousands of small solids would otherwise allocate and free a large block per solid).
+// Inside the solid every line that is not blank must be the next one of a facet ("facet ...",
+// "outer loop", three vertex lines, "endloop", "endfacet"), or, between facets, the end line;
+// anything else, or data that ends inside a facet, fails the solid. A facet counts once its
+// "endfacet" line was read, so a file cut short never gives part of its facets as a whole model.
 bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std::vector<Facet> &batch,
                                  const char *solidLine, int solidLength)
 {
+    // Where the next line stands in a facet's grammar.
+    enum Expect
+    {
+        FacetLine,
+        OuterLoop,
+        Vertex0,
+        Vertex1,
+        Vertex2,
+        EndLoop,
+        EndFacet
+    };
     const QByteArray endKeyword = QByteArray("end") + QByteArray(solidLine, solidLength);
     // note: facets are parsed a batch at a time and then merged back to back; interleaving the
     // merge with the text parsing costs a third more, the parsing pushing the vertex table out of
     // the caches.
     batch.clear();
     Vector3f corner[3];
-    int pending = 0;
+    int expect = FacetLine;
+    // The rest of an overlong solid or facet line says nothing that is read.
+    bool skipRest = input.lineOpen();
     const char *line = nullptr;
     for (;;) {
         int length = input.readLine(line);
         if (length < 0)
             break;
+        const bool skipped = skipRest;
+        skipRest = false;
         length = checkLine(line, length);
         if (length < 0)
             return false;
-        if (length <= 5)
+        if (skipped)
             continue;
-        const int compared = std::min(length, int(endKeyword.size()));
-        if (std::memcmp(line, endKeyword.constData(), std::size_t(compared)) == 0)
+        const char *p = line;
+        const char *end = line + length;
+        while (p < end && isBlank(*p))
+            ++p;
+        if (p == end)
+            continue;
+        bool fits = false;
+        switch (expect) {
+        case Vertex0:
+        case Vertex1:
+        case Vertex2:
+            fits = scanVertex(p, end, corner[expect - Vertex0]);
             break;
-        if (!scanVertex(line, length, corner[pending]))
+        case FacetLine: {
+            if (takeWord(p, end, "facet")) {
+                fits = true;
+                skipRest = input.lineOpen();
+                break;
+            }
+            // The end line: as many bytes as it has of "end" and the solid line, or any other
+            // "endsolid" line (peers do not hold the name to the solid's).
+            const int compared = std::min(int(end - p), int(endKeyword.size()));
+            if (std::memcmp(p, endKeyword.constData(), std::size_t(compared)) == 0 || takeWord(p, end, "endsolid")) {
+                merge(builder, batch.data(), nullptr, int(batch.size()));
+                batch.clear();
+                return true;
+            }
+            break;
+        }
+        case OuterLoop:
+            fits = takeWord(p, end, "outer");
+            skipBlanks(p, end);
+            fits = fits && takeWord(p, end, "loop") && onlyBlanks(p, end);
+            break;
+        case EndLoop:
+            fits = takeWord(p, end, "endloop") && onlyBlanks(p, end);
+            break;
+        case EndFacet:
+            fits = takeWord(p, end, "endfacet") && onlyBlanks(p, end);
+            break;
+        }
+        if (!fits)
+            return false;
+        if (expect != EndFacet) {
+            ++expect;
             continue;
-        if (++pending < 3)
-            continue;
-        pending = 0;
+        }
+        expect = FacetLine;
         batch.emplace_back(corner[0], corner[1], corner[2], Vector3f());
         if (batch.size() == asciiBatchFacets) {
             merge(builder, batch.data(), nullptr, int(batch.size()));
             batch.clear();
         }
     }
+    // The data ended without the end line: a file may, but not inside a facet.
+    if (expect != FacetLine)
+        return false;
     merge(builder, batch.data(), nullptr, int(batch.size()));
     batch.clear();
     return true;

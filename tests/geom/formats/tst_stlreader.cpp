@@ -75,6 +75,16 @@ float nanWithPayload(quint32 payload)
     return meshtest::floatFromBits(0x7FC00000u | payload);
 }
 
+// Whole facets around vertex lines, three per facet, inside "solid NAME" and "endsolid NAME".
+QByteArray solidOf(const QList<QByteArray> &vertexLines, const QByteArray &name = "s")
+{
+    QByteArray text = "solid " + name + "\n";
+    for (int i = 0; i + 2 < vertexLines.size(); i += 3)
+        text += "facet normal 0 0 0\nouter loop\n" + vertexLines[i] + "\n" + vertexLines[i + 1] + "\n" +
+                vertexLines[i + 2] + "\nendloop\nendfacet\n";
+    return text + "endsolid " + name + "\n";
+}
+
 QByteArray cubeText(const QByteArray &eol = "\n")
 {
     return stltest::asciiStl(meshtest::unitCube(), "cube", eol);
@@ -117,6 +127,8 @@ private slots:
     void binaryFiles();
     void asciiFiles_data();
     void asciiFiles();
+    void damagedAscii_data();
+    void damagedAscii();
     void unitCube_data();
     void unitCube();
     void signedZeroAndNaN();
@@ -213,17 +225,18 @@ void TestStlReader::asciiFiles_data()
                stltest::asciiStl(cube.mid(6), "b", "\r\n")
         << 12 << 8;
     QTest::newRow("tabs and long lines")
-        << QByteArray("solid t\n\tfacet normal 0 0 1\n" + QByteArray(700, 'c') +
-                      "\n\t vertex\t0 0 0\n"
-                      "vertex 1 0 0\nvertex 0 1e0 0\nendsolid t\n")
+        << QByteArray("solid " + QByteArray(700, 'c') + "\n\tfacet normal 0 0 1" + QByteArray(600, ' ') +
+                      "1\n\t outer \tloop\n\t vertex\t0 0 0\nvertex 1 0 0\nvertex 0 1e0 0\n endloop \n"
+                      "endfacet\nendsolid t\n")
         << 1 << 3;
-    QTest::newRow("vertex line with two numbers")
-        << QByteArray("solid t\nvertex 5 5 5\nvertex 0 0\nvertex 0 0 0\nvertex 1 0 0\nendsolid\n") << 1 << 3;
-    QTest::newRow("other end name is not the end")
-        << QByteArray("solid a\nendsolid b\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendsolid a\n") << 1
-        << 3;
-    QTest::newRow("upper-case VERTEX")
-        << QByteArray("solid t\nVERTEX 0 0 0\nVERTEX 1 0 0\nVERTEX 0 1 0\n") << 0 << 0;
+    QTest::newRow("blank lines inside a facet")
+        << QByteArray("solid t\nfacet normal 0 0 1\n\nouter loop\nvertex 0 0 0\n \nvertex 1 0 0\n"
+                      "vertex 0 1 0\nendloop\n\t\nendfacet\n\nendsolid t\n")
+        << 1 << 3;
+    QTest::newRow("end line with another name")
+        << QByteArray("solid a\nfacet\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\n"
+                      "endfacet\n  endsolid b\n")
+        << 1 << 3;
     QTest::newRow("empty solid") << QByteArray("solid\nendsolid\n") << 0 << 0;
 
     // Not ASCII: the binary attempt reads these and finds them too short.
@@ -233,6 +246,71 @@ void TestStlReader::asciiFiles_data()
     QTest::newRow("control byte") << QByteArray("solid t\nvertex 0 0 0\x01\nendsolid t\n") << -1 << 0;
     QTest::newRow("CR only") << cubeText("\r") << -1 << 0;
     QTest::newRow("blank line first") << "\n" + lf << -1 << 0;
+}
+
+void TestStlReader::damagedAscii_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("facets"); // -1: the read fails
+
+    const QByteArray cube = cubeText();
+    const int secondFacet = cube.indexOf("facet normal", cube.indexOf("endfacet"));
+    const int endLine = cube.indexOf("endsolid");
+    // Cut inside a facet: the read fails rather than give the facets before it.
+    QTest::newRow("cut in the first facet's normal") << cube.left(cube.indexOf("normal") + 3) << -1;
+    QTest::newRow("cut after outer loop") << cube.left(cube.indexOf("loop") + 5) << -1;
+    QTest::newRow("cut inside a vertex line") << cube.left(cube.indexOf("vertex", secondFacet) + 9) << -1;
+    QTest::newRow("cut after the third vertex") << cube.left(cube.indexOf("endloop", secondFacet)) << -1;
+    QTest::newRow("cut inside endloop") << cube.left(cube.indexOf("endloop", secondFacet) + 4) << -1;
+    QTest::newRow("cut inside endfacet") << cube.left(cube.indexOf("endfacet", secondFacet) + 5) << -1;
+    QTest::newRow("cut one byte short") << cube.left(endLine - 2) << -1;
+    // Cut between whole facets, or inside the end line: the facets are all there.
+    QTest::newRow("cut after the first facet") << cube.left(secondFacet) << 1;
+    QTest::newRow("cut inside the end line") << cube.left(endLine + 5) << 12;
+    QTest::newRow("cut before the last line end") << cube.chopped(1) << 12;
+    // Lines that a facet cannot hold.
+    QByteArray misspelt = cube;
+    misspelt.replace(misspelt.indexOf("vertex", secondFacet), 6, "vertx ");
+    QTest::newRow("misspelt vertex keyword") << misspelt << -1;
+    QTest::newRow("vertex line with two numbers")
+        << QByteArray("solid t\nfacet\nouter loop\nvertex 0 0\nvertex 0 0 0\nvertex 1 0 0\nendloop\n"
+                      "endfacet\n")
+        << -1;
+    QTest::newRow("four vertices") << solidOf({"vertex 0 0 0", "vertex 1 0 0", "vertex 0 1 0"})
+                                          .replace("endloop", "vertex 1 1 0\nendloop")
+                                   << -1;
+    QTest::newRow("no outer loop") << solidOf({"vertex 0 0 0", "vertex 1 0 0", "vertex 0 1 0"})
+                                          .replace("outer loop\n", "")
+                                   << -1;
+    QTest::newRow("upper-case VERTEX") << solidOf({"VERTEX 0 0 0", "VERTEX 1 0 0", "VERTEX 0 1 0"}) << -1;
+    QTest::newRow("vertex outside a facet")
+        << QByteArray("solid t\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendsolid t\n") << -1;
+    QTest::newRow("end line inside a facet")
+        << QByteArray("solid t\nfacet\nouter loop\nvertex 0 0 0\nendsolid t\n") << -1;
+    QTest::newRow("text between facets") << cube.left(secondFacet) + "colour red\n" + cube.mid(secondFacet)
+                                         << -1;
+}
+
+// An ASCII file that is cut inside a facet or holds a line out of place fails whole; the
+// binary attempt then finds no binary file either. Cut between facets it reads as far as it goes.
+void TestStlReader::damagedAscii()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, facets);
+
+    meshtest::MessageCapture quiet;
+    const ReadResult result = readBytes(bytes);
+    if (facets < 0) {
+        QVERIFY(!result.mesh);
+        QVERIFY(result.status & StlReader::NotReadable);
+        QCOMPARE(result.format, 0);
+        return;
+    }
+    QCOMPARE(result.status, StlReader::Statuses());
+    QVERIFY(result.mesh);
+    QCOMPARE(result.format, 2);
+    QCOMPARE(result.mesh->indices().size(), facets);
+    QUARN_CHECK_MESH(*result.mesh);
 }
 
 void TestStlReader::asciiFiles()
@@ -317,12 +395,10 @@ void TestStlReader::signedZeroAndNaN()
 
 void TestStlReader::asciiSpecialNumbers()
 {
-    const QByteArray text = "solid s\n"
-                            "vertex -0 0 0\nvertex 1e0 0 0\nvertex 0 +1 0\n"
-                            "vertex 0.0 0 0\nvertex 0 0 1.\nvertex .0 1 0\n"
-                            "vertex nan 7 7\nvertex 8 7 7\nvertex 7 8 7\n"
-                            "vertex 1e39 9 9\nvertex 1e-50 9 9\nvertex 0x1.8p1 9 9\n"
-                            "endsolid s\n";
+    const QByteArray text = solidOf({"vertex -0 0 0", "vertex 1e0 0 0", "vertex 0 +1 0", "vertex 0.0 0 0",
+                                     "vertex 0 0 1.", "vertex .0 1 0", "vertex nan 7 7", "vertex 8 7 7",
+                                     "vertex 7 8 7", "vertex 1e39 9 9", "vertex 1e-50 9 9",
+                                     "vertex 0x1.8p1 9 9"});
     const ReadResult result = readBytes(text);
     QVERIFY(result.mesh);
     const QVector<Vector3f> &vertices = result.mesh->vertices();
@@ -348,8 +424,7 @@ void TestStlReader::numbersIgnoreLocale()
     const QByteArray locale = commaLocale(dir.path());
     if (locale.isEmpty())
         QSKIP("no comma-decimal locale available");
-    const QByteArray text =
-        "solid s\nvertex 1.5 0.25 0\nvertex 2.5 0.25 0\nvertex 1.5 1.75 -0.5e1\nendsolid s\n";
+    const QByteArray text = solidOf({"vertex 1.5 0.25 0", "vertex 2.5 0.25 0", "vertex 1.5 1.75 -0.5e1"});
     QVERIFY(std::setlocale(LC_NUMERIC, locale.constData()));
     float probe = 0;
     std::sscanf("1.5", "%g", &probe);
@@ -364,9 +439,9 @@ void TestStlReader::numbersIgnoreLocale()
 
 void TestStlReader::failedAsciiAttemptLeavesNoSolid()
 {
-    // A binary file whose header holds a complete ASCII solid; the count field then fails the
-    // ASCII attempt, and the binary attempt must start from an empty mesh.
-    const QByteArray head = "solid t\nvertex 7 7 7\nvertex 8 7 7\nvertex 7 8 7\nendsolid t\n";
+    // A binary file whose header holds a whole ASCII facet; the count field then fails the ASCII
+    // attempt, and the binary attempt must start from an empty mesh.
+    const QByteArray head = "solid\nfacet\nouter loop\nvertex 7 7 7\nvertex 8 7 7\nvertex 7 8 7\nendloop\nendfacet\n";
     QVERIFY(head.size() < 80);
     const QVector<Facet> cube = meshtest::unitCube();
     const ReadResult result = readBytes(stltest::binaryStl(cube, {}, head));
@@ -442,15 +517,24 @@ void TestStlReader::prefixesFailCleanly()
         QVERIFY2(!result.mesh, qPrintable(QString::number(n)));
         QVERIFY(result.status & (StlReader::Truncated | StlReader::InvalidFormat));
     }
-    // ASCII prefixes read as solids without their end line, or fail; never a broken mesh.
+    // An ASCII prefix reads only when it ends between whole facets (or inside the end line):
+    // then it holds every facet whose "endfacet" line it holds whole.
+    const int solidLineEnd = text.indexOf('\n') + 1;
+    const int endLine = text.indexOf("endsolid");
     for (int n = 0; n <= text.size(); ++n) {
-        const ReadResult result = readBytes(text.left(n));
-        if (n >= 5) {
-            QVERIFY2(result.mesh, qPrintable(QString::number(n)));
+        const QByteArray prefix = text.left(n);
+        // The last line needs no line end.
+        const QByteArray lines = prefix.endsWith("endfacet") ? prefix + '\n' : prefix;
+        const int lastFacetEnd = lines.lastIndexOf("endfacet\n");
+        const int wholeFacets = lines.count("endfacet\n");
+        const QByteArray tail = lines.mid(lastFacetEnd >= 0 ? lastFacetEnd + 9 : solidLineEnd);
+        const bool reads = n >= 5 && (n < solidLineEnd || tail.trimmed().isEmpty() || n > endLine);
+        const ReadResult result = readBytes(prefix);
+        QVERIFY2(bool(result.mesh) == reads, qPrintable(QString::number(n)));
+        if (reads) {
             QCOMPARE(result.format, 2);
+            QCOMPARE(result.mesh->indices().size(), wholeFacets);
             QUARN_CHECK_MESH(*result.mesh);
-        } else {
-            QVERIFY2(!result.mesh, qPrintable(QString::number(n)));
         }
     }
 }
