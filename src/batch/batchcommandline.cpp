@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -22,6 +23,13 @@ QString displayName(const QString &text, const QByteArray &bytes, bool decodable
                                        : QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
     }
     return shown;
+}
+
+// Whether `argument` is the name of something in the file system (a dangling link included).
+bool namesFile(const QString &argument)
+{
+    const QFileInfo info(argument);
+    return info.exists() || info.isSymLink();
 }
 
 bool asksForHelp(const QStringList &arguments)
@@ -75,7 +83,8 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments, const QVect
         const bool qrn = argument.endsWith(QrnSuffix, Qt::CaseInsensitive);
         const bool compress = compressAt >= 0 && i > compressAt;
         const bool decompress = decompressAt >= 0 && i > decompressAt;
-        const bool pattern = argument.contains(QLatin1Char('*'));
+        // A shell leaves a pattern that matched nothing as it was; a file may still bear the name.
+        const bool pattern = argument.contains(QLatin1Char('*')) && !namesFile(argument);
         const bool decodable = QFile::encodeName(argument) == restBytes.at(i);
         const bool wanted = (stl && compress) || (qrn && decompress);
 
