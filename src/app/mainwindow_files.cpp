@@ -190,7 +190,7 @@ Loaded loadQrn(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     const geom::QrnReader::Status status =
         runServingEvents(task, progressBar, progress, geom::QrnReader::NotReadable);
     if (status != geom::QrnReader::Done) {
-        loaded.failure = trMain(readFailureText(status).toUtf8().constData());
+        loaded.failure = trMain(readFailureText(reader, status).toUtf8().constData());
         return loaded;
     }
     loaded.mesh = std::move(mesh);
@@ -306,12 +306,18 @@ void MainWindow::openFile(const QString &fileName)
     if (d->fileOperationRunning)
         return;
     const QFileInfo info(fileName);
-    if (!info.isFile()) {
+    // Told before anything is closed; a pipe or device is never opened, as it could block the
+    // window for ever.
+    const QString refused = sourceFailureText(fileName);
+    if (!refused.isNull()) {
         QMessageBox::critical(this, tr("Open"),
-                              tr("Unable to open \"%1\". File does not exist.")
-                                  .arg(QDir::toNativeSeparators(info.absoluteFilePath())),
+                              tr("Unable to open \"%1\". %2.")
+                                  .arg(QDir::toNativeSeparators(info.absoluteFilePath()),
+                                       trMain(refused.toUtf8().constData())),
                               QMessageBox::Ok);
-        removeRecentFile(fileName);
+        // A file that only lacks permission may be readable again later.
+        if (!info.isFile())
+            removeRecentFile(fileName);
         return;
     }
     using Reader = Loaded (*)(const QString &, qint64, QProgressBar *, QStatusBar *);

@@ -1,5 +1,30 @@
 #include "batch/failuretext.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+QString sourceFailureText(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("File does not exist");
+    if (info.isDir())
+        return QStringLiteral("It is a folder");
+    if (!info.isFile())
+        return QStringLiteral("Not a regular file (a pipe, socket or device)");
+    // note: without O_NONBLOCK a pipe put in the file's place since the test above would hold
+    // this open until a writer came.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+    ::close(fd);
+    return QString();
+}
+
 QString readFailureText(geom::StlReader::Statuses status)
 {
     if (status & geom::StlReader::OutOfMemory)

@@ -9,6 +9,12 @@
 // The user's texts of failed reads and writes, untranslated: "Not enough memory",
 // "Incorrect format", "Corrupted data" or "Not readable" for reads.
 
+// Why the file at `path` cannot be read as a model, found before anything reads it: "File does not
+// exist", "It is a folder", "Not a regular file (a pipe, socket or device)", or the system's reason
+// why it cannot be opened for reading ("Permission denied"). A null string for a regular file that
+// opens. Pipes and devices are never opened, since opening a pipe waits for a writer.
+QString sourceFailureText(const QString &path);
+
 // Out of memory wins over a bad header or a truncation; anything else is "Not readable".
 QString readFailureText(geom::StlReader::Statuses status);
 // 6, 4 and 5 have their own texts; any other status is "Not readable".

@@ -130,7 +130,7 @@ void ProcessWorkQueue::decompressFile(BatchJob *job)
 {
     const QFileInfo source(sourcePath(job));
     const QFileInfo output = outputFor(source, QStringLiteral("stl"));
-    if (!beginJob(job, output))
+    if (!beginJob(job, output) || !sourceReadable(job, source))
         return;
 
     GZipFile file(source.absoluteFilePath());
@@ -165,7 +165,7 @@ void ProcessWorkQueue::compressFile(BatchJob *job)
 {
     const QFileInfo source(sourcePath(job));
     const QFileInfo output = outputFor(source, QLatin1String(geom::Qrn::Extension));
-    if (!beginJob(job, output))
+    if (!beginJob(job, output) || !sourceReadable(job, source))
         return;
 
     QFile file(source.absoluteFilePath());
@@ -238,6 +238,15 @@ bool ProcessWorkQueue::beginJob(BatchJob *job, const QFileInfo &output)
     }
     setStage(job, 0, QStringLiteral("Reading"), FileNameChanged | ActivityChanged);
     return true;
+}
+
+bool ProcessWorkQueue::sourceReadable(BatchJob *job, const QFileInfo &source)
+{
+    const QString refused = sourceFailureText(source.absoluteFilePath());
+    if (refused.isNull())
+        return true;
+    failed(job, readFailure(source, refused));
+    return false;
 }
 
 bool ProcessWorkQueue::beginConversion(BatchJob *job, const QString &activity)

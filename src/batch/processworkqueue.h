@@ -90,6 +90,9 @@ private:
     // False (the job is skipped) when the output exists and No to All was answered; otherwise
     // the job enters its reading stage.
     bool beginJob(BatchJob *job, const QFileInfo &output);
+    // False (the job failed) when the source is missing, a folder, not a regular file or not
+    // readable; such a source is never opened.
+    bool sourceReadable(BatchJob *job, const QFileInfo &source);
     // After a successful read: false when the batch was cancelled meanwhile; otherwise the job
     // enters its converting stage with `activity`.
     bool beginConversion(BatchJob *job, const QString &activity);

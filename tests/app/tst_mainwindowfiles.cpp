@@ -24,6 +24,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 using widgettest::chooseFile;
 using widgettest::chooseItem;
@@ -257,7 +258,21 @@ void TestMainWindowFiles::refusedOpensKeepTheModel_data()
     QTest::newRow("missing file") << QStringLiteral("missing.stl") << QStringLiteral("Open")
                                   << QStringLiteral("Unable to open \"%1\". File does not exist.");
     QTest::newRow("folder") << QStringLiteral("folder.stl") << QStringLiteral("Open")
-                            << QStringLiteral("Unable to open \"%1\". File does not exist.");
+                            << QStringLiteral("Unable to open \"%1\". It is a folder.");
+    QTest::newRow("pipe") << QStringLiteral("pipe.stl") << QStringLiteral("Open")
+                          << QStringLiteral("Unable to open \"%1\". Not a regular file (a pipe, socket or device).");
+    QTest::newRow("device") << QStringLiteral("zero.qrn") << QStringLiteral("Open")
+                            << QStringLiteral("Unable to open \"%1\". Not a regular file (a pipe, socket or device).");
+    QTest::newRow("unreadable") << QStringLiteral("locked.stl") << QStringLiteral("Open")
+                                << QStringLiteral("Unable to open \"%1\". Permission denied.");
+    QTest::newRow("enciphered qrn") << QStringLiteral("sealed.qrn") << QStringLiteral("Open - Error")
+                                    << QStringLiteral("Unable to open \"%1\" (Enciphered, cannot be read without its key).");
+    QTest::newRow("ascii stl cut in a facet")
+        << QStringLiteral("cut.stl") << QStringLiteral("Open - Error")
+        << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
+    QTest::newRow("ascii stl with a misspelt line")
+        << QStringLiteral("misspelt.stl") << QStringLiteral("Open - Error")
+        << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
     QTest::newRow("unsupported suffix")
         << QStringLiteral("part.stl.bak") << QStringLiteral("Open - Error")
         << QStringLiteral("Cannot open file with unsupported file extension.");
@@ -281,6 +296,14 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("short.stl")), QByteArray(40, 'x')));
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("text.ply")), "not a polygon file\n"));
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("plain.qrn")), "QRNX and nothing else"));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.stl"))).constData(), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero.qrn"))));
+    QVERIFY(batchtest::makeUnreadable(dir.filePath(QStringLiteral("locked.stl"))));
+    QVERIFY(batchtest::writeEncipheredQrn(dir.filePath(QStringLiteral("sealed.qrn")), meshtest::unitCube(), "key"));
+    const QByteArray cube = stltest::asciiStl(fixtureBox());
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("cut.stl")), cube.left(cube.lastIndexOf("endloop"))));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("misspelt.stl")),
+                       QByteArray(cube).replace(cube.lastIndexOf("vertex"), 6, "vertx ")));
     const auto window = widgettest::shownMainWindow();
     window->openFile(model);
     const QString title0 = window->windowTitle();
@@ -291,7 +314,8 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     window->openFile(path);
     QCOMPARE(answerer.seen().size(), 1);
     QCOMPARE(answerer.seen().at(0).title, title);
-    const QString shownName = text.contains(QLatin1String("exist")) ? QDir::toNativeSeparators(path) : name;
+    // Refused before reading, with the whole path; a reader's failure names the file.
+    const QString shownName = title == QLatin1String("Open") ? QDir::toNativeSeparators(path) : name;
     QCOMPARE(answerer.seen().at(0).text, text.contains(QLatin1String("%1")) ? text.arg(shownName) : text);
     QCOMPARE(window->windowTitle(), title0);
     QCOMPARE(panelTexts(window.get()), before);

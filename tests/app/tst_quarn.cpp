@@ -1,6 +1,7 @@
 // Runs the built program end to end in a temporary folder, without a display.
 
 #include "batchfixtures.h"
+#include "stltestdata.h"
 #include "meshcheck.h"
 #include "threadlessrun.h"
 
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <cstdio>
 #include <unistd.h>
 
@@ -114,6 +116,10 @@ private slots:
     void compressTwo();
     void decompressRestoresMesh();
     void truncatedFileFailsAlone();
+    void damagedAsciiKeepsOutput_data();
+    void damagedAsciiKeepsOutput();
+    void refusedInputsAreTold();
+    void namesWithPatternCharacters();
     void readOnlyFolderKeepsOutput();
     void refusedThreadFails_data();
     void refusedThreadFails();
@@ -333,6 +339,95 @@ void TestQuarn::truncatedFileFailsAlone()
     QVERIFY(readStl(dir.filePath(QStringLiteral("last.stl"))));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("bad.stl"))));
     QVERIFY(temporaryFiles(dir.path()).isEmpty());
+}
+
+void TestQuarn::damagedAsciiKeepsOutput_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("facets"); // -1: the file fails
+    const QByteArray cube = stltest::asciiStl(meshtest::unitCube(), "cube");
+    // Where the eleventh of the twelve facets begins.
+    int eleventhFacet = 0;
+    for (int i = 0; i < 10; ++i)
+        eleventhFacet = cube.indexOf("endfacet", eleventhFacet) + 8;
+    eleventhFacet = cube.indexOf("facet normal", eleventhFacet);
+    QTest::newRow("cut inside a vertex line") << cube.left(cube.indexOf("vertex", eleventhFacet) + 8) << -1;
+    QTest::newRow("cut inside endloop") << cube.left(cube.indexOf("endloop", eleventhFacet) + 3) << -1;
+    QTest::newRow("cut inside facet normal") << cube.left(eleventhFacet + 7) << -1;
+    QTest::newRow("misspelt vertex")
+        << QByteArray(cube).replace(cube.indexOf("vertex", eleventhFacet), 6, "vertx ") << -1;
+    QTest::newRow("cut after whole facets") << cube.left(eleventhFacet) << 10;
+}
+
+// An ASCII file that is damaged inside a facet fails and leaves the old output as it was; one
+// that ends after whole facets without its end line is compressed.
+void TestQuarn::damagedAsciiKeepsOutput()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, facets);
+    QTemporaryDir dir;
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("part.stl")), text));
+    QVERIFY(writeQrn(dir.filePath(QStringLiteral("part.qrn")), meshtest::tetrahedron()));
+    const QByteArray old = readAll(dir.filePath(QStringLiteral("part.qrn")));
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "part.stl"});
+    QVERIFY(result.finished);
+    if (facets < 0) {
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(lines(result.err), QStringList{QStringLiteral("Unable to open \"part.stl\" (Incorrect format).")});
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("part.qrn"))), old);
+    } else {
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.err, QByteArray());
+        const auto mesh = readQrn(dir.filePath(QStringLiteral("part.qrn")));
+        QVERIFY(mesh);
+        QCOMPARE(mesh->indices().size(), facets);
+    }
+    QVERIFY(temporaryFiles(dir.path()).isEmpty());
+}
+
+// Inputs that are no readable regular file are refused at once, each with its own reason; a pipe
+// is never opened (that would wait for a writer) and a device never read.
+void TestQuarn::refusedInputsAreTold()
+{
+    QTemporaryDir dir;
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.stl"))).constData(), 0600), 0);
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.stl")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir.filePath(QStringLiteral("null.stl"))));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero.qrn"))));
+    QVERIFY(makeUnreadable(dir.filePath(QStringLiteral("locked.stl"))));
+    const QStringList before = folderFiles(dir.path());
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "pipe.stl", "folder.stl", "null.stl",
+                                           "locked.stl", "missing.stl", "-decompress", "zero.qrn"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    const QString notRegular = QStringLiteral("Not a regular file (a pipe, socket or device)");
+    QCOMPARE(lines(result.err), (QStringList{
+                                    "Unable to open \"pipe.stl\" (" + notRegular + ").",
+                                    "Unable to open \"folder.stl\" (It is a folder).",
+                                    "Unable to open \"null.stl\" (" + notRegular + ").",
+                                    "Unable to open \"locked.stl\" (Permission denied).",
+                                    "Unable to open \"missing.stl\" (File does not exist).",
+                                    "Unable to open \"zero.qrn\" (" + notRegular + ").",
+                                }));
+    QCOMPARE(folderFiles(dir.path()), before);
+}
+
+// A shell passes a pattern that matched nothing as it is; a file that bears such a name is
+// still that file.
+void TestQuarn::namesWithPatternCharacters()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("star*.stl")), meshtest::unitCube()));
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("what?.stl")), meshtest::tetrahedron()));
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "star*.stl", "what?.stl", "*.stl"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err), QStringList{QStringLiteral("Skipped \"*.stl\": a pattern that matched no file")});
+    QVERIFY(readQrn(dir.filePath(QStringLiteral("star*.qrn"))));
+    QVERIFY(readQrn(dir.filePath(QStringLiteral("what?.qrn"))));
 }
 
 void TestQuarn::readOnlyFolderKeepsOutput()

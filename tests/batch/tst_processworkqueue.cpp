@@ -137,11 +137,11 @@ void TestProcessWorkQueue::failures_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("missing STL") << int(BatchJob::Compress) << "missing"
-                                 << "(Not readable)";
+                                 << "(File does not exist)";
     QTest::newRow("STL shorter than its header") << int(BatchJob::Compress) << "short"
                                                  << "(Incorrect format)";
     QTest::newRow("missing compressed file") << int(BatchJob::Decompress) << "missing"
-                                             << "(Not readable)";
+                                             << "(File does not exist)";
     QTest::newRow("truncated compressed file") << int(BatchJob::Decompress) << "truncated"
                                                << "(Incorrect format)";
     QTest::newRow("text in place of a compressed file") << int(BatchJob::Decompress) << "text"

@@ -16,10 +16,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QVector>
 
 #include <memory>
+#include <unistd.h>
 
 namespace batchtest {
 
@@ -158,6 +160,16 @@ inline bool writeAll(const QString &path, const QByteArray &data)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.flush();
+}
+
+// Puts at `path` a regular file that this process cannot open for reading: a file without read
+// permission or, for root, whom no permission bit stops, a link to a write-only kernel setting.
+inline bool makeUnreadable(const QString &path)
+{
+    if (::geteuid() != 0)
+        return writeAll(path, "unreadable") && QFile::setPermissions(path, QFile::WriteOwner);
+    const QString writeOnly = QStringLiteral("/proc/sys/vm/compact_memory");
+    return QFileInfo(writeOnly).isFile() && QFile::link(writeOnly, path);
 }
 
 // Files of the folder that a write left behind under a temporary name.
