@@ -6,6 +6,7 @@
 #include "batch/stagedoutput.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTextStream>
@@ -13,6 +14,13 @@
 
 #include <cstdio>
 #include <new>
+
+namespace {
+
+// Failed and skipped files named in the final box itself; the rest are under its details.
+constexpr int MaximumListedLines = 12;
+
+} // namespace
 
 BatchProcessor::BatchProcessor() = default;
 
@@ -130,12 +138,12 @@ int BatchProcessor::exitCode() const
 
 void BatchProcessor::on_processWorkQueue_processingComplete()
 {
-    finish(tr("Finished - %1"), tr("Batch processing complete."));
+    finish(tr("Finished - %1"), tr("Batch processing complete."), false);
 }
 
 void BatchProcessor::on_processWorkQueue_processingCancelled()
 {
-    finish(tr("Cancelled - %1"), tr("Batch processing cancelled."));
+    finish(tr("Cancelled - %1"), tr("Batch processing cancelled."), true);
 }
 
 void BatchProcessor::abort(const QString &text)
@@ -150,15 +158,46 @@ void BatchProcessor::abort(const QString &text)
     QCoreApplication::exit(1);
 }
 
-void BatchProcessor::finish(const QString &title, const QString &text)
+void BatchProcessor::finish(const QString &title, const QString &text, bool cancelled)
 {
-    if (!m_headless) {
-        const QString fullName = qApp->property("FullApplicationName").toString();
-        QString message = text;
-        if (!m_skipped.isEmpty())
-            message += QStringLiteral("\n\n") + m_skipped.join(QLatin1Char('\n'));
-        QMessageBox::information(nullptr, title.arg(fullName), message, QMessageBox::Ok,
-                                 QMessageBox::NoButton);
-    }
+    if (!m_headless)
+        showEnd(title, text, cancelled);
     QCoreApplication::exit(m_processWorkQueue->failedCount() > 0 || !m_skipped.isEmpty() ? 1 : 0);
+}
+
+void BatchProcessor::showEnd(const QString &title, const QString &text, bool cancelled)
+{
+    // The file explorer's road never sees the exit code: a failure must be seen here, with the
+    // same lines that standard error carries without a window.
+    const BatchJobList jobs = m_processWorkQueue->jobs();
+    QStringList failures;
+    for (const BatchJob &job : jobs) {
+        if (!job.message.isEmpty())
+            failures << job.message;
+    }
+    QString summary = text;
+    if (!failures.isEmpty()) {
+        const QString count = tr("%1 of %2 files failed.").arg(failures.size()).arg(jobs.size());
+        summary = cancelled ? text + QLatin1Char(' ') + count : count;
+    }
+    const QString fullName = qApp->property("FullApplicationName").toString();
+    QMessageBox box(failures.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
+                    title.arg(fullName), summary, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("batchEndBox"));
+    QStringList lines = failures + m_skipped;
+    // note: a message box does not scroll; past this many lines the list is cut and given whole
+    // under the details button.
+    if (lines.size() > MaximumListedLines) {
+        box.setDetailedText(lines.join(QLatin1Char('\n')));
+        const int more = lines.size() - MaximumListedLines;
+        lines = lines.mid(0, MaximumListedLines);
+        lines << tr("... and %1 more (see the details).").arg(more);
+    }
+    if (!lines.isEmpty()) {
+        box.setInformativeText(lines.join(QLatin1Char('\n')));
+        // One line per file reads best; a wrapped path is hard to follow.
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setWordWrap(false);
+    }
+    box.exec();
 }

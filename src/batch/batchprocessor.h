@@ -56,7 +56,11 @@ private:
     // message box) and ends the event loop with 1.
     void abort(const QString &text);
     // Shows the end of the batch (unless headless) and ends the event loop.
-    void finish(const QString &title, const QString &text);
+    void finish(const QString &title, const QString &text, bool cancelled);
+    // The modal box at the end of a batch with windows: an information with `text` when every
+    // file succeeded; otherwise a warning that counts the failed files and lists each with its
+    // reason. Skipped arguments are listed too.
+    void showEnd(const QString &title, const QString &text, bool cancelled);
 
     bool m_headless = false;
     QStringList m_skipped;

@@ -35,6 +35,11 @@ public:
 
     QStringList titles;
     QStringList texts;
+    QStringList details;
+    QStringList hidden; // the texts under the details button
+    QList<QMessageBox::Icon> icons;
+    // The last box as it was drawn.
+    QImage shot;
 
 private:
     void answer()
@@ -45,6 +50,10 @@ private:
         box->setProperty("answered", true);
         titles << box->windowTitle();
         texts << box->text();
+        details << box->informativeText();
+        hidden << box->detailedText();
+        icons << box->icon();
+        shot = box->grab().toImage();
         const int planned = m_answers.isEmpty() ? int(QMessageBox::Ok) : m_answers.takeFirst();
         if (planned == Escape)
             QTest::keyClick(box, Qt::Key_Escape);
@@ -135,6 +144,8 @@ private slots:
     void replaceQuestion();
     void progressAndTotalsShow();
     void cancelEndsWithMessage();
+    void failuresEndWithWarning();
+    void manyFailuresGoUnderDetails();
     void closedTwiceDuringBatch();
 };
 
@@ -408,6 +419,8 @@ void TestBatchProgressDialog::progressAndTotalsShow()
     QCOMPARE(exitCode, 0);
     QCOMPARE(answerer.titles, QStringList{QStringLiteral("Finished - Orvan Quarn")});
     QCOMPARE(answerer.texts, QStringList{QStringLiteral("Batch processing complete.")});
+    QCOMPARE(answerer.icons, QList<QMessageBox::Icon>{QMessageBox::Information});
+    QCOMPARE(answerer.details, QStringList{QString()});
     QVERIFY(!findDialog());
 }
 
@@ -434,6 +447,64 @@ void TestBatchProgressDialog::cancelEndsWithMessage()
     QCOMPARE(answerer.texts.last(), QStringLiteral("Batch processing cancelled."));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("a.qrn"))), QByteArray("old"));
     QVERIFY(temporaryFiles(dir.path()).isEmpty());
+}
+
+// A batch with failed files ends in a warning that counts them and names each with its reason,
+// as standard error does without a window: the file explorer's road shows nothing else.
+void TestBatchProgressDialog::failuresEndWithWarning()
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.qrn"));
+    const QString joined = dir.filePath(QStringLiteral("joined.qrn"));
+    const QString missing = dir.filePath(QStringLiteral("missing.qrn"));
+    QVERIFY(writeQrn(good, meshtest::unitCube()));
+    QVERIFY(writeAll(joined, readAll(good) + readAll(good)));
+
+    BoxAnswerer answerer({});
+    int exitCode = -1;
+    {
+        BatchProcessor processor;
+        QCOMPARE(processor.start({QStringLiteral("quarn"), QStringLiteral("-decompress"), good, joined, missing,
+                                  QStringLiteral("notes.txt")}),
+                 qint8(1));
+        exitCode = runLoop();
+    }
+    QCOMPARE(exitCode, 1);
+    QCOMPARE(answerer.titles, QStringList{QStringLiteral("Finished - Orvan Quarn")});
+    QCOMPARE(answerer.icons, QList<QMessageBox::Icon>{QMessageBox::Warning});
+    QCOMPARE(answerer.texts, QStringList{QStringLiteral("2 of 3 files failed.")});
+    QCOMPARE(answerer.details.value(0).split(QLatin1Char('\n')),
+             (QStringList{QStringLiteral("Unable to open \"%1\" (Corrupted data).").arg(joined),
+                          QStringLiteral("Unable to open \"%1\" (File does not exist).").arg(missing),
+                          QStringLiteral("Skipped \"notes.txt\": not a compressed mesh file")}));
+    QVERIFY(answerer.hidden.value(0).isEmpty());
+    QVERIFY(readStl(dir.filePath(QStringLiteral("good.stl"))));
+    QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
+    QVERIFY(answerer.shot.save(QStringLiteral(QUARN_ARTEFACT_DIR "/batch-failures.png")));
+}
+
+// A box does not scroll: past a dozen lines the list is cut and given whole under the details.
+void TestBatchProgressDialog::manyFailuresGoUnderDetails()
+{
+    QTemporaryDir dir;
+    QStringList arguments{QStringLiteral("quarn"), QStringLiteral("-compress")};
+    QStringList reasons;
+    for (int i = 0; i < 15; ++i) {
+        arguments << dir.filePath(QStringLiteral("gone%1.stl").arg(i));
+        reasons << QStringLiteral("Unable to open \"%1\" (File does not exist).").arg(arguments.last());
+    }
+    BoxAnswerer answerer({});
+    int exitCode = -1;
+    {
+        BatchProcessor processor;
+        QCOMPARE(processor.start(arguments), qint8(1));
+        exitCode = runLoop();
+    }
+    QCOMPARE(exitCode, 1);
+    QCOMPARE(answerer.texts, QStringList{QStringLiteral("15 of 15 files failed.")});
+    QCOMPARE(answerer.details.value(0).split(QLatin1Char('\n')),
+             reasons.mid(0, 12) + QStringList{QStringLiteral("... and 3 more (see the details).")});
+    QCOMPARE(answerer.hidden.value(0).split(QLatin1Char('\n')), reasons);
 }
 
 void TestBatchProgressDialog::closedTwiceDuringBatch()
