@@ -2,6 +2,7 @@
 #include "io/iolog.h"
 
 #include "io/blockdeflater.h"
+#include "io/gzipreader.h"
 
 #include <QByteArray>
 
@@ -18,7 +19,7 @@ namespace {
 
 constexpr int MinimumBufferSize = 4096;
 constexpr int DefaultBufferSize = 65536;
-// gzread and gzwrite take lengths that must fit an int; larger requests go in pieces.
+// A line read is given at most this much room at a time.
 constexpr qint64 MaximumChunk = qint64(1) << 30;
 
 // Reading and writing at once is not possible through one gzip stream.
@@ -30,21 +31,12 @@ bool refusesReadWrite(QIODevice::OpenMode mode)
     return true;
 }
 
-// The text of a zlib failure: the system's own text when the file refused (a full disk, a
-// size limit), since zlib's then reads "file error" or names its descriptor; else zlib's.
-QString errorText(int code, int systemError, const char *zlibMessage)
-{
-    if (code == Z_ERRNO && systemError != 0)
-        return qt_error_string(systemError);
-    return QString::fromLatin1(zlibMessage);
-}
-
 } // namespace
 
 struct GZipFile::Private
 {
-    // Reading: zlib's stream. Writing: the block deflater, which uses several processors.
-    gzFile stream = nullptr;
+    // Reading: the member reader. Writing: the block deflater, which uses several processors.
+    std::unique_ptr<GZipReader> reader;
     std::unique_ptr<BlockDeflater> deflater;
     // The system's error of a failed write of compressed data (a full disk), else 0.
     int writeError = 0;
@@ -170,22 +162,10 @@ bool GZipFile::attachStream()
         QIODevice::seek(0);
         return true;
     }
-    const char *zmode = "rb";
-    // zlib closes the duplicate with its stream; the file keeps and closes its own descriptor.
-    const int fd = ::dup(handle());
-    if (fd < 0)
-        return false;
-    gzFile stream = gzdopen(fd, zmode);
-    if (!stream) {
-        ::close(fd);
-        return false;
-    }
-    d->stream = stream;
-    d->uncompressedSize = QFile::size();
-    gzbuffer(stream, unsigned(d->bufferSize));
+    d->reader.reset(new GZipReader(handle(), d->bufferSize));
     // note: the uncompressed size of gzip content is not known before it has been inflated once;
     // size() learns it when first asked, and a read that runs to the clean end learns it for free.
-    d->uncompressedSize = gzdirect(stream) ? QFile::size() : -1;
+    d->uncompressedSize = d->reader->direct() ? QFile::size() : -1;
     updatePosition();
     QIODevice::seek(0);
     return true;
@@ -193,42 +173,24 @@ bool GZipFile::attachStream()
 
 qint64 GZipFile::measureSize() const
 {
-    if (d->uncompressedSize >= 0 || !d->stream)
+    if (d->uncompressedSize >= 0 || !d->reader)
         return d->uncompressedSize;
-    gzFile stream = d->stream;
-    const z_off_t here = gztell(stream);
+    GZipReader &reader = *d->reader;
+    const qint64 here = reader.position();
     QByteArray scratch(d->bufferSize, Qt::Uninitialized);
-    qint64 total = here;
-    for (;;) {
-        gzclearerr(stream);
-        const int n = gzread(stream, scratch.data(), unsigned(scratch.size()));
-        if (n > 0) {
-            total += n;
-            continue;
-        }
-        // Stops at the end and at the first read that makes no progress (damaged data).
-        break;
+    // Stops at the end and at damage; the size is then what came before it.
+    while (reader.read(scratch.data(), scratch.size()) > 0) {
     }
-    // The way back rereads from the start, which a standing error would refuse.
-    gzclearerr(stream);
-    if (gzrewind(stream) != -1 && here > 0)
-        gzseek(stream, here, SEEK_SET);
-    gzclearerr(stream);
+    const qint64 total = reader.produced();
+    reader.seek(here);
     d->uncompressedSize = total;
     return total;
 }
 
 void GZipFile::close()
 {
-    int result = Z_OK;
-    int systemError = 0;
     QString failure;
-    if (d->stream) {
-        errno = 0;
-        result = gzclose(d->stream);
-        systemError = errno;
-        d->stream = nullptr;
-    }
+    d->reader.reset();
     if (d->deflater) {
         if (!d->deflater->finish())
             failure = writeFailure();
@@ -238,10 +200,7 @@ void GZipFile::close()
     d->streamPosition = 0;
     d->compressedPosition = 0;
     d->appendBase = 0;
-    const bool writing = isWritable();
     QFile::close();
-    if (writing && result != Z_OK)
-        setErrorString(errorText(result, systemError, zError(result)));
     if (!failure.isEmpty())
         setErrorString(failure);
 }
@@ -259,8 +218,8 @@ void GZipFile::updatePosition()
     if (d->deflater)
         d->streamPosition = qint64(d->deflater->consumed());
     else
-        d->streamPosition = d->stream ? qint64(gztell(d->stream)) : 0;
-    d->compressedPosition = d->stream ? qint64(gzoffset(d->stream)) : 0;
+        d->streamPosition = d->reader ? d->reader->position() : 0;
+    d->compressedPosition = d->reader ? d->reader->compressedPosition() : 0;
 }
 
 qint64 GZipFile::streamPosition() const
@@ -308,7 +267,7 @@ bool GZipFile::seek(qint64 target)
         updatePosition();
         return QIODevice::seek(target);
     }
-    if (!d->stream) {
+    if (!d->reader) {
         if (d->opening || !isOpen())
             return QFile::seek(target);
         return QFile::seek(target) && attachStream();
@@ -319,9 +278,7 @@ bool GZipFile::seek(qint64 target)
     const qint64 ahead = streamPosition();
     if (target < logical || target > ahead) {
         const qint64 streamTarget = target - d->appendBase;
-        // zlib refuses to move while a damaged stream's error stands; a move starts afresh.
-        gzclearerr(d->stream);
-        if (streamTarget < 0 || gzseek(d->stream, z_off_t(streamTarget), SEEK_SET) == -1) {
+        if (streamTarget < 0 || !d->reader->seek(streamTarget)) {
             updatePosition();
             return false;
         }
@@ -332,12 +289,11 @@ bool GZipFile::seek(qint64 target)
 
 bool GZipFile::reset()
 {
-    if (!d->stream)
+    if (!d->reader)
         return false;
     // Drop what QIODevice read ahead before the stream starts again.
     QIODevice::seek(streamPosition());
-    gzclearerr(d->stream);
-    const bool rewound = gzrewind(d->stream) != -1;
+    const bool rewound = d->reader->rewind();
     updatePosition();
     return rewound && QIODevice::seek(0);
 }
@@ -346,18 +302,14 @@ bool GZipFile::atEnd() const
 {
     // note: size() may be the larger size on disk, which would keep QFile's answer false
     // behind the last byte of a small or incompressible content.
-    if (!d->stream || !isReadable())
+    if (!d->reader || !isReadable())
         return QFile::atEnd();
     if (d->uncompressedSize >= 0)
         return QIODevice::pos() >= d->uncompressedSize;
     // Bytes read ahead wait in QIODevice's buffer; otherwise the stream shows whether one follows.
     if (QIODevice::pos() < streamPosition())
         return false;
-    const int next = gzgetc(d->stream);
-    if (next < 0)
-        return true;
-    gzungetc(next, d->stream);
-    return false;
+    return d->reader->atEnd();
 }
 
 bool GZipFile::canReadLine() const
@@ -373,11 +325,8 @@ bool GZipFile::flush()
             setErrorString(QString::fromLatin1(d->deflater->error()));
         return flushed;
     }
-    if (!d->stream)
-        return false;
-    const bool flushed = gzflush(d->stream, Z_SYNC_FLUSH) == Z_OK;
-    updatePosition();
-    return flushed;
+    // Nothing is pending in a read.
+    return false;
 }
 
 int GZipFile::bufferSize() const
@@ -393,8 +342,8 @@ int GZipFile::setBufferSize(int size)
 
 int GZipFile::compressionLevel() const
 {
-    if (d->stream && isReadable())
-        return gzdirect(d->stream) - 1;
+    if (d->reader && isReadable())
+        return d->reader->direct() ? 0 : -1;
     return d->level;
 }
 
@@ -414,11 +363,10 @@ int GZipFile::setCompression(int level, int strategy)
 
 void GZipFile::ungetChar(char c)
 {
-    if (!d->stream)
+    if (!d->reader)
         return;
     const qint64 logical = QIODevice::pos();
-    if (isReadable() && logical > 0 && logical == streamPosition() &&
-        gzungetc(static_cast<unsigned char>(c), d->stream) != -1) {
+    if (isReadable() && logical > 0 && logical == streamPosition() && d->reader->unread(c)) {
         updatePosition();
         QIODevice::seek(logical - 1);
         return;
@@ -429,65 +377,28 @@ void GZipFile::ungetChar(char c)
 
 qint64 GZipFile::readData(char *data, qint64 maxSize)
 {
-    if (!d->stream) {
+    if (!d->reader) {
         setErrorString(tr("No gzip stream attached"));
         return -1;
     }
     if (maxSize <= 0)
         return maxSize == 0 ? 0 : -1;
-    qint64 got = 0;
-    for (;;) {
-        gzclearerr(d->stream);
-        const unsigned piece = unsigned(std::min(maxSize - got, MaximumChunk));
-        const int n = gzread(d->stream, data + got, piece);
-        if (n > 0)
-            got += n;
-        if (got == maxSize)
-            break;
-        int code = Z_OK;
-        const char *message = gzerror(d->stream, &code);
-        setErrorString(QString::fromLatin1(message));
-        if (gzeof(d->stream))
-            break;
-        // note: a buffer error is repeated only while it makes progress, so a damaged or
-        // truncated stream cannot keep this loop (and open()) turning forever.
-        if ((code == Z_BUF_ERROR || code == Z_OK) && n > 0)
-            continue;
-        break;
-    }
+    const qint64 got = d->reader->read(data, maxSize);
     updatePosition();
-    if (d->uncompressedSize < 0 && gzeof(d->stream)) {
-        int code = Z_OK;
-        gzerror(d->stream, &code);
-        if (code == Z_OK)
-            d->uncompressedSize = streamPosition() - d->appendBase;
-    }
-    if (got > 0)
-        return got;
-    // The end of undamaged data reads as 0, as for a plain file; only a damaged or cut stream
-    // (a data error, a check or length mismatch, an unexpected end) reads as -1.
-    int code = Z_OK;
-    gzerror(d->stream, &code);
-    return code == Z_OK && gzeof(d->stream) ? 0 : -1;
+    if (d->reader->state() == GZipReader::Damaged)
+        setErrorString(d->reader->message());
+    else if (d->reader->state() == GZipReader::Ended && d->uncompressedSize < 0)
+        d->uncompressedSize = d->reader->produced();
+    return got;
 }
 
 qint64 GZipFile::readLineData(char *data, qint64 maxSize)
 {
-    if (!d->stream || maxSize < 0)
+    if (!d->reader || maxSize < 0)
         return -1;
-    const qint64 room = std::min(maxSize + 1, MaximumChunk);
-    const qint64 start = gztell(d->stream);
-    gzclearerr(d->stream);
-    const char *line = gzgets(d->stream, data, int(room));
+    const qint64 length = d->reader->readLine(data, std::min(maxSize + 1, MaximumChunk));
     updatePosition();
-    if (!line)
-        return -1;
-    const qint64 length = qint64(gztell(d->stream)) - start;
-    if (length < 0 || length >= room) {
-        qCWarning(lcIo, "GZipFile.readLine length error 0 < %lld < %lld", length, room);
-        return -1;
-    }
-    return data[length] == '\0' || data[length] == '\n' ? length : -1;
+    return length;
 }
 
 qint64 GZipFile::writeData(const char *data, qint64 len)

@@ -4,7 +4,7 @@
 
 // A file whose content is a gzip stream, read or written through zlib; positions and sizes
 // count uncompressed bytes. Read-only or write-only (also append), never both. Reading passes
-// plain (non-gzip) content through unchanged. One thread uses the device; pos() may also be
+// plain (non-gzip) content through unchanged, and takes gzip content as whole members only. One thread uses the device; pos() may also be
 // read from another thread while that one reads or writes.
 class GZipFile : public QFile
 {
@@ -65,10 +65,11 @@ public:
     void ungetChar(char c);
 
 protected:
-    // Counts of uncompressed bytes; a short count leaves zlib's message in errorString(). A read
-    // gives 0 at the end of intact data and -1 when the stream is damaged or cut short (a data
-    // error, a check or length mismatch in its trailer, no trailer); a write gives -1 for
-    // nothing written.
+    // Counts of uncompressed bytes. A read gives 0 at the end of intact data and -1 when the
+    // stream is damaged or cut short (a data error, a check or length mismatch in its trailer,
+    // no trailer, bytes behind the last member that begin no whole member), with the reason in
+    // errorString(); the bytes before the damage come first. A write gives -1 for nothing
+    // written.
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 readLineData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 len) override;

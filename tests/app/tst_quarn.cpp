@@ -116,6 +116,8 @@ private slots:
     void compressTwo();
     void decompressRestoresMesh();
     void truncatedFileFailsAlone();
+    void damagedGzipIsCorrupted_data();
+    void damagedGzipIsCorrupted();
     void damagedAsciiKeepsOutput_data();
     void damagedAsciiKeepsOutput();
     void refusedInputsAreTold();
@@ -334,10 +336,47 @@ void TestQuarn::truncatedFileFailsAlone()
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.out, QByteArray());
     QCOMPARE(lines(result.err),
-             QStringList{QStringLiteral("Unable to open \"bad.qrn\" (Incorrect format).")});
+             QStringList{QStringLiteral("Unable to open \"bad.qrn\" (Corrupted data).")});
     QVERIFY(readStl(dir.filePath(QStringLiteral("first.stl"))));
     QVERIFY(readStl(dir.filePath(QStringLiteral("last.stl"))));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("bad.stl"))));
+    QVERIFY(temporaryFiles(dir.path()).isEmpty());
+}
+
+void TestQuarn::damagedGzipIsCorrupted_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("bytes behind the gzip data") << "trailing";
+    QTest::newRow("a byte behind the gzip data") << "byte";
+    QTest::newRow("flipped check of a small file") << "check";
+    QTest::newRow("flipped deflate byte of a small file") << "deflate";
+}
+
+// A compressed file whose gzip data is damaged, or followed by bytes that are no whole member,
+// fails as corrupted data and leaves the old output as it was.
+void TestQuarn::damagedGzipIsCorrupted()
+{
+    QFETCH(QString, damage);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("part.qrn"));
+    QVERIFY(writeQrn(path, meshtest::unitCube()));
+    QByteArray bytes = readAll(path);
+    if (damage == QLatin1String("trailing"))
+        bytes += QByteArray("\0\0\0\0garbage", 11);
+    else if (damage == QLatin1String("byte"))
+        bytes += '\n';
+    else if (damage == QLatin1String("check"))
+        bytes[bytes.size() - 8] = char(bytes[bytes.size() - 8] ^ 0x10);
+    else
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x10);
+    QVERIFY(writeAll(path, bytes));
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("part.stl")), "old"));
+
+    const Result result = run(dir.path(), {"--headless", "-decompress", "part.qrn"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err), QStringList{QStringLiteral("Unable to open \"part.qrn\" (Corrupted data).")});
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("part.stl"))), QByteArray("old"));
     QVERIFY(temporaryFiles(dir.path()).isEmpty());
 }
 

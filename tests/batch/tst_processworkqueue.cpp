@@ -143,7 +143,7 @@ void TestProcessWorkQueue::failures_data()
     QTest::newRow("missing compressed file") << int(BatchJob::Decompress) << "missing"
                                              << "(File does not exist)";
     QTest::newRow("truncated compressed file") << int(BatchJob::Decompress) << "truncated"
-                                               << "(Incorrect format)";
+                                               << "(Corrupted data)";
     QTest::newRow("text in place of a compressed file") << int(BatchJob::Decompress) << "text"
                                                         << "(Incorrect format)";
     QTest::newRow("compress onto a folder") << int(BatchJob::Compress) << "folder"

@@ -251,6 +251,7 @@ bool ChunkReader::refill(int n)
     int have = left;
     while (have < n) {
         const qint64 got = device->read(base + have, m_buffer.size() - have);
+        m_deviceFailed = m_deviceFailed || got < 0;
         if (got <= 0)
             break;
         have += int(got);
@@ -281,6 +282,7 @@ bool ChunkReader::readRaw(QByteArray &out, qint64 n)
         const int step = int(std::min(left, RawGrowStep));
         out.resize(old + step);
         const qint64 got = device->read(out.data() + old, step);
+        m_deviceFailed = m_deviceFailed || got < 0;
         out.resize(old + int(std::max<qint64>(got, 0)));
         if (got <= 0)
             break;

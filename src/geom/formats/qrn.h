@@ -164,6 +164,9 @@ public:
     bool ok() const { return m_stream.status() == QDataStream::Ok; }
     // Marks the stream as damaged (ReadCorruptData) unless it already failed.
     void setCorrupt() { m_stream.setStatus(QDataStream::ReadCorruptData); }
+    // Whether the device reported damaged data (a read gave -1), as a gzip file does for a
+    // stream that fails its check or is cut short, rather than a clean end.
+    bool deviceFailed() const { return m_deviceFailed; }
 
     quint8 readU8() { return quint8(readLittle<1>()); }
     quint16 readU16() { return quint16(readLittle<2>()); }
@@ -211,6 +214,7 @@ private:
     QByteArray m_buffer;
     const char *m_pos = nullptr;
     const char *m_end = nullptr;
+    bool m_deviceFailed = false;
 };
 
 // Collects the little-endian values of a file and hands them to a data stream's device in large

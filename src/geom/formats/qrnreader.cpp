@@ -354,6 +354,10 @@ QrnReader::Status QrnReader::read(StlMesh *mesh)
             if (mesh)
                 mesh->fromStrippedFacets(std::move(vertices), std::move(facets));
             d->status = Done;
+        } else if (in.deviceFailed()) {
+            // note: whatever the content looked like where it stopped, the container said that
+            // its data is damaged; a small file's content may not have come out at all.
+            d->status = CorruptedData;
         }
     } catch (const std::bad_alloc &) {
         if (mesh)

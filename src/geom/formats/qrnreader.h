@@ -23,8 +23,9 @@ public:
         NotReadable = 3,     // no device, or it cannot be opened read-only
         IncorrectFormat = 4, // wrong magic or version, data that ends early or is damaged
         CorruptedData = 5,   // an enciphered vertex block (version 6 or 7) that does not decipher,
-                             // or data after the last group that is not the stream's clean end
-                             // (more content, a damaged or missing gzip trailer)
+                             // data after the last group that is not the stream's clean end, or
+                             // a device that reported damaged data anywhere (a gzip stream cut
+                             // short, failing its check or followed by bytes that are no member)
         OutOfMemory = 6      // an allocation failed; the mesh was cleared
     };
 
