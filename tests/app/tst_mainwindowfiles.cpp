@@ -310,13 +310,21 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     const QMap<QString, QString> before = panelTexts(window.get());
 
     const QString path = dir.filePath(name);
-    ModalDialogAnswerer answerer;
+    QImage box;
+    ModalDialogAnswerer answerer({[&box](QWidget *dialog) {
+        box = dialog->grab().toImage();
+        ModalDialogAnswerer::click(QMessageBox::Ok)(dialog);
+    }});
     window->openFile(path);
     QCOMPARE(answerer.seen().size(), 1);
     QCOMPARE(answerer.seen().at(0).title, title);
     // Refused before reading, with the whole path; a reader's failure names the file.
     const QString shownName = title == QLatin1String("Open") ? QDir::toNativeSeparators(path) : name;
     QCOMPARE(answerer.seen().at(0).text, text.contains(QLatin1String("%1")) ? text.arg(shownName) : text);
+    QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
+    const QString shot = QStringLiteral(QUARN_ARTEFACT_DIR "/open-refused-%1.png")
+                             .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+    QVERIFY(box.save(shot));
     QCOMPARE(window->windowTitle(), title0);
     QCOMPARE(panelTexts(window.get()), before);
     QVERIFY(!window->isBusy());
