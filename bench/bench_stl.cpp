@@ -146,7 +146,8 @@ bench::Sample measurePlainWrite(const std::string &target, double bytes, bool sy
 
 void usage()
 {
-    std::fprintf(stderr, "usage: bench_stl [N] [--runs R] [--warmup W] [--dir DIR] [--no-admesh] [--ascii]\n");
+    std::fprintf(stderr,
+                 "usage: bench_stl [N] [--runs R] [--warmup W] [--dir DIR] [--no-admesh] [--ascii]\n");
 }
 
 bool parse(int argc, char **argv, Options &options)

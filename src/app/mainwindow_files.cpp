@@ -310,11 +310,11 @@ void MainWindow::openFile(const QString &fileName)
     // window for ever.
     const QString refused = sourceFailureText(fileName);
     if (!refused.isNull()) {
-        QMessageBox::critical(this, tr("Open"),
-                              tr("Unable to open \"%1\". %2.")
-                                  .arg(QDir::toNativeSeparators(info.absoluteFilePath()),
-                                       trMain(refused.toUtf8().constData())),
-                              QMessageBox::Ok);
+        QMessageBox::critical(
+            this, tr("Open"),
+            tr("Unable to open \"%1\". %2.")
+                .arg(QDir::toNativeSeparators(info.absoluteFilePath()), trMain(refused.toUtf8().constData())),
+            QMessageBox::Ok);
         // A file that only lacks permission may be readable again later.
         if (!info.isFile())
             removeRecentFile(fileName);

@@ -36,9 +36,10 @@ struct BatchCommandLine
 // Parses an argument list whose first entry is the program path. "--help" or "-h" anywhere
 // wins over everything else. Behind the first "-compress" every argument ending in ".stl", and
 // behind the first "-decompress" every one ending in ".qrn", becomes a job (endings compared
-// without regard to case; an argument holding "*" is skipped unless a file bears that name). `bytes`, when given, holds each
-// argument as the system passed it: a file name whose text does not give back those bytes
-// (not valid in the system's encoding) cannot be opened and is skipped. Prints nothing.
+// without regard to case; an argument holding "*" is skipped unless a file bears that name).
+// `bytes`, when given, holds each argument as the system passed it: a file name whose text does
+// not give back those bytes (not valid in the system's encoding) cannot be opened and is
+// skipped. Prints nothing.
 BatchCommandLine parseBatchCommandLine(const QStringList &arguments,
                                        const QVector<QByteArray> &bytes = QVector<QByteArray>());
 

@@ -181,8 +181,8 @@ void BatchProcessor::showEnd(const QString &title, const QString &text, bool can
         summary = cancelled ? text + QLatin1Char(' ') + count : count;
     }
     const QString fullName = qApp->property("FullApplicationName").toString();
-    QMessageBox box(failures.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
-                    title.arg(fullName), summary, QMessageBox::Ok);
+    QMessageBox box(failures.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, title.arg(fullName),
+                    summary, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("batchEndBox"));
     QStringList lines = failures + m_skipped;
     // note: a message box does not scroll; past this many lines the list is cut and given whole

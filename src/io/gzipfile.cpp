@@ -242,9 +242,7 @@ qint64 GZipFile::size() const
     if (isWritable())
         return pos();
     measureSize();
-    // note: zlib drops the bytes of a read call that runs into damaged data, so how much of a
-    // damaged stream comes out depends on the size of the reads; the size measured at open can
-    // then fall behind a later position. A progress bar divides the one by the other.
+    // A progress bar divides the position by this, so it never falls behind the position.
     return std::max({QFile::size(), qint64(d->uncompressedSize), pos()});
 }
 

@@ -4,8 +4,9 @@
 
 // A file whose content is a gzip stream, read or written through zlib; positions and sizes
 // count uncompressed bytes. Read-only or write-only (also append), never both. Reading passes
-// plain (non-gzip) content through unchanged, and takes gzip content as whole members only. One thread uses the device; pos() may also be
-// read from another thread while that one reads or writes.
+// plain (non-gzip) content through unchanged and takes gzip content as whole members only. One
+// thread uses the device; pos() may also be read from another thread while that one reads or
+// writes.
 class GZipFile : public QFile
 {
     Q_OBJECT

@@ -229,7 +229,8 @@ qint64 GZipReader::readLine(char *data, qint64 room)
             m_outBegin = 0;
             m_outEnd = std::size_t(r);
         }
-        const std::size_t want = std::size_t(std::min<qint64>(room - 1 - length, qint64(m_outEnd - m_outBegin)));
+        const std::size_t want =
+            std::size_t(std::min<qint64>(room - 1 - length, qint64(m_outEnd - m_outBegin)));
         const char *start = m_out.get() + m_outBegin;
         const void *newline = std::memchr(start, '\n', want);
         const std::size_t take = newline ? std::size_t(static_cast<const char *>(newline) - start) + 1 : want;

@@ -260,16 +260,18 @@ void TestMainWindowFiles::refusedOpensKeepTheModel_data()
     QTest::newRow("folder") << QStringLiteral("folder.stl") << QStringLiteral("Open")
                             << QStringLiteral("Unable to open \"%1\". It is a folder.");
     QTest::newRow("pipe") << QStringLiteral("pipe.stl") << QStringLiteral("Open")
-                          << QStringLiteral("Unable to open \"%1\". Not a regular file (a pipe, socket or device).");
+                          << QStringLiteral(
+                                 "Unable to open \"%1\". Not a regular file (a pipe, socket or device).");
     QTest::newRow("device") << QStringLiteral("zero.qrn") << QStringLiteral("Open")
-                            << QStringLiteral("Unable to open \"%1\". Not a regular file (a pipe, socket or device).");
+                            << QStringLiteral(
+                                   "Unable to open \"%1\". Not a regular file (a pipe, socket or device).");
     QTest::newRow("unreadable") << QStringLiteral("locked.stl") << QStringLiteral("Open")
                                 << QStringLiteral("Unable to open \"%1\". Permission denied.");
-    QTest::newRow("enciphered qrn") << QStringLiteral("sealed.qrn") << QStringLiteral("Open - Error")
-                                    << QStringLiteral("Unable to open \"%1\" (Enciphered, cannot be read without its key).");
-    QTest::newRow("ascii stl cut in a facet")
-        << QStringLiteral("cut.stl") << QStringLiteral("Open - Error")
-        << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
+    QTest::newRow("enciphered qrn")
+        << QStringLiteral("sealed.qrn") << QStringLiteral("Open - Error")
+        << QStringLiteral("Unable to open \"%1\" (Enciphered, cannot be read without its key).");
+    QTest::newRow("ascii stl cut in a facet") << QStringLiteral("cut.stl") << QStringLiteral("Open - Error")
+                                              << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
     QTest::newRow("ascii stl with a misspelt line")
         << QStringLiteral("misspelt.stl") << QStringLiteral("Open - Error")
         << QStringLiteral("Unable to open \"%1\" (Incorrect format).");
@@ -299,7 +301,8 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.stl"))).constData(), 0600), 0);
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero.qrn"))));
     QVERIFY(batchtest::makeUnreadable(dir.filePath(QStringLiteral("locked.stl"))));
-    QVERIFY(batchtest::writeEncipheredQrn(dir.filePath(QStringLiteral("sealed.qrn")), meshtest::unitCube(), "key"));
+    QVERIFY(batchtest::writeEncipheredQrn(dir.filePath(QStringLiteral("sealed.qrn")), meshtest::unitCube(),
+                                          "key"));
     const QByteArray cube = stltest::asciiStl(fixtureBox());
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("cut.stl")), cube.left(cube.lastIndexOf("endloop"))));
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("misspelt.stl")),
@@ -322,8 +325,9 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     const QString shownName = title == QLatin1String("Open") ? QDir::toNativeSeparators(path) : name;
     QCOMPARE(answerer.seen().at(0).text, text.contains(QLatin1String("%1")) ? text.arg(shownName) : text);
     QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
-    const QString shot = QStringLiteral(QUARN_ARTEFACT_DIR "/open-refused-%1.png")
-                             .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+    const QString shot =
+        QStringLiteral(QUARN_ARTEFACT_DIR "/open-refused-%1.png")
+            .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
     QVERIFY(box.save(shot));
     QCOMPARE(window->windowTitle(), title0);
     QCOMPARE(panelTexts(window.get()), before);

@@ -1,8 +1,8 @@
 // Runs the built program end to end in a temporary folder, without a display.
 
 #include "batchfixtures.h"
-#include "stltestdata.h"
 #include "meshcheck.h"
+#include "stltestdata.h"
 #include "threadlessrun.h"
 
 #include <QProcess>
@@ -11,8 +11,8 @@
 #include <QtTest>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace batchtest;
@@ -335,8 +335,7 @@ void TestQuarn::truncatedFileFailsAlone()
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.out, QByteArray());
-    QCOMPARE(lines(result.err),
-             QStringList{QStringLiteral("Unable to open \"bad.qrn\" (Corrupted data).")});
+    QCOMPARE(lines(result.err), QStringList{QStringLiteral("Unable to open \"bad.qrn\" (Corrupted data).")});
     QVERIFY(readStl(dir.filePath(QStringLiteral("first.stl"))));
     QVERIFY(readStl(dir.filePath(QStringLiteral("last.stl"))));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("bad.stl"))));
@@ -393,8 +392,9 @@ void TestQuarn::damagedAsciiKeepsOutput_data()
     QTest::newRow("cut inside a vertex line") << cube.left(cube.indexOf("vertex", eleventhFacet) + 8) << -1;
     QTest::newRow("cut inside endloop") << cube.left(cube.indexOf("endloop", eleventhFacet) + 3) << -1;
     QTest::newRow("cut inside facet normal") << cube.left(eleventhFacet + 7) << -1;
-    QTest::newRow("misspelt vertex")
-        << QByteArray(cube).replace(cube.indexOf("vertex", eleventhFacet), 6, "vertx ") << -1;
+    QTest::newRow("misspelt vertex") << QByteArray(cube).replace(cube.indexOf("vertex", eleventhFacet), 6,
+                                                                 "vertx ")
+                                     << -1;
     QTest::newRow("cut after whole facets") << cube.left(eleventhFacet) << 10;
 }
 
@@ -413,7 +413,8 @@ void TestQuarn::damagedAsciiKeepsOutput()
     QVERIFY(result.finished);
     if (facets < 0) {
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(lines(result.err), QStringList{QStringLiteral("Unable to open \"part.stl\" (Incorrect format).")});
+        QCOMPARE(lines(result.err),
+                 QStringList{QStringLiteral("Unable to open \"part.stl\" (Incorrect format).")});
         QCOMPARE(readAll(dir.filePath(QStringLiteral("part.qrn"))), old);
     } else {
         QCOMPARE(result.exitCode, 0);
@@ -464,7 +465,8 @@ void TestQuarn::namesWithPatternCharacters()
     const Result result = run(dir.path(), {"--headless", "-compress", "star*.stl", "what?.stl", "*.stl"});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(lines(result.err), QStringList{QStringLiteral("Skipped \"*.stl\": a pattern that matched no file")});
+    QCOMPARE(lines(result.err),
+             QStringList{QStringLiteral("Skipped \"*.stl\": a pattern that matched no file")});
     QVERIFY(readQrn(dir.filePath(QStringLiteral("star*.qrn"))));
     QVERIFY(readQrn(dir.filePath(QStringLiteral("what?.qrn"))));
 }

@@ -464,8 +464,8 @@ void TestBatchProgressDialog::failuresEndWithWarning()
     int exitCode = -1;
     {
         BatchProcessor processor;
-        QCOMPARE(processor.start({QStringLiteral("quarn"), QStringLiteral("-decompress"), good, joined, missing,
-                                  QStringLiteral("notes.txt")}),
+        QCOMPARE(processor.start({QStringLiteral("quarn"), QStringLiteral("-decompress"), good, joined,
+                                  missing, QStringLiteral("notes.txt")}),
                  qint8(1));
         exitCode = runLoop();
     }

@@ -407,7 +407,8 @@ bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std:
             // The end line: as many bytes as it has of "end" and the solid line, or any other
             // "endsolid" line (peers do not hold the name to the solid's).
             const int compared = std::min(int(end - p), int(endKeyword.size()));
-            if (std::memcmp(p, endKeyword.constData(), std::size_t(compared)) == 0 || takeWord(p, end, "endsolid")) {
+            if (std::memcmp(p, endKeyword.constData(), std::size_t(compared)) == 0 ||
+                takeWord(p, end, "endsolid")) {
                 merge(builder, batch.data(), nullptr, int(batch.size()));
                 batch.clear();
                 return true;

@@ -326,8 +326,9 @@ void TestQrnReader::everyPrefix()
         GZipFile file(path);
         geom::StlMesh mesh;
         const int status = readDevice(&file, &mesh).status;
-        const bool expected = n >= 2 ? status == QrnReader::CorruptedData
-                                     : status == QrnReader::IncorrectFormat || status == QrnReader::NotReadable;
+        const bool expected = n >= 2
+                                  ? status == QrnReader::CorruptedData
+                                  : status == QrnReader::IncorrectFormat || status == QrnReader::NotReadable;
         QVERIFY2(expected,
                  qPrintable(QString("prefix %1 of %2: status %3").arg(n).arg(gz.size()).arg(status)));
         QCOMPARE(mesh.indices().size(), 0);
