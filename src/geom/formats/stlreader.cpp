@@ -387,8 +387,7 @@ bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std:
             continue;
         const char *p = line;
         const char *end = line + length;
-        while (p < end && isBlank(*p))
-            ++p;
+        skipBlanks(p, end);
         if (p == end)
             continue;
         bool fits = false;
