@@ -597,6 +597,7 @@ void GLWidget::setMultiSampling(bool enabled)
     delete m_glWindow;
     m_glWindow = nullptr;
     m_glInitialized = false;
+    m_drawnFrame = FrameCamera();
     createGLWindow(glFormat(enabled));
     m_boundProgramId = 0;
     makeCurrent();
@@ -864,6 +865,7 @@ void GLWidget::initializeGL()
     // not the frame's.
     QGL::glErrors();
     m_glInitialized = true;
+    m_drawnFrame = FrameCamera();
     setProperty("FirstPaint", true);
 }
 
@@ -968,6 +970,8 @@ void GLWidget::beginPicking(int count, const QRectF &rect)
     if (count <= 0)
         return;
     setProperty("Picking", true);
+    // The picking pass draws into the window's buffers.
+    m_drawnFrame = FrameCamera();
     const auto enableClipPlanes = [this] {
         if (m_clipDirection != Clip::NoClip)
             QGL::glEnableClipPlanes(clipPlaneEquations());

@@ -192,6 +192,9 @@ public:
     bool animateZoom() const;
     // True while the camera animation runs or is paused, else while a navigation drag lasts.
     bool isAnimating() const;
+    // True when the camera rests: no animation runs, no drag lasts, and the last frame drawn into
+    // the window was drawn with the current camera, scene sphere and size.
+    bool isSettled() const;
     // True when the current surface's format has sample buffers and more than one sample.
     bool multiSampling() const;
     // True while the surface is hidden for a rectangle selection.
@@ -373,9 +376,12 @@ public slots:
     void setFillColor(QColor color);
     void setBackFillColor(QColor color);
     void setOffsideFillColor(QColor color);
+    // The camera actions below (and setPerspective, setViewState and the mouse's drags and wheel)
+    // first end a running animation where it was heading: each ends where it would once that
+    // animation had settled.
     // Standard views: 0 top, 1 bottom, 2 and 3 back and front, 4 and 5 the sides, 6 to 9
-    // isometric; asking for the view the camera already has gives its pair. Other indices are
-    // ignored.
+    // isometric; asking for the view the camera already has (or is heading for) gives its pair.
+    // Other indices are ignored.
     void setViewingAngle(int viewAngle, bool animate = false);
     void setViewingAngle(int viewAngle, QVector3D center, float radius, bool animate = false);
     void zoomIn(bool animate = false);
@@ -445,11 +451,33 @@ protected:
     void paintOverlay();
 
 private:
+    // The inputs of a frame's projection and camera matrix, with the size they were drawn at.
+    struct FrameCamera
+    {
+        QSize size;
+        QVector3D position;
+        QQuaternion orientation;
+        QVector3D sceneCenter;
+        float sceneRadius = 0.0f;
+        float fieldOfView = 0.0f;
+        float radiusScale = 0.0f;
+        float zoom = 0.0f;
+        bool perspective = false;
+
+        bool operator==(const FrameCamera &other) const;
+    };
+
     void createGLWindow(const QGLFormat &format);
     void cacheDriverFacts();
     void buildShaderPrograms();
     void renderPasses();
     void applyViewState(const ViewState &state);
+    FrameCamera frameCamera() const;
+    // Brings the camera to rest before an action maps window points to the scene: a running
+    // animation ends where it was heading, and the GL matrices are set up for the camera; with
+    // readsDepth, a frame of that camera is drawn first when the window's depth buffer holds
+    // another one.
+    void settleCamera(bool readsDepth);
     ViewState interpolate(const ViewState &a, const ViewState &b, double t) const;
     QVector3D trackballPoint(const QPointF &point, bool clamp) const;
     void grabFrame();
@@ -534,6 +562,8 @@ private:
     QGLFramebufferObject *m_offscreenFramebuffer = nullptr;
     QGLPixelBuffer *m_offscreenPixelBuffer = nullptr;
     bool m_offscreenPushed = false;
+    // What the window's depth buffer was drawn with; an empty size when it holds no frame of ours.
+    FrameCamera m_drawnFrame;
     QGLShaderProgram *m_wireframeShaderProgram = nullptr;
     QGLShaderProgram *m_fixedShaderProgram = nullptr;
     QGLShaderProgram *m_fixedColorShaderProgram = nullptr;

@@ -207,6 +207,48 @@ void GLWidget::setupProjection()
     QGL::glLoadMatrix(m_modelViewMatrix);
 }
 
+bool GLWidget::FrameCamera::operator==(const FrameCamera &other) const
+{
+    return size == other.size && position == other.position && orientation == other.orientation &&
+           sceneCenter == other.sceneCenter && sceneRadius == other.sceneRadius &&
+           fieldOfView == other.fieldOfView && radiusScale == other.radiusScale && zoom == other.zoom &&
+           perspective == other.perspective;
+}
+
+GLWidget::FrameCamera GLWidget::frameCamera() const
+{
+    FrameCamera camera;
+    camera.size = size();
+    camera.position = m_cameraPosition;
+    camera.orientation = m_cameraOrientation;
+    camera.sceneCenter = m_sceneCenter;
+    camera.sceneRadius = m_sceneRadius;
+    camera.fieldOfView = m_fieldOfView;
+    camera.radiusScale = m_radiusScale;
+    camera.zoom = m_zoom;
+    camera.perspective = m_perspective;
+    return camera;
+}
+
+bool GLWidget::isSettled() const
+{
+    return !isAnimating() && !m_drawnFrame.size.isEmpty() && m_drawnFrame == frameCamera();
+}
+
+void GLWidget::settleCamera(bool readsDepth)
+{
+    // Between frames the GL matrices are those of the last frame drawn, whose camera may be an
+    // animation's step or a state that a slot has replaced since; the depth buffer is that
+    // frame's too.
+    animateFlush(true);
+    if (!m_glWindow || !m_glInitialized || m_painting)
+        return;
+    if (readsDepth && !(m_drawnFrame == frameCamera()) && m_glWindow->isVisible())
+        m_glWindow->repaint();
+    makeCurrent();
+    setupProjection();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Window <-> world
 
@@ -355,8 +397,10 @@ void GLWidget::zoomToAll(bool animate)
 
 void GLWidget::zoomToAll(QVector3D center, float radius, bool animate)
 {
+    // The fit looks along the direction that a running animation is heading for.
+    const ViewState start = toViewState();
+    animateFlush(true);
     if (animate && m_animation && m_animateZoom) {
-        const ViewState start = toViewState();
         zoomToAllImpl(center, radius, true);
         this->animate(start, toViewState());
     } else {
@@ -391,11 +435,9 @@ void GLWidget::zoomToViewPoint(QPointF point, float factor, bool animate)
 {
     if (factor == 0.0f)
         return;
-    ViewState start;
-    if (animate) {
-        animateFlush(true);
-        start = toViewState();
-    }
+    // In parallel projection the depth under the point does not move it on screen.
+    settleCamera(m_perspective);
+    const ViewState start = toViewState();
     if (m_perspective) {
         float depth = 0.0f;
         QVector3D target = unprojectPixel(point, &depth);
@@ -442,11 +484,8 @@ void GLWidget::zoomToBox(QRect box, bool animate)
     if (box.width() <= 0 || box.height() <= 0)
         return;
     const double scale = std::max(double(height()) / box.height(), double(width()) / box.width());
-    ViewState start;
-    if (animate) {
-        animateFlush(true);
-        start = toViewState();
-    }
+    animateFlush(true);
+    const ViewState start = toViewState();
     const QPoint center((box.left() + box.right()) / 2, (box.top() + box.bottom()) / 2);
     if (m_perspective) {
         zoomToViewPoint(center, float(scale - 1.0), false);
@@ -478,12 +517,12 @@ void GLWidget::setViewingAngle(int viewAngle, QVector3D center, float radius, bo
     if (viewAngle < 0 || viewAngle >= m_standardViews.size())
         return;
     animate = animate && m_animation;
-    QQuaternion reference = m_cameraOrientation;
-    if (animate && m_animation->state() == QAbstractAnimation::Running)
-        reference = m_animationEnd.orientation;
     const ViewState start = toViewState(center);
+    // Asking for the view that a running animation is heading for gives its pair, as asking again
+    // once it is there does.
+    animateFlush(false);
     int index = viewAngle;
-    if (viewAngle < 10 && sameOrientation(reference, m_standardViews[viewAngle]))
+    if (viewAngle < 10 && sameOrientation(m_cameraOrientation, m_standardViews[viewAngle]))
         index = viewAngle ^ 1;
     if (index >= m_standardViews.size())
         index = viewAngle;
@@ -501,6 +540,8 @@ void GLWidget::setPerspective(bool enabled)
         return;
     }
     if (enabled != m_perspective) {
+        // A running animation's states belong to the projection it started in.
+        settleCamera(true);
         float depth = 0.0f;
         QVector3D pivot = unprojectPixel(QPointF(width() / 2.0, height() / 2.0), &depth);
         if (depth >= 1.0f || depth < m_minDepth)
@@ -530,18 +571,20 @@ void GLWidget::setPerspective(bool enabled)
 void GLWidget::setRotationMode(GLWidget::RotationMode rotationMode)
 {
     if (rotationMode == RotateTurntable) {
-        const QVector3D x = m_cameraOrientation.rotatedVector(QVector3D(1, 0, 0));
-        if (std::fabs(x.z()) > 1e-5f) {
+        // The horizon that matters is the one of the view a running animation is heading for.
+        const bool running = m_animation && m_animation->state() == QAbstractAnimation::Running;
+        const QQuaternion heading = running ? m_animationEnd.orientation : m_cameraOrientation;
+        if (std::fabs(heading.rotatedVector(QVector3D(1, 0, 0)).z()) > 1e-5f) {
             const ViewState start = toViewState();
+            animateFlush(false);
+            const QVector3D x = m_cameraOrientation.rotatedVector(QVector3D(1, 0, 0));
             const QVector3D level = QVector3D(x.x(), x.y(), 0).normalized();
             const float degrees =
                 std::acos(qBound(-1.0f, QVector3D::dotProduct(level, x), 1.0f)) * 57.295776f;
             const QQuaternion r = QQuaternion::fromAxisAndAngle(QVector3D::crossProduct(x, level), degrees);
             m_cameraOrientation = r * m_cameraOrientation;
             if (m_animation) {
-                const ViewState end = toViewState();
-                m_animation->stop();
-                animate(start, end);
+                animate(start, toViewState());
             } else {
                 refresh();
             }
@@ -555,10 +598,13 @@ void GLWidget::setRotationMode(GLWidget::RotationMode rotationMode)
 
 void GLWidget::setViewState(ViewState viewState, bool animate)
 {
-    if (animate && m_animation)
+    if (animate && m_animation) {
         this->animate(toViewState(viewState.center), viewState);
-    else
+    } else {
+        // A running animation would carry the camera on to its own end.
+        animateFlush(false);
         applyViewState(viewState);
+    }
 }
 
 void GLWidget::applyViewState(const ViewState &state)
@@ -601,7 +647,13 @@ void GLWidget::animate(ViewState start, ViewState end)
         m_animation->setDuration((differences & 2) ? 5 * m_animationDuration : m_animationDuration);
         m_animation->start();
     } else {
+        // The camera stays at end: a running animation must not carry it on to its own end.
+        const bool stopped = m_animation && m_animation->state() == QAbstractAnimation::Running;
+        if (stopped)
+            m_animation->stop();
         applyViewState(end);
+        if (stopped)
+            refresh();
     }
 }
 

@@ -64,6 +64,9 @@ void GLWidget::paintGL()
 
     emit configureScene(this);
     setupProjection();
+    // A grab that got an offscreen buffer leaves the window's depth buffer as it was.
+    const bool toWindow =
+        !(m_offscreenFramebuffer && m_offscreenFramebuffer->isBound()) && !m_offscreenPixelBuffer;
 
     m_painting = true;
     glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_DEPTH_BUFFER_BIT | GL_LIGHTING_BIT);
@@ -95,6 +98,8 @@ void GLWidget::paintGL()
         grabFrame();
     swapBuffers();
     glFinish();
+    if (toWindow)
+        m_drawnFrame = frameCamera();
 
     if (property("FirstPaint").toBool()) {
         setProperty("FirstPaint", QVariant());

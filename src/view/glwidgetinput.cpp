@@ -178,6 +178,9 @@ void GLWidget::handleMousePress(QMouseEvent *event, float *depth)
     m_lastPointerPosition = event->pos();
     const QPointF position = event->localPos();
     const Qt::MouseButtons buttons = event->buttons();
+    // A drag goes on from where a running animation was heading; the pivot and the pan anchor
+    // are read from a frame of that camera.
+    settleCamera(!depth && (buttons & (Qt::RightButton | Qt::LeftButton)));
     if (buttons & Qt::RightButton) {
         float d = 0.0f;
         if (depth) {
@@ -213,6 +216,8 @@ void GLWidget::handleMouseMove(QMouseEvent *event)
         m_pendingPress.setAccepted(true);
         handleMousePress(&m_pendingPress, nullptr);
     }
+    // An animation started during the drag would take the camera back on its next step.
+    animateFlush(true);
     m_moved = true;
     const QPoint position = event->pos();
     const Qt::MouseButtons buttons = event->buttons();

@@ -32,11 +32,14 @@ private slots:
     void standardViewsToggle();
     void projectionSwitchKeepsCentre();
     void animationDuration();
+    void actionDuringAnimation_data();
+    void actionDuringAnimation();
     void cameraStream();
     void damagedCameraStreamIgnored_data();
     void damagedCameraStreamIgnored();
 
 private:
+    void perform(int action);
     bool fallbackRoad() const { return qEnvironmentVariableIsSet("MESA_EXTENSION_OVERRIDE"); }
     GLWidget *m_widget = nullptr;
     CubeOwner *m_owner = nullptr;
@@ -51,6 +54,23 @@ bool near(const QColor &a, const QColor &b, int tolerance)
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
            std::abs(a.blue() - b.blue()) <= tolerance;
 }
+
+// The camera actions of a user: the window's toolbar (standard views, zoom, fit), the camera reset
+// of opening a file, and the mouse.
+enum CameraAction
+{
+    TopView,
+    FrontView,
+    SideView,
+    IsometricView,
+    ZoomIn,
+    ZoomOut,
+    ZoomToAll,
+    ResetCamera,
+    WheelStep,
+    RotateDrag,
+    PanDrag
+};
 
 int countColor(const QImage &image, const QColor &color, int tolerance)
 {
@@ -391,6 +411,160 @@ void TestGLFrame::animationDuration()
     // Equal states apply at once.
     m_widget->animate(turned, turned);
     QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+}
+
+void TestGLFrame::perform(int action)
+{
+    const auto mouse = [this](QEvent::Type type, const QPoint &at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent event(type, at, m_widget->mapToGlobal(at), button, held, Qt::NoModifier);
+        QApplication::sendEvent(m_widget, &event);
+    };
+    const auto drag = [&](Qt::MouseButton button) {
+        mouse(QEvent::MouseButtonPress, QPoint(90, 110), button, button);
+        mouse(QEvent::MouseMove, QPoint(105, 100), Qt::NoButton, button);
+        mouse(QEvent::MouseMove, QPoint(125, 85), Qt::NoButton, button);
+        mouse(QEvent::MouseButtonRelease, QPoint(125, 85), button, Qt::NoButton);
+    };
+    switch (action) {
+    case TopView:
+        m_widget->setViewingAngle(0, true);
+        break;
+    case FrontView:
+        m_widget->setViewingAngle(3, true);
+        break;
+    case SideView:
+        m_widget->setViewingAngle(4, true);
+        break;
+    case IsometricView:
+        m_widget->setViewingAngle(7, true);
+        break;
+    case ZoomIn:
+        m_widget->zoomIn(true);
+        break;
+    case ZoomOut:
+        m_widget->zoomOut(true);
+        break;
+    case ZoomToAll:
+        m_widget->zoomToAll(true);
+        break;
+    case ResetCamera:
+        m_widget->setViewingAngle(0, false);
+        m_widget->setViewingAngle(7, false);
+        break;
+    case WheelStep: {
+        const QPoint at(130, 80);
+        QWheelEvent event(QPointF(at), QPointF(m_widget->mapToGlobal(at)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(m_widget, &event);
+        break;
+    }
+    case RotateDrag:
+        drag(Qt::RightButton);
+        break;
+    case PanDrag:
+        drag(Qt::LeftButton);
+        break;
+    }
+}
+
+void TestGLFrame::actionDuringAnimation_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::addColumn<bool>("perspective");
+    QTest::addColumn<int>("percent"); // how far the first animation has come; 0: not a step yet
+    QTest::addColumn<bool>("fitted"); // the camera starts fitted to the scene, else off-centre
+
+    QTest::newRow("isometric, zoom in at once") << int(IsometricView) << int(ZoomIn) << false << 0 << false;
+    QTest::newRow("isometric, zoom in") << int(IsometricView) << int(ZoomIn) << false << 40 << false;
+    QTest::newRow("isometric, zoom in, perspective") << int(IsometricView) << int(ZoomIn) << true << 40 << false;
+    QTest::newRow("zoom out, zoom to all at once") << int(ZoomOut) << int(ZoomToAll) << false << 0 << true;
+    QTest::newRow("zoom out, zoom to all") << int(ZoomOut) << int(ZoomToAll) << false << 40 << true;
+    QTest::newRow("top, top") << int(TopView) << int(TopView) << false << 40 << false;
+    QTest::newRow("front, side") << int(FrontView) << int(SideView) << false << 40 << false;
+    QTest::newRow("side, isometric, perspective") << int(SideView) << int(IsometricView) << true << 40 << false;
+    QTest::newRow("top, zoom to all") << int(TopView) << int(ZoomToAll) << false << 40 << false;
+    QTest::newRow("zoom in, zoom out") << int(ZoomIn) << int(ZoomOut) << false << 40 << false;
+    QTest::newRow("zoom to all, top") << int(ZoomToAll) << int(TopView) << false << 40 << false;
+    QTest::newRow("top, reset") << int(TopView) << int(ResetCamera) << false << 40 << false;
+    QTest::newRow("zoom in, reset") << int(ZoomIn) << int(ResetCamera) << false << 40 << false;
+    QTest::newRow("front, wheel") << int(FrontView) << int(WheelStep) << false << 40 << false;
+    QTest::newRow("isometric, wheel, perspective") << int(IsometricView) << int(WheelStep) << true << 40 << false;
+    QTest::newRow("side, rotating drag") << int(SideView) << int(RotateDrag) << false << 40 << false;
+    QTest::newRow("zoom out, panning drag") << int(ZoomOut) << int(PanDrag) << false << 40 << false;
+    QTest::newRow("zoom in, panning drag, perspective") << int(ZoomIn) << int(PanDrag) << true << 40 << false;
+}
+
+void TestGLFrame::actionDuringAnimation()
+{
+    // An action taken while another's animation runs ends where it ends once that animation has
+    // settled. Time is driven through the animation itself: the run waits for frames, not clocks.
+    QFETCH(int, first);
+    QFETCH(int, second);
+    QFETCH(bool, perspective);
+    QFETCH(int, percent);
+    QFETCH(bool, fitted);
+    m_widget->setAnimationEnabled(true);
+    m_widget->setAnimationDuration(1000);
+    auto *animation = m_widget->findChild<QPropertyAnimation *>();
+    QVERIFY(animation);
+    QSignalSpy frames(m_widget, &GLWidget::postRenderScene);
+    const auto nextFrame = [&] {
+        const int before = frames.count();
+        return QTest::qWaitFor([&] { return frames.count() > before; });
+    };
+    const auto settle = [&] {
+        if (animation->state() == QAbstractAnimation::Running)
+            animation->setCurrentTime(animation->duration());
+        m_widget->refresh();
+        return nextFrame();
+    };
+
+    // The start: the front view, or off-centre and zoomed so that every action moves the camera.
+    m_widget->setViewingAngle(3);
+    QVERIFY(settle());
+    m_widget->setPerspective(perspective);
+    QVERIFY(settle());
+    if (!fitted) {
+        m_widget->zoomToViewPoint(QPointF(60, 140), 0.5f, false);
+        QVERIFY(settle());
+    }
+    const ViewState start = m_widget->toViewState();
+
+    ViewState ends[2];
+    for (bool midway : {false, true}) {
+        m_widget->setViewState(start);
+        QVERIFY(settle());
+        perform(first);
+        QVERIFY2(animation->state() == QAbstractAnimation::Running, "the first action does not animate");
+        if (midway && percent > 0) {
+            animation->setCurrentTime(animation->duration() * percent / 100);
+            QVERIFY(nextFrame());
+            QVERIFY(animation->state() == QAbstractAnimation::Running);
+        } else if (!midway) {
+            QVERIFY(settle());
+        }
+        perform(second);
+        QVERIFY(settle());
+        QVERIFY(!m_widget->isAnimating());
+        ends[midway] = m_widget->toViewState();
+    }
+    saveArtefact(grabFrame(*m_widget), QStringLiteral("frame_action_during_animation"));
+
+    const ViewState &settled = ends[0];
+    const ViewState &midway = ends[1];
+    const QVector3D position = settled.center + settled.offset;
+    const QVector3D reached = midway.center + midway.offset;
+    const float reach = (position - m_widget->sceneCenter()).length();
+    QVERIFY2((reached - position).length() < 1e-3f * reach,
+             qPrintable(QString("camera at (%1, %2, %3), settled (%4, %5, %6)")
+                            .arg(reached.x()).arg(reached.y()).arg(reached.z())
+                            .arg(position.x()).arg(position.y()).arg(position.z())));
+    QVERIFY2(std::fabs(QQuaternion::dotProduct(midway.orientation, settled.orientation)) > 1.0f - 1e-5f,
+             "the orientation differs");
+    QVERIFY2(std::fabs(midway.zoom - settled.zoom) < 1e-4 * settled.zoom,
+             qPrintable(QString("zoom %1, settled %2").arg(midway.zoom).arg(settled.zoom)));
+    QVERIFY(std::fabs(midway.radiusScale - settled.radiusScale) < 1e-4 * settled.radiusScale);
 }
 
 void TestGLFrame::cameraStream()
