@@ -593,6 +593,10 @@ void GLWidget::setMultiSampling(bool enabled)
     layout()->removeWidget(m_glWindow);
     m_glWindow->makeCurrent();
     freeDisplayList();
+    // The grab's framebuffer object would outlive its context and then pass for bound in the next
+    // one (both name framebuffer 0).
+    delete m_offscreenFramebuffer;
+    m_offscreenFramebuffer = nullptr;
     // GL objects of the old context die with it; the next initializeGL builds new ones.
     delete m_glWindow;
     m_glWindow = nullptr;

@@ -66,7 +66,7 @@ void GLWidget::paintGL()
     setupProjection();
     // A grab that got an offscreen buffer leaves the window's depth buffer as it was.
     const bool toWindow =
-        !(m_offscreenFramebuffer && m_offscreenFramebuffer->isBound()) && !m_offscreenPixelBuffer;
+        !grab || (!(m_offscreenFramebuffer && m_offscreenFramebuffer->isBound()) && !m_offscreenPixelBuffer);
 
     m_painting = true;
     glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_DEPTH_BUFFER_BIT | GL_LIGHTING_BIT);
