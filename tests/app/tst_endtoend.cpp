@@ -239,9 +239,13 @@ private:
     }
     // Clicks the button that shows the action on the named toolbar, as a user does.
     void clickToolButton(const char *toolBar, const char *actionName);
-    // The view's frame as drawn now.
+    // Waits until the view's camera has come to rest and the window shows it; false when it does
+    // not within the time.
+    bool settled();
+    // The view's frame once the camera has settled; null when it does not.
     QImage frame();
-    // The window as on the screen: its widgets with the view's own frame painted over the view.
+    // The window as on the screen once the camera has settled: its widgets with the view's own
+    // frame painted over the view; null when it does not settle.
     QImage windowShot();
     void saveShot(const QImage &image, const QString &name);
     void click(const QPoint &position, Qt::MouseButton button = Qt::LeftButton);
@@ -292,14 +296,23 @@ void TestEndToEnd::clickToolButton(const char *toolBar, const char *actionName)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+bool TestEndToEnd::settled()
+{
+    return QTest::qWaitFor([this] { return view()->isSettled(); }, processTimeoutMs);
+}
+
 QImage TestEndToEnd::frame()
 {
+    if (!settled())
+        return QImage();
     return grabFrame(*view()).convertToFormat(QImage::Format_RGB32);
 }
 
 QImage TestEndToEnd::windowShot()
 {
     QTest::qWait(50); // the toolbars and the panel lay out their changes on later events
+    if (!settled())
+        return QImage();
     return ::windowShot(*m_window, *view());
 }
 
@@ -343,8 +356,6 @@ void TestEndToEnd::saveAs(const QString &path, const QString &filter, const QStr
 void TestEndToEnd::startsEmptyWithFreshSettings()
 {
     m_window = widgettest::shownMainWindow(QSize(1100, 760));
-    // Camera moves and clip changes are immediate, so that every frame shows its final state.
-    view()->setAnimationEnabled(false);
     m_baseTitle = m_window->windowTitle();
     QCOMPARE(m_baseTitle, QStringLiteral("Orvan Quarn (STL Compressor/Viewer)"));
     QVERIFY(!m_window->hasCurrentFile());
@@ -505,25 +516,41 @@ void TestEndToEnd::viewModesCameraClipRulerAndHover()
         QVERIFY(differingPercent(frame(), plain) < 5);
     }
 
-    // The camera toolbar.
+    // The camera toolbar, clicked as a user does: some actions follow one another at once, while
+    // the animation of the one before still runs, and each ends where the camera comes to rest.
     clickToolButton("cameraToolBar", "action_Top_down_View");
+    QVERIFY(settled());
     QVERIFY(view()->viewDirection().z() < -0.99f);
     saveShot(windowShot(), QStringLiteral("03-camera-top"));
     clickToolButton("cameraToolBar", "action_Front_View");
+    QVERIFY(settled());
     QVERIFY(std::fabs(view()->viewDirection().y()) > 0.99f);
     clickToolButton("cameraToolBar", "action_Side_View");
+    QVERIFY(settled());
     QVERIFY(std::fabs(view()->viewDirection().x()) > 0.99f);
+    const float pixel = float(view()->pixelSize().x()); // the fitted view's
+    const QPointF centre(view()->width() / 2.0, view()->height() / 2.0);
+    const QVector3D sceneCentre = view()->sceneCenter();
     clickToolButton("cameraToolBar", "action_Isometric_View");
+    clickToolButton("cameraToolBar", "action_Zoom_In");
+    QVERIFY(settled());
     const QVector3D isometric = view()->viewDirection();
     QVERIFY(std::fabs(isometric.x()) > 0.3f && std::fabs(isometric.y()) > 0.3f &&
             std::fabs(isometric.z()) > 0.3f);
-    const float pixel = float(view()->pixelSize().x());
-    clickToolButton("cameraToolBar", "action_Zoom_In");
     QVERIFY(view()->pixelSize().x() < pixel);
+    // The zoom keeps the model where the isometric view put it, in the middle.
+    view()->makeCurrent();
+    view()->setupProjection();
+    const QPointF shownCentre = view()->project(sceneCentre);
+    QVERIFY2(std::hypot(shownCentre.x() - centre.x(), shownCentre.y() - centre.y()) < 1.0,
+             qPrintable(QStringLiteral("%1, %2").arg(shownCentre.x()).arg(shownCentre.y())));
     clickToolButton("cameraToolBar", "action_Zoom_Out");
     clickToolButton("cameraToolBar", "action_Zoom_Out");
+    QVERIFY(settled());
     QVERIFY(view()->pixelSize().x() > pixel);
+    clickToolButton("cameraToolBar", "action_Zoom_Out");
     clickToolButton("cameraToolBar", "action_Zoom_To_All");
+    QVERIFY(settled());
     QVERIFY(std::fabs(view()->pixelSize().x() - pixel) < 0.01f * pixel);
     clickToolButton("cameraToolBar", "action_Perspective");
     QVERIFY(view()->perspective());
@@ -1048,7 +1075,6 @@ void TestEndToEnd::closeAndStartAgain()
     QVERIFY(m_window->close());
     m_window.reset();
     m_window = widgettest::shownMainWindow(QSize(1100, 760));
-    view()->setAnimationEnabled(false);
     QVERIFY(!m_window->hasCurrentFile());
     for (const QString &name : checkable)
         QVERIFY2(action(qPrintable(name))->isChecked() == states.value(name), qPrintable(name));
