@@ -32,6 +32,7 @@ private slots:
     void standardViewsToggle();
     void projectionSwitchKeepsCentre();
     void animationDuration();
+    void settledWhenTheWindowShowsTheCamera();
     void actionDuringAnimation_data();
     void actionDuringAnimation();
     void cameraStream();
@@ -411,6 +412,41 @@ void TestGLFrame::animationDuration()
     // Equal states apply at once.
     m_widget->animate(turned, turned);
     QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+}
+
+void TestGLFrame::settledWhenTheWindowShowsTheCamera()
+{
+    QTRY_VERIFY(m_widget->isSettled());
+    // A camera set without a frame is not what the window shows.
+    m_widget->setCameraPosition(m_widget->cameraPosition() + QVector3D(0.1f, 0, 0));
+    QVERIFY(!m_widget->isSettled());
+    m_widget->refresh();
+    QTRY_VERIFY(m_widget->isSettled());
+
+    // A grab into a framebuffer object leaves the window's frame as it was.
+    m_widget->setCameraPosition(m_widget->cameraPosition() + QVector3D(0.1f, 0, 0));
+    QVERIFY(!grabFrame(*m_widget).isNull());
+    QCOMPARE(m_widget->isSettled(), fallbackRoad());
+    QTRY_VERIFY(m_widget->isSettled());
+
+    // Not while an animation runs, nor while a drag lasts.
+    m_widget->setAnimationEnabled(true);
+    m_widget->zoomIn(true);
+    QVERIFY(!m_widget->isSettled());
+    QTRY_VERIFY(m_widget->isSettled());
+    const QPoint at(100, 100);
+    QMouseEvent press(QEvent::MouseButtonPress, at, m_widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, at + QPoint(5, 0), m_widget->mapToGlobal(at + QPoint(5, 0)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at + QPoint(5, 0), m_widget->mapToGlobal(at + QPoint(5, 0)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(m_widget, &press);
+    QApplication::sendEvent(m_widget, &move);
+    QTest::qWait(50);
+    QVERIFY(!m_widget->isSettled());
+    QApplication::sendEvent(m_widget, &release);
+    QTRY_VERIFY(m_widget->isSettled());
 }
 
 void TestGLFrame::perform(int action)
