@@ -2,6 +2,7 @@
 
 #include "view/glscope.h"
 #include "view/glwindow.h"
+#include "view/viewlog.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -144,6 +145,22 @@ QGLFormat::OpenGLVersionFlags versionFlags()
     return QGLFormat::openGLVersionFlags();
 }
 
+// The samples of a surface's own framebuffer, read in its context (made current); 0 without
+// sample buffers or without a context. QGLWidget::format() answers what was asked for.
+int grantedSamples(QGLWidget *surface)
+{
+    if (!surface->isValid())
+        return 0;
+    surface->makeCurrent();
+    if (!QOpenGLContext::currentContext())
+        return 0;
+    GLint buffers = 0;
+    GLint samples = 0;
+    glGetIntegerv(GL_SAMPLE_BUFFERS, &buffers);
+    glGetIntegerv(GL_SAMPLES, &samples);
+    return buffers > 0 ? samples : 0;
+}
+
 void silentMessageHandler(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // Installs a handler that drops every message while it lives, so that compiler output of shader
@@ -271,9 +288,11 @@ bool GLWidget::isMultiSamplingSupported()
 {
     if (!QOpenGLContext::currentContext() && !canMakeContext())
         return false; // the probe would only echo the format it asked for
-    QGLWidget probe(QGLFormat(QGL::SampleBuffers));
-    const QGLFormat actual = probe.format();
-    return actual.sampleBuffers() && actual.samples() > 1;
+    const QGLFormat wanted(QGL::SampleBuffers);
+    QGLWidget probe(wanted);
+    const bool granted = grantedSamples(&probe) > 1;
+    probe.doneCurrent();
+    return granted;
 }
 
 bool GLWidget::isMultiSamplingUsable()
@@ -447,9 +466,35 @@ GLWidget::~GLWidget()
     qDeleteAll(m_textLabels);
 }
 
-void GLWidget::createGLWindow(const QGLFormat &format)
+void GLWidget::createGLWindow(QGLFormat format)
 {
-    m_glWindow = new GLWindow(format, this);
+    const bool multisampled = format.sampleBuffers();
+    const auto build = [this](const QGLFormat &chosen) {
+        delete m_glWindow;
+        m_glWindow = new GLWindow(chosen, this);
+        m_surfaceSamples = grantedSamples(m_glWindow);
+    };
+    m_glWindow = nullptr;
+    build(format);
+    // note: a display may offer multisampled visuals only without alpha (Xvfb's GLX does), and Qt's
+    // choice of visual gives the samples up before the alpha; the view never reads the
+    // destination alpha, so anti-aliasing wins.
+    if (multisampled && m_surfaceSamples <= 1 && format.alpha() && m_glWindow->isValid()) {
+        format.setAlpha(false);
+        build(format);
+    }
+    if (multisampled && m_surfaceSamples <= 1 && m_glWindow->isValid()) {
+        static bool reported = false;
+        if (!reported) {
+            reported = true;
+            qCWarning(lcView,
+                      "GLWidget: the display grants no multisampled surface (%d samples); the view is drawn "
+                      "without anti-aliasing.",
+                      m_surfaceSamples);
+        }
+        // A surface whose format says what it has: the grab then matches the window.
+        build(glFormat(false));
+    }
     m_glWindow->move(0, 0);
     connect(m_glWindow, SIGNAL(initializeGLEvent()), this, SLOT(initializeGL()));
     connect(m_glWindow, SIGNAL(paintGLEvent()), this, SLOT(paintGL()));
@@ -516,8 +561,7 @@ bool GLWidget::isAnimating() const
 
 bool GLWidget::multiSampling() const
 {
-    const QGLFormat format = m_glWindow->format();
-    return format.testOption(QGL::SampleBuffers) && format.samples() > 1;
+    return m_surfaceSamples > 1;
 }
 
 bool GLWidget::isViewHidden() const

@@ -128,7 +128,8 @@ public:
     static QGLFormat glFormat(bool sampleBuffers);
     // glFormat without sample buffers on ATI and AMD drivers, with them elsewhere.
     static QGLFormat defaultFormat();
-    // Whether a throw-away surface asking for sample buffers gets them with more than one sample.
+    // Whether a throw-away surface asking for sample buffers gets them with more than one sample,
+    // as its own context reports them.
     static bool isMultiSamplingSupported();
     // As isMultiSamplingSupported, but false on ATI and AMD drivers.
     static bool isMultiSamplingUsable();
@@ -195,7 +196,8 @@ public:
     // True when the camera rests: no animation runs, no drag lasts, and the last frame drawn into
     // the window was drawn with the current camera, scene sphere and size.
     bool isSettled() const;
-    // True when the current surface's format has sample buffers and more than one sample.
+    // True when the current surface's framebuffer has more than one sample, as its context reports
+    // (the surface's format echoes the request, granted or not).
     bool multiSampling() const;
     // True while the surface is hidden for a rectangle selection.
     bool isViewHidden() const;
@@ -339,6 +341,9 @@ public slots:
     void setAnimationEnabled(bool enabled);
     // Shows or hides the axis overlay in the bottom-left corner from the next frame on.
     void setAxis3DEnabled(bool enabled);
+    // Rebuilds the surface with sample buffers or without. A multisampled surface is asked for with
+    // an alpha channel and, when the display grants no such one, without it; when it grants none
+    // at all the surface is built without sample buffers and the quarn.view category says so once.
     void setMultiSampling(bool enabled);
     void setSceneCenter(QVector3D center);
     void setSceneRadius(float radius);
@@ -467,7 +472,8 @@ private:
         bool operator==(const FrameCamera &other) const;
     };
 
-    void createGLWindow(const QGLFormat &format);
+    // Builds the surface (see setMultiSampling) and places it in the layout.
+    void createGLWindow(QGLFormat format);
     void cacheDriverFacts();
     void buildShaderPrograms();
     void renderPasses();
@@ -483,6 +489,7 @@ private:
     void grabFrame();
 
     GLWindow *m_glWindow = nullptr;
+    int m_surfaceSamples = 0; // of the surface's framebuffer, read in its context
     bool m_glInitialized = false;
     QImage m_frameImage;
     QImage m_backdropImage;

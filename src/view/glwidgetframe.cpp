@@ -406,7 +406,8 @@ void GLWidget::beginOffscreenBuffer(int width, int height, bool allowPixelBuffer
     const GLbitfield mask = GL_TRANSFORM_BIT | GL_VIEWPORT_BIT | GL_DEPTH_BUFFER_BIT;
     if (hasGLExtension(QStringLiteral("GL_ARB_framebuffer_object"))) {
         QGL::glErrors();
-        const int samples = std::max(0, m_glWindow->format().samples());
+        // The grab is drawn as the window is: with its samples, or none.
+        const int samples = multiSampling() ? m_surfaceSamples : 0;
         const QSize size(width, height);
         if (!m_offscreenFramebuffer || !m_offscreenFramebuffer->isValid() ||
             m_offscreenFramebuffer->format().samples() != samples || m_offscreenFramebuffer->size() != size) {

@@ -85,6 +85,46 @@ QRgb centrePixel(const QImage &image)
     return image.pixel(image.width() / 2, image.height() / 2);
 }
 
+// A 60 x 60 square of the image about a slanted stretch of the model's outline: 30 rows below its
+// highest point, where the row first leaves the background colour of its left end; empty when no
+// row does.
+QRect outlineCrop(const QImage &image)
+{
+    const auto firstModelPixel = [&image](int y) {
+        const QRgb background = image.pixel(0, y);
+        for (int x = 1; x < image.width(); ++x) {
+            if (colourDistance(image.pixel(x, y), background) > 30)
+                return x;
+        }
+        return -1;
+    };
+    for (int top = 0; top + 30 < image.height(); ++top) {
+        if (firstModelPixel(top) < 0)
+            continue;
+        const int y = top + 30;
+        const int x = firstModelPixel(y);
+        return x < 0 ? QRect() : QRect(x - 30, y - 30, 60, 60).intersected(image.rect());
+    }
+    return QRect();
+}
+
+// The pixels of the crop that are neither the background (the colour of their row's left end in
+// the whole image: the background is a vertical gradient) nor the model's colour at the crop's
+// lower left: the blends of a smoothed outline.
+int blendedPixels(const QImage &image, const QRect &crop)
+{
+    const QRgb model = image.pixel(crop.left(), crop.bottom());
+    int blended = 0;
+    for (int y = crop.top(); y <= crop.bottom(); ++y) {
+        const QRgb background = image.pixel(0, y);
+        for (int x = crop.left(); x <= crop.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            blended += colourDistance(p, background) > 6 && colourDistance(p, model) > 6;
+        }
+    }
+    return blended;
+}
+
 // Reads "X: a  Y: b  Z: c" back; empty for another text.
 QVector<double> coordinatesOf(const QString &message)
 {
@@ -360,10 +400,16 @@ void TestMainWindowScene::antiAliasingKeepsTheModel()
 {
     open(fixtureBox());
     const QImage before = grabView();
+    const QRect crop = outlineCrop(before);
+    QVERIFY(!crop.isEmpty());
     QAction *antiAliasing = action("action_Anti_Aliasing");
     // The action starts as the surface is; each change re-creates the surface, and the display
     // cache's arrays of the old context are rebuilt in the new one.
     QCOMPARE(antiAliasing->isChecked(), view()->multiSampling());
+    // Blended pixels of a crop of the outline, by multisampling: on the screen (as the X server
+    // has the window) and in the view's grabbed frame.
+    QHash<bool, int> onScreen;
+    QHash<bool, int> grabbed;
     for (int turn = 0; turn < 2; ++turn) {
         const bool wanted = !antiAliasing->isChecked();
         ModalDialogAnswerer answerer;
@@ -377,11 +423,29 @@ void TestMainWindowScene::antiAliasingKeepsTheModel()
             QCOMPARE(view()->multiSampling(), wanted);
             QVERIFY(answerer.seen().isEmpty());
         }
-        const QImage after = grabView();
-        QVERIFY(saveArtefact(after,
-                             QStringLiteral("scene-anti-aliasing-") + QLatin1String(wanted ? "on" : "off")));
-        QVERIFY(colourDistance(centrePixel(after), centrePixel(before)) < 24);
+        const QString state = QLatin1String(wanted ? "on" : "off");
+        const QImage screen = grabView();
+        const QImage frame = grabFrame(*view()).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(saveArtefact(screen, QStringLiteral("scene-anti-aliasing-") + state));
+        QVERIFY(saveArtefact(screen.copy(crop).scaled(crop.size() * 4),
+                             QStringLiteral("scene-anti-aliasing-edge-") + state));
+        QVERIFY(colourDistance(centrePixel(screen), centrePixel(before)) < 24);
+        onScreen.insert(view()->multiSampling(), blendedPixels(screen, crop));
+        grabbed.insert(view()->multiSampling(), blendedPixels(frame, crop));
     }
+    if (!onScreen.contains(true))
+        QSKIP("the display grants no multisampled surface");
+    // A stair-stepped outline has no blends; a smoothed one blends most pixels it crosses (it runs
+    // through all 60 rows of the crop).
+    const auto counts = [&] {
+        return QStringLiteral("screen %1 on, %2 off; grab %3 on, %4 off")
+            .arg(onScreen.value(true))
+            .arg(onScreen.value(false))
+            .arg(grabbed.value(true))
+            .arg(grabbed.value(false));
+    };
+    QVERIFY2(onScreen.value(true) >= 20 && onScreen.value(false) <= 2, qPrintable(counts()));
+    QVERIFY2(grabbed.value(true) >= 20 && grabbed.value(false) <= 2, qPrintable(counts()));
 }
 
 void TestMainWindowScene::rulerThroughClicks()

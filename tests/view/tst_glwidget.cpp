@@ -21,6 +21,7 @@ private slots:
     void sameModelCursorsQueuesNothing();
     void settersDoNotRepaint();
     void multiSamplingRebuildsSurface();
+    void multiSamplingIsTheSurfaces();
     void driverFactsOnLlvmpipe();
     void shaderPrograms();
     void firstFrameWithoutGLError();
@@ -226,6 +227,27 @@ void TestGLWidget::multiSamplingRebuildsSurface()
     QVERIFY(widget.isGLInitialized());
     QVERIFY(widget.fixedShaderProgram() && widget.fixedShaderProgram()->isLinked());
     QCOMPARE(initialized, 1);
+}
+
+void TestGLWidget::multiSamplingIsTheSurfaces()
+{
+    // The surface's format answers what was asked for; the view answers what its framebuffer has,
+    // and has it wherever the display grants a multisampled surface.
+    GLWidget widget;
+    int frames = 0;
+    QVERIFY(showAndPaint(widget, &frames));
+    const bool supported = GLWidget::isMultiSamplingSupported();
+    for (bool wanted : {false, true, false}) {
+        widget.setMultiSampling(wanted);
+        QTRY_VERIFY(widget.isGLInitialized());
+        widget.glWindow()->makeCurrent();
+        GLint buffers = -1;
+        GLint samples = -1;
+        glGetIntegerv(GL_SAMPLE_BUFFERS, &buffers);
+        glGetIntegerv(GL_SAMPLES, &samples);
+        QCOMPARE(widget.multiSampling(), buffers > 0 && samples > 1);
+        QCOMPARE(widget.multiSampling(), wanted && supported);
+    }
 }
 
 void TestGLWidget::driverFactsOnLlvmpipe()

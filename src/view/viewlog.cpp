@@ -1,0 +1,3 @@
+#include "view/viewlog.h"
+
+Q_LOGGING_CATEGORY(lcView, "quarn.view")
