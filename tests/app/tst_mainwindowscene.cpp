@@ -572,7 +572,8 @@ void TestMainWindowScene::layFlatByClickingAFacet()
     auto *panel = m_window->findChild<TransformPanel *>(QStringLiteral("transformPanel"));
     QVERIFY(panel);
     if (mirrored) {
-        QTest::mouseClick(panel->findChild<QToolButton *>(QStringLiteral("mirrorYToolButton")), Qt::LeftButton);
+        QTest::mouseClick(panel->findChild<QToolButton *>(QStringLiteral("mirrorYToolButton")),
+                          Qt::LeftButton);
         QTest::mouseClick(panel->findChild<QToolButton *>(QStringLiteral("applyMirrorToolButton")),
                           Qt::LeftButton);
     }
@@ -588,7 +589,8 @@ void TestMainWindowScene::layFlatByClickingAFacet()
     const QVector3D towards = -view()->viewDirection();
     QVector3D side;
     for (const QVector3D &n : normals) {
-        if (std::fabs(n.z()) < 1e-5f && QVector3D::dotProduct(n, towards) > QVector3D::dotProduct(side, towards))
+        if (std::fabs(n.z()) < 1e-5f &&
+            QVector3D::dotProduct(n, towards) > QVector3D::dotProduct(side, towards))
             side = n;
     }
     QVERIFY2(QVector3D::dotProduct(side, towards) > 0.1f, "no side faces the camera");

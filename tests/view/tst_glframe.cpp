@@ -73,6 +73,13 @@ enum CameraAction
     PanDrag
 };
 
+void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &at, Qt::MouseButton button,
+               Qt::MouseButtons held)
+{
+    QMouseEvent event(type, at, widget->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
 int countColor(const QImage &image, const QColor &color, int tolerance)
 {
     int count = 0;
@@ -434,32 +441,21 @@ void TestGLFrame::settledWhenTheWindowShowsTheCamera()
     m_widget->zoomIn(true);
     QVERIFY(!m_widget->isSettled());
     QTRY_VERIFY(m_widget->isSettled());
-    const QPoint at(100, 100);
-    QMouseEvent press(QEvent::MouseButtonPress, at, m_widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, at + QPoint(5, 0), m_widget->mapToGlobal(at + QPoint(5, 0)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at + QPoint(5, 0), m_widget->mapToGlobal(at + QPoint(5, 0)),
-                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(m_widget, &press);
-    QApplication::sendEvent(m_widget, &move);
+    sendMouse(m_widget, QEvent::MouseButtonPress, QPoint(100, 100), Qt::LeftButton, Qt::LeftButton);
+    sendMouse(m_widget, QEvent::MouseMove, QPoint(105, 100), Qt::NoButton, Qt::LeftButton);
     QTest::qWait(50);
     QVERIFY(!m_widget->isSettled());
-    QApplication::sendEvent(m_widget, &release);
+    sendMouse(m_widget, QEvent::MouseButtonRelease, QPoint(105, 100), Qt::LeftButton, Qt::NoButton);
     QTRY_VERIFY(m_widget->isSettled());
 }
 
 void TestGLFrame::perform(int action)
 {
-    const auto mouse = [this](QEvent::Type type, const QPoint &at, Qt::MouseButton button, Qt::MouseButtons held) {
-        QMouseEvent event(type, at, m_widget->mapToGlobal(at), button, held, Qt::NoModifier);
-        QApplication::sendEvent(m_widget, &event);
-    };
-    const auto drag = [&](Qt::MouseButton button) {
-        mouse(QEvent::MouseButtonPress, QPoint(90, 110), button, button);
-        mouse(QEvent::MouseMove, QPoint(105, 100), Qt::NoButton, button);
-        mouse(QEvent::MouseMove, QPoint(125, 85), Qt::NoButton, button);
-        mouse(QEvent::MouseButtonRelease, QPoint(125, 85), button, Qt::NoButton);
+    const auto drag = [this](Qt::MouseButton button) {
+        sendMouse(m_widget, QEvent::MouseButtonPress, QPoint(90, 110), button, button);
+        sendMouse(m_widget, QEvent::MouseMove, QPoint(105, 100), Qt::NoButton, button);
+        sendMouse(m_widget, QEvent::MouseMove, QPoint(125, 85), Qt::NoButton, button);
+        sendMouse(m_widget, QEvent::MouseButtonRelease, QPoint(125, 85), button, Qt::NoButton);
     };
     switch (action) {
     case TopView:
@@ -489,8 +485,8 @@ void TestGLFrame::perform(int action)
         break;
     case WheelStep: {
         const QPoint at(130, 80);
-        QWheelEvent event(QPointF(at), QPointF(m_widget->mapToGlobal(at)), QPoint(), QPoint(0, 120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent event(QPointF(at), QPointF(m_widget->mapToGlobal(at)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(m_widget, &event);
         break;
     }
@@ -513,19 +509,22 @@ void TestGLFrame::actionDuringAnimation_data()
 
     QTest::newRow("isometric, zoom in at once") << int(IsometricView) << int(ZoomIn) << false << 0 << false;
     QTest::newRow("isometric, zoom in") << int(IsometricView) << int(ZoomIn) << false << 40 << false;
-    QTest::newRow("isometric, zoom in, perspective") << int(IsometricView) << int(ZoomIn) << true << 40 << false;
+    QTest::newRow("isometric, zoom in, perspective")
+        << int(IsometricView) << int(ZoomIn) << true << 40 << false;
     QTest::newRow("zoom out, zoom to all at once") << int(ZoomOut) << int(ZoomToAll) << false << 0 << true;
     QTest::newRow("zoom out, zoom to all") << int(ZoomOut) << int(ZoomToAll) << false << 40 << true;
     QTest::newRow("top, top") << int(TopView) << int(TopView) << false << 40 << false;
     QTest::newRow("front, side") << int(FrontView) << int(SideView) << false << 40 << false;
-    QTest::newRow("side, isometric, perspective") << int(SideView) << int(IsometricView) << true << 40 << false;
+    QTest::newRow("side, isometric, perspective")
+        << int(SideView) << int(IsometricView) << true << 40 << false;
     QTest::newRow("top, zoom to all") << int(TopView) << int(ZoomToAll) << false << 40 << false;
     QTest::newRow("zoom in, zoom out") << int(ZoomIn) << int(ZoomOut) << false << 40 << false;
     QTest::newRow("zoom to all, top") << int(ZoomToAll) << int(TopView) << false << 40 << false;
     QTest::newRow("top, reset") << int(TopView) << int(ResetCamera) << false << 40 << false;
     QTest::newRow("zoom in, reset") << int(ZoomIn) << int(ResetCamera) << false << 40 << false;
     QTest::newRow("front, wheel") << int(FrontView) << int(WheelStep) << false << 40 << false;
-    QTest::newRow("isometric, wheel, perspective") << int(IsometricView) << int(WheelStep) << true << 40 << false;
+    QTest::newRow("isometric, wheel, perspective")
+        << int(IsometricView) << int(WheelStep) << true << 40 << false;
     QTest::newRow("side, rotating drag") << int(SideView) << int(RotateDrag) << false << 40 << false;
     QTest::newRow("zoom out, panning drag") << int(ZoomOut) << int(PanDrag) << false << 40 << false;
     QTest::newRow("zoom in, panning drag, perspective") << int(ZoomIn) << int(PanDrag) << true << 40 << false;
@@ -594,8 +593,12 @@ void TestGLFrame::actionDuringAnimation()
     const float reach = (position - m_widget->sceneCenter()).length();
     QVERIFY2((reached - position).length() < 1e-3f * reach,
              qPrintable(QString("camera at (%1, %2, %3), settled (%4, %5, %6)")
-                            .arg(reached.x()).arg(reached.y()).arg(reached.z())
-                            .arg(position.x()).arg(position.y()).arg(position.z())));
+                            .arg(reached.x())
+                            .arg(reached.y())
+                            .arg(reached.z())
+                            .arg(position.x())
+                            .arg(position.y())
+                            .arg(position.z())));
     QVERIFY2(std::fabs(QQuaternion::dotProduct(midway.orientation, settled.orientation)) > 1.0f - 1e-5f,
              "the orientation differs");
     QVERIFY2(std::fabs(midway.zoom - settled.zoom) < 1e-4 * settled.zoom,
