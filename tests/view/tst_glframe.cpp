@@ -540,7 +540,7 @@ void TestGLFrame::actionDuringAnimation()
     QFETCH(int, percent);
     QFETCH(bool, fitted);
     m_widget->setAnimationEnabled(true);
-    m_widget->setAnimationDuration(1000);
+    m_widget->setAnimationDuration(4000); // long: the test moves the time itself
     auto *animation = m_widget->findChild<QPropertyAnimation *>();
     QVERIFY(animation);
     QSignalSpy frames(m_widget, &GLWidget::postRenderScene);
