@@ -3,6 +3,7 @@
 #include "geom/core/util2d_p.h"
 
 #include <cmath>
+#include <limits>
 
 namespace util2D {
 
@@ -332,7 +333,14 @@ float triangleArea(const float *abc)
 Vector3f triangleNormal(const Vector3f &a, const Vector3f &b, const Vector3f &c)
 {
     const Vector3f m = cross(b - a, c - a);
-    return m / std::sqrt(dot(m, m));
+    const float q = dot(m, m);
+    if (q >= std::numeric_limits<float>::min() && q <= std::numeric_limits<float>::max())
+        return m / std::sqrt(q);
+    // note: the float squares of a cross product below about 1e-19 underflow and those above about
+    // 1e19 overflow, which would lose the direction of a real facet; such a facet is scaled in
+    // double. A zero or non-finite m keeps the non-finite quotient.
+    const Vector3f u = geom::withLength(m, 1.0);
+    return u == Vector3f::Zero ? m / std::sqrt(q) : u;
 }
 
 void triangleAreaVolume(float &area, float &volume, const float *abc, const Vector3f &origin)

@@ -95,7 +95,9 @@ Intersection3f intersectRayTriangle(const geom::Vector3f &origin, const geom::Ve
 
 // Area of the triangle given as nine floats (corners a, b, c); reads exactly those nine.
 float triangleArea(const float *abc);
-// Unit normal of the triangle a, b, c; a degenerate triangle gives non-finite components.
+// Unit normal of the triangle a, b, c in float; a cross product that is zero or not finite gives
+// non-finite components. A cross product whose float squares underflow or overflow is scaled in
+// double, so a tiny or huge triangle keeps its normal.
 geom::Vector3f triangleNormal(const geom::Vector3f &a, const geom::Vector3f &b, const geom::Vector3f &c);
 // Area of the triangle (nine floats) and the signed volume of the tetrahedron from origin to it,
 // positive when the triangle faces away from origin; a degenerate triangle gives 0 for both.

@@ -15,6 +15,12 @@ double squaredLength(const Vector3f &v)
     const double z = v.z;
     return x * x + y * y + z * z;
 }
+
+// Each component times f in double, rounded to float.
+Vector3f scaled(const Vector3f &v, double f)
+{
+    return Vector3f(float(double(v.x) * f), float(double(v.y) * f), float(double(v.z) * f));
+}
 } // namespace
 
 double Vector3f::length() const
@@ -26,14 +32,7 @@ double Vector3f::length() const
 Vector3f &Vector3f::setLength(double l)
 {
     const double s = squaredLength(*this);
-    if (!(s > ZeroSquaredLength)) {
-        *this = Vector3f();
-        return *this;
-    }
-    const double f = l / std::sqrt(s);
-    x = float(double(x) * f);
-    y = float(double(y) * f);
-    z = float(double(z) * f);
+    *this = s > ZeroSquaredLength ? scaled(*this, l / std::sqrt(s)) : Vector3f();
     return *this;
 }
 
@@ -73,6 +72,14 @@ Vector3f projected(const Vector3f &a, const Vector3f &onto)
     const Vector3f u = onto / lb;
     const float d = ((a.x / la) * u.x + (a.y / la) * u.y + (a.z / la) * u.z) * la;
     return u * d;
+}
+
+Vector3f withLength(const Vector3f &v, double l)
+{
+    const double s = squaredLength(v);
+    if (!(s > 0.0) || !std::isfinite(s))
+        return Vector3f();
+    return scaled(v, l / std::sqrt(s));
 }
 
 } // namespace geom

@@ -120,6 +120,10 @@ inline bool operator!=(const Vector3f &a, const Vector3f &b)
 Vector3f lerp(const Vector3f &a, const Vector3f &b, float t);
 // The component of a along onto, in float; the zero vector when either has length 0.
 Vector3f projected(const Vector3f &a, const Vector3f &onto);
+// v scaled in double to length l and stored in float, as setLength does but without its floor:
+// squares of floats neither underflow nor overflow in double, so every finite non-zero v keeps its
+// direction at any scale. The zero vector for a zero or non-finite v.
+Vector3f withLength(const Vector3f &v, double l);
 
 // Writes "V(x, y, z)" and one blank.
 QDebug operator<<(QDebug dbg, const Vector3f &v);

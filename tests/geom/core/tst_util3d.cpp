@@ -466,6 +466,9 @@ void TestUtil3D::triangleMeasures_data()
     QTest::newRow("oblique, moved origin")
         << Vector3f(1.5f, -2, 0.25f) << Vector3f(4, 1, -3) << Vector3f(-2, 3, 2) << Vector3f(0.5f, 0.5f, -7);
     QTest::newRow("degenerate") << Vector3f(1, 1, 1) << Vector3f(2, 2, 2) << Vector3f(3, 3, 3) << Vector3f();
+    // The cross product 1e-30 has float squares that underflow; the normal keeps its direction.
+    QTest::newRow("1e-15 across") << Vector3f(0, 0, 0) << Vector3f(1e-15f, 0, 0) << Vector3f(0, 1e-15f, 0)
+                                  << Vector3f();
 }
 
 void TestUtil3D::triangleMeasures()

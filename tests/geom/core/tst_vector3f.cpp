@@ -24,6 +24,8 @@ private slots:
     void length();
     void setLength_data();
     void setLength();
+    void withLength_data();
+    void withLength();
     void minimizeMaximize_data();
     void minimizeMaximize();
     void lerpAndProjection_data();
@@ -93,6 +95,35 @@ void TestVector3f::setLength()
     Vector3f &r = v.setLength(length);
     QCOMPARE(&r, &v);
     QCOMPARE(v, expected);
+}
+
+// Scaled in double without a floor: the direction of any finite non-zero vector survives.
+void TestVector3f::withLength_data()
+{
+    QTest::addColumn<Vector3f>("v");
+    QTest::addColumn<double>("length");
+    QTest::addColumn<Vector3f>("expected");
+    const float h = float(1 / std::sqrt(2.0));
+    const double third = 1 / std::sqrt(3.0);
+    QTest::newRow("as setLength above its floor")
+        << Vector3f(1, 1, 1) << 1.0 << Vector3f(float(third), float(third), float(third));
+    QTest::newRow("3-4 to 5") << Vector3f(3, 4, 0) << 5.0 << Vector3f(3, 4, 0);
+    QTest::newRow("below setLength's floor") << Vector3f(1e-7f, 1e-7f, 0) << 1.0 << Vector3f(h, h, 0);
+    QTest::newRow("subnormal float") << Vector3f(0, -1e-40f, 0) << 2.0 << Vector3f(0, -2, 0);
+    QTest::newRow("squares beyond float") << Vector3f(3e38f, 0, 3e38f) << 1.0 << Vector3f(h, 0, h);
+    QTest::newRow("zero") << Vector3f() << 1.0 << Vector3f();
+    QTest::newRow("nan") << Vector3f(1, NaN, 0) << 1.0 << Vector3f();
+    QTest::newRow("infinite") << Vector3f(1, 0, std::numeric_limits<float>::infinity()) << 1.0 << Vector3f();
+}
+
+void TestVector3f::withLength()
+{
+    QFETCH(Vector3f, v);
+    QFETCH(double, length);
+    QFETCH(Vector3f, expected);
+    QCOMPARE(geom::withLength(v, length), expected);
+    if (v.length() > 0 && std::isfinite(v.length()))
+        QCOMPARE(geom::withLength(v, length), Vector3f(v).setLength(length));
 }
 
 void TestVector3f::minimizeMaximize_data()

@@ -110,6 +110,8 @@ class TestStlMesh : public QObject
 
 private slots:
     void facetRecord();
+    void degenerateOrSmall_data();
+    void degenerateOrSmall();
     void emptyMesh();
     void buildFromFacets_data();
     void buildFromFacets();
@@ -163,6 +165,54 @@ void TestStlMesh::facetRecord()
     const Facet degenerate(Vector3f(1, 1, 1), Vector3f(1, 1, 1), Vector3f(0, 1, 0));
     QVERIFY(!std::isfinite(degenerate.normal.x));
     QCOMPARE(degenerate.area(), 0.0);
+}
+
+// A facet lacks a direction by its own shape, never by its size: the same facet in any unit gets
+// the same verdict.
+void TestStlMesh::degenerateOrSmall_data()
+{
+    QTest::addColumn<QVector<Vector3f>>("corners");
+    QTest::addColumn<bool>("degenerate");
+    QTest::addColumn<Vector3f>("normal");
+
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Vector3f up(0, 0, 1);
+    for (const float s : {1e-15f, 1e-4f, 1.0f, 1e4f}) {
+        const QByteArray at = " at " + QByteArray::number(double(s));
+        QTest::newRow("right triangle" + at)
+            << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(s, 0, 0), Vector3f(0, s, 0)} << false << up;
+        // sine 2.5e-7 at the first corner
+        QTest::newRow("sliver 1 by 8" + at)
+            << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(4 * s, 0, 0), Vector3f(8 * s, 2e-6f * s, 0)}
+            << true << Vector3f();
+        // sine 2.5e-5: thin, but its direction is sound
+        QTest::newRow("thin 1 by 8" + at)
+            << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(4 * s, 0, 0), Vector3f(8 * s, 2e-4f * s, 0)}
+            << false << up;
+    }
+    QTest::newRow("needle, short edge at the first corner")
+        << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(1e-6f, 0, 0), Vector3f(0, 1, 0)} << false << up;
+    QTest::newRow("collinear") << QVector<Vector3f>{Vector3f(1, 1, 1), Vector3f(2, 2, 2), Vector3f(3, 3, 3)}
+                               << true << Vector3f();
+    QTest::newRow("two equal corners")
+        << QVector<Vector3f>{Vector3f(1, 2, 3), Vector3f(1, 2, 3), Vector3f(0, 1, 0)} << true << Vector3f();
+    QTest::newRow("nan corner") << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(nan, 0, 0),
+                                                     Vector3f(0, 1, 0)}
+                                << true << Vector3f();
+    QTest::newRow("infinite corner") << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(inf, 0, 0),
+                                                          Vector3f(0, 1, 0)}
+                                     << true << Vector3f();
+}
+
+void TestStlMesh::degenerateOrSmall()
+{
+    QFETCH(QVector<Vector3f>, corners);
+    QFETCH(bool, degenerate);
+    QFETCH(Vector3f, normal);
+    const geom::FacetCross cross = geom::facetCross(corners[0], corners[1], corners[2]);
+    QCOMPARE(cross.degenerate, degenerate);
+    QCOMPARE(cross.normal(), normal);
 }
 
 void TestStlMesh::emptyMesh()
