@@ -46,6 +46,8 @@ public:
     QVector<IndexedFacet> &indices();
     const QVector<IndexedFacet> &indices() const;
     double radius() const;
+    // Surface area and enclosed volume of the last statistics run; degenerate facets (FacetCross)
+    // add nothing to either.
     double area() const;
     double volume() const;
     // Facets equal to the facet before them, as counted by the last statistics run.
@@ -110,7 +112,8 @@ public:
     QVector<Facet> facets(bool withNormals = true) const;
     // As above with the vertices mapped by m and unit normals (read lock).
     QVector<Facet> facets(const QMatrix4x4 &m) const;
-    // Per facet the cross product, scaled to length unless |length| <= 1e-12 (read lock).
+    // Per facet the cross product, scaled to length unless |length| <= 1e-12; a degenerate facet
+    // (FacetCross) then gets the zero vector (read lock).
     QVector<Vector3f> facetNormals(double length) const;
     // Per facet its 32-bit attribute word (read lock).
     QVector<quint32> attributes() const;

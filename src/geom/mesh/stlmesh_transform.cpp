@@ -110,10 +110,8 @@ QVector<Vector3f> StlMesh::facetNormals(double length) const
     const Vector3f *v = d->vertices.constData();
     const bool raw = std::fabs(length) <= 1e-12;
     for (const IndexedFacet &f : qAsConst(d->indices)) {
-        Vector3f n = triangleCross(v[f.a], v[f.b], v[f.c]);
-        if (!raw)
-            n.setLength(length);
-        result.append(n);
+        const FacetCross cross = facetCross(v[f.a], v[f.b], v[f.c]);
+        result.append(raw ? cross.n : cross.normal(length));
     }
     return result;
 }

@@ -13,8 +13,6 @@ namespace {
 
 // note: the single-precision value nearest one third, as the volume sum is formed in float.
 constexpr float OneThird = 0.33333334f;
-// Facets whose cross product is not longer than this add neither area nor volume.
-constexpr float SliverLength = 1e-5f;
 
 } // namespace
 
@@ -58,11 +56,12 @@ void StlMeshPrivate::updateStatistics(const Cuboid &startBounds)
         }
         markAttribute(f.attribute);
 
+        // A degenerate facet (a sliver) adds neither area nor volume.
         const Vector3f &p0 = v[f.a];
-        const Vector3f n = triangleCross(p0, v[f.b], v[f.c]);
-        const float length = float(n.length());
-        if (length > SliverLength) {
-            const Vector3f u = n / length;
+        const FacetCross cross = facetCross(p0, v[f.b], v[f.c]);
+        if (!cross.degenerate) {
+            const float length = float(std::sqrt(cross.squaredLength));
+            const Vector3f u = cross.n / length;
             const Vector3f d = p0 - v[0];
             const float halfLength = 0.5f * length;
             areaSum += halfLength;
