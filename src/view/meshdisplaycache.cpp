@@ -250,8 +250,7 @@ qint64 MeshDisplayCache::update(const geom::StlMesh *mesh, int key)
         const geom::Vector3f &p = vertices.at(f.a);
         const geom::Vector3f &q = vertices.at(f.b);
         const geom::Vector3f &r = vertices.at(f.c);
-        geom::Vector3f n = geom::triangleCross(p, q, r);
-        n.setLength(1.0);
+        geom::Vector3f n = geom::facetCross(p, q, r).normal();
         // note: a facet repeated with the same winding is drawn with the opposite normal, so that
         // a doubled (two-sided) wall is lit from both sides.
         if (geom::sameTriple(f, previous))
@@ -321,8 +320,8 @@ qint64 MeshDisplayCache::update(const LayerSet &layers, int key)
             geom::Vector2f prev = points.last() - shift;
             for (const geom::Vector2f &point : points) {
                 const geom::Vector2f cur = point - shift;
-                geom::Vector3f n(cur.y - prev.y, prev.x - cur.x, 0.0f);
-                n.setLength(1.0);
+                const geom::Vector3f n =
+                    geom::withLength(geom::Vector3f(cur.y - prev.y, prev.x - cur.x, 0.0f), 1.0);
                 array.glNormal3fv(&n.x);
                 const GLfloat ends[6] = {prev.x, prev.y, z, cur.x, cur.y, z};
                 if (array.glVertex3fv(ends, 2) != 2) {

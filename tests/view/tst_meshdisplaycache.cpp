@@ -156,6 +156,13 @@ void TestMeshDisplayCache::normals_data()
     QTest::newRow("degenerate facet")
         << QVector<Vector3f>{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}
         << QVector<geom::IndexedFacet>{meshtest::indexedFacet(0, 1, 2)} << QVector<Vector3f>{{0, 0, 0}};
+    // Small is not degenerate: a facet of a model in metres is lit as in millimetres.
+    QTest::newRow("facet 1e-4 across")
+        << QVector<Vector3f>{{0, 0, 0}, {1e-4f, 0, 0}, {0, 1e-4f, 0}}
+        << QVector<geom::IndexedFacet>{meshtest::indexedFacet(0, 1, 2)} << QVector<Vector3f>{{0, 0, 1}};
+    QTest::newRow("sliver 1 by 8") << QVector<Vector3f>{{0, 0, 0}, {4, 0, 0}, {8, 2e-6f, 0}}
+                                   << QVector<geom::IndexedFacet>{meshtest::indexedFacet(0, 1, 2)}
+                                   << QVector<Vector3f>{{0, 0, 0}};
 }
 
 void TestMeshDisplayCache::normals()

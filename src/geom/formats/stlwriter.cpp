@@ -170,9 +170,10 @@ int StlWriterPrivate::writeFacets(quint32 n, const Facet *facets, const quint16 
             // which also keeps it pointing outwards when the transform mirrors.
             const float *m = normalMatrix.constData();
             const Vector3f &s = f[i].normal;
-            Vector3f normal(m[0] * s.x + m[3] * s.y + m[6] * s.z, m[1] * s.x + m[4] * s.y + m[7] * s.z,
-                            m[2] * s.x + m[5] * s.y + m[8] * s.z);
-            normal.setLength(1.0);
+            const Vector3f normal = withLength(Vector3f(m[0] * s.x + m[3] * s.y + m[6] * s.z,
+                                                        m[1] * s.x + m[4] * s.y + m[7] * s.z,
+                                                        m[2] * s.x + m[5] * s.y + m[8] * s.z),
+                                               1.0);
             const Vector3f *v = &corners[3 * std::size_t(i)];
             if (mirror)
                 putRecord(record, normal, v[0], v[2], v[1], word);

@@ -143,6 +143,7 @@ private slots:
     void transform_data();
     void transform();
     void translationKeepsNormals();
+    void degenerateFacetNormal_data();
     void degenerateFacetNormal();
     void usedDevice();
     void appendingWrites();
@@ -333,20 +334,34 @@ void TestStlWriter::translationKeepsNormals()
     }
 }
 
+void TestStlWriter::degenerateFacetNormal_data()
+{
+    QTest::addColumn<QVector<Vector3f>>("corners");
+    QTest::addColumn<Vector3f>("normal");
+    // Three collinear points have no area: the normal is written as zero.
+    QTest::newRow("collinear") << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(2, 0, 0)}
+                               << Vector3f(0, 0, 0);
+    // Tiny, but a facet: its float squares underflow, its normal does not.
+    QTest::newRow("1e-15 across") << QVector<Vector3f>{Vector3f(0, 0, 0), Vector3f(1e-15f, 0, 0),
+                                                       Vector3f(0, 1e-15f, 0)}
+                                  << Vector3f(0, 0, 1);
+}
+
 void TestStlWriter::degenerateFacetNormal()
 {
-    // A sliver (three collinear points) has no area: its normal is written as zero.
+    QFETCH(QVector<Vector3f>, corners);
+    QFETCH(Vector3f, normal);
     StlMesh mesh;
-    setOneFacet(mesh, {Vector3f(0, 0, 0), Vector3f(1, 0, 0), Vector3f(2, 0, 0)});
+    setOneFacet(mesh, corners);
     QCOMPARE(mesh.indices().size(), 1);
     int written = 0;
     const QByteArray bytes = writtenBytes(mesh, &written);
     QCOMPARE(written, 1);
     const QVector<stltest::Record> records = stltest::records(bytes);
     QCOMPARE(records.size(), 1);
-    QCOMPARE(records[0].facet.normal.x, 0.0f);
-    QCOMPARE(records[0].facet.normal.y, 0.0f);
-    QCOMPARE(records[0].facet.normal.z, 0.0f);
+    QCOMPARE(records[0].facet.normal.x, normal.x);
+    QCOMPARE(records[0].facet.normal.y, normal.y);
+    QCOMPARE(records[0].facet.normal.z, normal.z);
     QVERIFY(!std::signbit(records[0].facet.normal.x));
 }
 
