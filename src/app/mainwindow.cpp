@@ -84,6 +84,23 @@ constexpr int clipSliderScale = 1000000000;
 
 bool commandLineFilePending = true;
 
+// The panel's text of a measure, "%L1" in the default locale: three decimals for 0 and from 1 up;
+// below 1 four significant digits, which three decimals would not show (a model in metres), and
+// in exponent form where the leading zeros would outnumber them (below 1e-4).
+QString measureText(double value)
+{
+    const double magnitude = std::fabs(value);
+    if (value == 0 || magnitude >= 1 || !std::isfinite(value))
+        return QStringLiteral("%L1").arg(value, 0, 'f', 3);
+    int exponent = int(std::floor(std::log10(magnitude)));
+    // Four digits of 0.099999994 are 0.1000, of the next power of ten.
+    if (std::round(magnitude * std::pow(10.0, 3 - exponent)) >= 10000)
+        ++exponent;
+    if (exponent < -4)
+        return QStringLiteral("%L1").arg(value, 0, 'e', 3);
+    return QStringLiteral("%L1").arg(value, 0, 'f', 3 - exponent);
+}
+
 // The image file under imagesDirectory whose pictures equal icon's, or an empty text.
 QString imageFileOf(const QIcon &icon, const QVector<std::pair<QString, QIcon>> &candidates)
 {
@@ -418,8 +435,8 @@ void MainWindow::updateFileInformation()
         }
         d->sceneRadius = measured->radius();
         manager->setValue(d->trianglesProperty, QStringLiteral("%L1").arg(measured->indices().size()));
-        manager->setValue(d->surfaceAreaProperty, QStringLiteral("%L1").arg(measured->area(), 0, 'f', 3));
-        manager->setValue(d->volumeProperty, QStringLiteral("%L1").arg(measured->volume(), 0, 'f', 3));
+        manager->setValue(d->surfaceAreaProperty, measureText(measured->area()));
+        manager->setValue(d->volumeProperty, measureText(measured->volume()));
     } else {
         d->sceneBounds.reset();
         d->sceneRadius = 0;
@@ -435,14 +452,12 @@ void MainWindow::updateFileInformation()
         for (int a = 0; a < 3; ++a) {
             const float low = a == 0 ? minimum.x : a == 1 ? minimum.y : minimum.z;
             const float high = a == 0 ? maximum.x : a == 1 ? maximum.y : maximum.z;
-            const float delta = high - low;
-            manager->setValue(d->axisProperties[a], QStringLiteral("%L1 [%L2, %L3]")
-                                                        .arg(delta, 0, 'f', 3)
-                                                        .arg(low, 0, 'f', 3)
-                                                        .arg(high, 0, 'f', 3));
-            manager->setValue(d->deltaProperties[a], QStringLiteral("%L1").arg(delta, 0, 'f', 3));
-            manager->setValue(d->minProperties[a], QStringLiteral("%L1").arg(low, 0, 'f', 3));
-            manager->setValue(d->maxProperties[a], QStringLiteral("%L1").arg(high, 0, 'f', 3));
+            const QString delta = measureText(high - low);
+            manager->setValue(d->axisProperties[a],
+                              QStringLiteral("%1 [%2, %3]").arg(delta, measureText(low), measureText(high)));
+            manager->setValue(d->deltaProperties[a], delta);
+            manager->setValue(d->minProperties[a], measureText(low));
+            manager->setValue(d->maxProperties[a], measureText(high));
         }
         panel->setBoundsMinimum(minimum);
         panel->setBoundsMaximum(maximum);

@@ -40,6 +40,8 @@ private slots:
     void init();
     void openEachFormat_data();
     void openEachFormat();
+    void panelFiguresAtEveryScale_data();
+    void panelFiguresAtEveryScale();
     void recentFilesMenu();
     void refusedOpensKeepTheModel_data();
     void refusedOpensKeepTheModel();
@@ -216,6 +218,48 @@ void TestMainWindowFiles::openEachFormat()
         QVERIFY(windowShot(*window, *view).save(shot));
         qInfo("screenshot written to %s", qPrintable(shot));
     }
+}
+
+// The panel gives a model in metres its figures as it gives one in millimetres.
+void TestMainWindowFiles::panelFiguresAtEveryScale_data()
+{
+    QTest::addColumn<float>("scale");
+    QTest::addColumn<QStringList>("texts"); // X, Y, Z, Surface Area, Volume
+    QTest::newRow("millimetres") << 1.0f
+                                 << QStringList{"4.000 [-1.500, 2.500]", "2.000 [0.000, 2.000]",
+                                                "3.000 [1.000, 4.000]", "52.000", "24.000"};
+    QTest::newRow("centimetres") << 0.1f
+                                 << QStringList{"0.4000 [-0.1500, 0.2500]", "0.2000 [0.000, 0.2000]",
+                                                "0.3000 [0.1000, 0.4000]", "0.5200", "0.02400"};
+    QTest::newRow("metres") << 1e-3f
+                            << QStringList{"0.004000 [-0.001500, 0.002500]", "0.002000 [0.000, 0.002000]",
+                                           "0.003000 [0.001000, 0.004000]", "5.200e-05", "2.400e-08"};
+    QTest::newRow("kilometres") << 1e-6f
+                                << QStringList{"4.000e-06 [-1.500e-06, 2.500e-06]",
+                                               "2.000e-06 [0.000, 2.000e-06]",
+                                               "3.000e-06 [1.000e-06, 4.000e-06]", "5.200e-11", "2.400e-17"};
+}
+
+void TestMainWindowFiles::panelFiguresAtEveryScale()
+{
+    QFETCH(float, scale);
+    QFETCH(QStringList, texts);
+    QVector<geom::Facet> facets = fixtureBox();
+    for (geom::Facet &f : facets) {
+        for (geom::Vector3f &v : f.vertex)
+            v *= scale;
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("part.stl"));
+    QVERIFY(batchtest::writeStl(path, facets));
+    const auto window = widgettest::mainWindowWith(path);
+    QVERIFY(window->hasCurrentFile());
+    const QMap<QString, QString> panel = panelTexts(window.get());
+    const QStringList got{panel.value("X"), panel.value("Y"), panel.value("Z"), panel.value("Surface Area"),
+                          panel.value("Volume")};
+    QCOMPARE(got, texts);
+    QCOMPARE(panel.value("X.Delta"), texts[0].section(' ', 0, 0));
+    QCOMPARE(panel.value("X.Min"), texts[0].section('[', 1).section(',', 0, 0));
 }
 
 void TestMainWindowFiles::recentFilesMenu()
