@@ -40,6 +40,7 @@ private slots:
     void init();
     void cleanup();
     void modelIsDrawnInEveryMode();
+    void modelLooksTheSameInAnyUnit();
     void originMarkerOnlyWithAModel();
     void mirroredModelLooksLikeTheModel_data();
     void mirroredModelLooksLikeTheModel();
@@ -233,6 +234,70 @@ void TestMainWindowScene::modelIsDrawnInEveryMode()
             QVERIFY2(image != earlier, mode.name);
         images.append(image);
     }
+}
+
+// A torus of 100k facets in millimetres and the same torus in metres (every coordinate times
+// 0.001, facets of about 4e-7 square units): the view fits its camera to each and draws the two
+// alike, lit, with no facet left black.
+void TestMainWindowScene::modelLooksTheSameInAnyUnit()
+{
+    const QImage empty = grabView();
+    QVector<QImage> frames;
+    for (const float scale : {1.0f, 1e-3f}) {
+        QVector<geom::Facet> facets = meshtest::Torus(100000).facets();
+        for (geom::Facet &f : facets) {
+            for (geom::Vector3f &v : f.vertex)
+                v *= scale;
+        }
+        const QString name = scale == 1.0f ? QStringLiteral("millimetres") : QStringLiteral("metres");
+        const QString path = m_dir.filePath(QStringLiteral("torus-%1.stl").arg(name));
+        QVERIFY(batchtest::writeStl(path, facets));
+        ModalDialogAnswerer answerer;
+        m_window->openFile(path);
+        QVERIFY(answerer.seen().isEmpty());
+        QVERIFY(m_window->hasCurrentFile());
+        frames << grabView();
+        QVERIFY(saveArtefact(frames.last(), QStringLiteral("scene-torus-") + name));
+    }
+
+    // The model covers the pixels where the frame in millimetres differs from the empty view; a
+    // border of two pixels is left out, where edges blend with the background.
+    const QImage &millimetres = frames[0];
+    const QImage &metres = frames[1];
+    const auto covered = [&](int x, int y) {
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx)
+                if (colourDistance(millimetres.pixel(x + dx, y + dy), empty.pixel(x + dx, y + dy)) <= 30)
+                    return false;
+        return true;
+    };
+    int inside = 0, black = 0, differing = 0;
+    for (int y = 2; y < millimetres.height() - 2; ++y) {
+        for (int x = 2; x < millimetres.width() - 2; ++x) {
+            if (!covered(x, y))
+                continue;
+            ++inside;
+            black += (metres.pixel(x, y) & 0xFFFFFF) == 0 || (millimetres.pixel(x, y) & 0xFFFFFF) == 0;
+            differing += colourDistance(millimetres.pixel(x, y), metres.pixel(x, y)) > 24;
+        }
+    }
+    QVERIFY2(inside > millimetres.width() * millimetres.height() / 10, qPrintable(QString::number(inside)));
+    QCOMPARE(black, 0);
+    QVERIFY2(differing < inside / 100, qPrintable(QStringLiteral("%1 of %2").arg(differing).arg(inside)));
+    // Probes across the ring: lit (not the flat colour of facets without a normal) and alike.
+    const int w = millimetres.width(), h = millimetres.height();
+    const QVector<QPoint> probes = {QPoint(w / 2, h * 27 / 100), QPoint(w * 89 / 100, h / 2),
+                                    QPoint(w / 2, h * 72 / 100), QPoint(w * 11 / 100, h / 2)};
+    QSet<QRgb> shades;
+    for (const QPoint &p : probes) {
+        QVERIFY2(covered(p.x(), p.y()), qPrintable(QStringLiteral("%1, %2").arg(p.x()).arg(p.y())));
+        QVERIFY2(colourDistance(millimetres.pixel(p), metres.pixel(p)) <= 24,
+                 qPrintable(QStringLiteral("%1 against %2")
+                                .arg(metres.pixel(p), 0, 16)
+                                .arg(millimetres.pixel(p), 0, 16)));
+        shades << metres.pixel(p);
+    }
+    QVERIFY(shades.size() > 1);
 }
 
 void TestMainWindowScene::originMarkerOnlyWithAModel()
