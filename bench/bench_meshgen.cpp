@@ -3,6 +3,8 @@
 //     bench_meshgen torus TRIANGLES OUTPUT.stl           a generated torus in surface order
 //     bench_meshgen shuffled TRIANGLES OUTPUT.stl        the same torus with its facets shuffled
 //     bench_meshgen loop LEVELS INPUT.stl OUTPUT.stl     LEVELS Loop subdivisions of a binary STL mesh
+//     bench_meshgen scale FACTOR INPUT.stl OUTPUT.stl    every coordinate times FACTOR, in float (a
+//                                                        model in millimetres made one in metres)
 //
 // The subdivision welds corners with bit-identical coordinates, splits every facet into four
 // (corner, edge, edge; ...; the three edge points last) and moves the points by Loop's weights;
@@ -181,7 +183,8 @@ bench::Surface toSurface(const Mesh &mesh)
 int usage()
 {
     std::fprintf(stderr, "usage: bench_meshgen torus|shuffled TRIANGLES OUTPUT.stl\n"
-                         "       bench_meshgen loop LEVELS INPUT.stl OUTPUT.stl\n");
+                         "       bench_meshgen loop LEVELS INPUT.stl OUTPUT.stl\n"
+                         "       bench_meshgen scale FACTOR INPUT.stl OUTPUT.stl\n");
     return 2;
 }
 
@@ -200,13 +203,19 @@ int main(int argc, char **argv)
         if (mode == "shuffled")
             bench::shuffleFacets(surface);
         output = argv[3];
-    } else if (mode == "loop" && argc == 5 && number >= 0 && number <= 6) {
+    } else if ((mode == "loop" && argc == 5 && number >= 0 && number <= 6) ||
+               (mode == "scale" && argc == 5)) {
         Mesh mesh;
         if (!readBinaryStl(argv[3], mesh)) {
             std::fprintf(stderr, "bench_meshgen: cannot read %s as binary STL\n", argv[3]);
             return 1;
         }
-        for (long long level = 0; level < number; ++level)
+        if (mode == "scale") {
+            const float factor = std::strtof(argv[2], nullptr);
+            for (Point &p : mesh.points)
+                p = {float(p.x) * factor, float(p.y) * factor, float(p.z) * factor};
+        }
+        for (long long level = 0; mode == "loop" && level < number; ++level)
             mesh = subdivide(mesh);
         surface = toSurface(mesh);
         output = argv[4];

@@ -138,7 +138,8 @@ int main(int argc, char **argv)
     std::printf("slicing total       %8.3f s   (tables + extraction)\n", tables + total);
     std::printf("write SLC           %8.3f s\n", writeSeconds);
     std::printf("layers              %d\n", int(slices.size()));
-    std::printf("layer volume        %.6f   mesh volume %.6f   relative difference %.2e\n", volume,
+    // note: significant digits, not decimals: a model in metres has a volume of 1e-4 or less.
+    std::printf("layer volume        %.7g   mesh volume %.7g   relative difference %.2e\n", volume,
                 copy->volume(), std::abs(volume - copy->volume()) / std::abs(copy->volume()));
     std::printf("mesh                %8.1f MiB\n", meshMiB);
     std::printf("peak memory         %8.1f MiB   (after reading %.1f MiB, after the copy %.1f MiB; peak / mesh "
