@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
 #include "app/transformcommand.h"
+#include "geom/core/facet.h"
 #include "geom/core/fuzzy.h"
 #include "geom/core/util3d.h"
 #include "geom/mesh/stlmesh.h"
@@ -170,10 +171,13 @@ void MainWindow::rotateFacetDownward(const QVector3D &nearPoint, const QVector3D
         return;
 
     const geom::IndexedFacet &f = facets.at(hit);
-    const QVector3D p1 = model.map(toQVector3D(vertices.at(f.a)));
-    const QVector3D p2 = model.map(toQVector3D(vertices.at(f.b)));
-    const QVector3D p3 = model.map(toQVector3D(vertices.at(f.c)));
-    QVector3D normal = QVector3D::crossProduct(p2 - p1, p3 - p1).normalized();
+    const geom::FacetCross cross = geom::facetCross(toVector3f(model.map(toQVector3D(vertices.at(f.a)))),
+                                                    toVector3f(model.map(toQVector3D(vertices.at(f.b)))),
+                                                    toVector3f(model.map(toQVector3D(vertices.at(f.c)))));
+    // A facet without a direction has no side to lay down.
+    if (cross.degenerate)
+        return;
+    QVector3D normal = toQVector3D(cross.normal());
     // A mirroring matrix reverses the winding of every facet, so the corners' cross product
     // points into the model; the facet's outer side is the opposite one.
     if (model.determinant() < 0)

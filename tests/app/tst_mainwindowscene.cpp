@@ -148,7 +148,11 @@ QVector<QVector3D> worldNormals(const geom::StlMesh *mesh, const QMatrix4x4 &mod
             return model.map(QVector3D(v.x, v.y, v.z));
         };
         const QVector3D a = corner(f.a);
-        normals << side * QVector3D::crossProduct(corner(f.b) - a, corner(f.c) - a).normalized();
+        const QVector3D n = QVector3D::crossProduct(corner(f.b) - a, corner(f.c) - a);
+        // In double: QVector3D::normalized gives the zero vector for a small facet.
+        const double length =
+            std::sqrt(double(n.x()) * n.x() + double(n.y()) * n.y() + double(n.z()) * n.z());
+        normals << side * QVector3D(float(n.x() / length), float(n.y() / length), float(n.z() / length));
     }
     return normals;
 }
@@ -626,14 +630,23 @@ void TestMainWindowScene::hoverShowsTheSurfacePoint()
 void TestMainWindowScene::layFlatByClickingAFacet_data()
 {
     QTest::addColumn<bool>("mirrored");
-    QTest::newRow("box") << false;
-    QTest::newRow("box mirrored in Y") << true;
+    QTest::addColumn<float>("scale");
+    QTest::newRow("box") << false << 1.0f;
+    QTest::newRow("box mirrored in Y") << true << 1.0f;
+    // Facets of about 1e-8 square units
+    QTest::newRow("box scaled by 1e-4") << false << 1e-4f;
 }
 
 void TestMainWindowScene::layFlatByClickingAFacet()
 {
     QFETCH(bool, mirrored);
-    open(fixtureBox());
+    QFETCH(float, scale);
+    QVector<geom::Facet> box = fixtureBox();
+    for (geom::Facet &f : box) {
+        for (geom::Vector3f &v : f.vertex)
+            v *= scale;
+    }
+    open(box);
     auto *panel = m_window->findChild<TransformPanel *>(QStringLiteral("transformPanel"));
     QVERIFY(panel);
     if (mirrored) {
@@ -684,8 +697,8 @@ void TestMainWindowScene::layFlatByClickingAFacet()
     const int before = stack->count();
     QTest::mouseMove(view(), pixel);
     QTest::mouseClick(view(), Qt::LeftButton, Qt::NoModifier, pixel);
-    QVERIFY(saveArtefact(grabView(), mirrored ? QStringLiteral("scene-lay-flat-mirrored")
-                                              : QStringLiteral("scene-lay-flat")));
+    const char *variant = mirrored ? "-mirrored" : scale != 1 ? "-scaled" : "";
+    QVERIFY(saveArtefact(grabView(), QStringLiteral("scene-lay-flat") + QLatin1String(variant)));
 
     QVERIFY(!layFlat->isChecked());
     QCOMPARE(stack->count(), before + 1);
