@@ -244,14 +244,9 @@ void TestMainWindowFiles::panelFiguresAtEveryScale()
 {
     QFETCH(float, scale);
     QFETCH(QStringList, texts);
-    QVector<geom::Facet> facets = fixtureBox();
-    for (geom::Facet &f : facets) {
-        for (geom::Vector3f &v : f.vertex)
-            v *= scale;
-    }
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("part.stl"));
-    QVERIFY(batchtest::writeStl(path, facets));
+    QVERIFY(batchtest::writeStl(path, meshtest::scaled(fixtureBox(), scale)));
     const auto window = widgettest::mainWindowWith(path);
     QVERIFY(window->hasCurrentFile());
     const QMap<QString, QString> panel = panelTexts(window.get());

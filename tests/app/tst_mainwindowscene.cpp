@@ -248,11 +248,7 @@ void TestMainWindowScene::modelLooksTheSameInAnyUnit()
     const QImage empty = grabView();
     QVector<QImage> frames;
     for (const float scale : {1.0f, 1e-3f}) {
-        QVector<geom::Facet> facets = meshtest::Torus(100000).facets();
-        for (geom::Facet &f : facets) {
-            for (geom::Vector3f &v : f.vertex)
-                v *= scale;
-        }
+        const QVector<geom::Facet> facets = meshtest::scaled(meshtest::Torus(100000).facets(), scale);
         const QString name = scale == 1.0f ? QStringLiteral("millimetres") : QStringLiteral("metres");
         const QString path = m_dir.filePath(QStringLiteral("torus-%1.stl").arg(name));
         QVERIFY(batchtest::writeStl(path, facets));
@@ -641,12 +637,7 @@ void TestMainWindowScene::layFlatByClickingAFacet()
 {
     QFETCH(bool, mirrored);
     QFETCH(float, scale);
-    QVector<geom::Facet> box = fixtureBox();
-    for (geom::Facet &f : box) {
-        for (geom::Vector3f &v : f.vertex)
-            v *= scale;
-    }
-    open(box);
+    open(meshtest::scaled(fixtureBox(), scale));
     auto *panel = m_window->findChild<TransformPanel *>(QStringLiteral("transformPanel"));
     QVERIFY(panel);
     if (mirrored) {

@@ -98,6 +98,15 @@ QVector<Facet> reversed(QVector<Facet> facets)
     return facets;
 }
 
+QVector<Facet> scaled(QVector<Facet> facets, float s)
+{
+    for (Facet &f : facets) {
+        for (Vector3f &v : f.vertex)
+            v *= s;
+    }
+    return facets;
+}
+
 Torus::Torus(qint64 triangleCount, double majorRadius, double minorRadius)
     : m_major(majorRadius)
     , m_minor(minorRadius)

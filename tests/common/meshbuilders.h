@@ -29,6 +29,9 @@ QVector<geom::Facet> repeatedCube();
 QVector<geom::Facet> nonManifoldFan();
 // Every facet with its winding reversed (second and third vertex exchanged, normal negated).
 QVector<geom::Facet> reversed(QVector<geom::Facet> facets);
+// Every vertex coordinate times s in float, as a model in millimetres becomes one in metres; the
+// normals are kept.
+QVector<geom::Facet> scaled(QVector<geom::Facet> facets, float s);
 
 // A closed torus tessellated into about `triangleCount` triangles (an even count, at least 18): a
 // surface that readers, writers and benchmarks can generate facet by facet without holding it. Every

@@ -103,13 +103,8 @@ struct Figures
 
 Figures figuresOf(const Model &model, float s)
 {
-    QVector<Facet> facets = model.facets;
-    for (Facet &f : facets) {
-        for (Vector3f &v : f.vertex)
-            v *= s;
-    }
     meshtest::MessageCapture quiet;
-    const MeshPtr mesh(meshtest::meshFrom(facets, model.attributes));
+    const MeshPtr mesh(meshtest::meshFrom(meshtest::scaled(model.facets, s), model.attributes));
     Figures r;
     const QString problem = meshtest::checkMesh(*mesh);
     if (!problem.isEmpty())
