@@ -21,7 +21,7 @@ QVector<geom::Facet> openStrip(int n);
 // An open nx by ny grid of unit squares in the plane z = 0, two facets each, normals up.
 QVector<geom::Facet> sheet(int nx, int ny);
 // A regular facet, then a facet with two equal vertices (dropped when a mesh is built from it) and a
-// sliver whose cross product is shorter than 1e-5 (kept, but without area).
+// sliver, degenerate by the sine 5e-7 at its first corner (kept, but without area or normal).
 QVector<geom::Facet> degenerateFacets();
 // The unit cube with every facet present twice.
 QVector<geom::Facet> repeatedCube();

@@ -836,7 +836,7 @@ void TestStlMesh::derivedLists()
     QVERIFY(regular >= 0);
     QCOMPARE(raw[regular], Vector3f(0, 0, 1)); // twice the area 0.5
     QCOMPARE(unit[regular], Vector3f(0, 0, 1));
-    QCOMPARE(unit[1 - regular], Vector3f(0, 0, 0)); // the sliver's normal is too short to scale
+    QCOMPARE(unit[1 - regular], Vector3f(0, 0, 0)); // the sliver has no direction
     QCOMPARE(mesh->facetNormals(2.5)[regular], Vector3f(0, 0, 2.5f));
 
     const QVector<quint32> attributes = mesh->attributes();
