@@ -330,17 +330,30 @@ float triangleArea(const float *abc)
     return halfLength(areaVector(abc));
 }
 
+namespace {
+
+// triangleNormal of a triangle whose cross product has a float square that underflows or
+// overflows: scaled in double, so that a real facet keeps its direction; a zero or non-finite
+// cross product keeps the non-finite quotient. The cross product is formed again, so that the
+// common case keeps nothing for this one.
+Vector3f extremeTriangleNormal(const Vector3f &a, const Vector3f &b, const Vector3f &c)
+{
+    const Vector3f m = cross(b - a, c - a);
+    const Vector3f u = geom::withLength(m, 1.0);
+    return u == Vector3f::Zero ? m / std::sqrt(dot(m, m)) : u;
+}
+
+} // namespace
+
 Vector3f triangleNormal(const Vector3f &a, const Vector3f &b, const Vector3f &c)
 {
     const Vector3f m = cross(b - a, c - a);
     const float q = dot(m, m);
+    // note: the float squares of a cross product below about 1e-19 underflow and those above about
+    // 1e19 overflow.
     if (q >= std::numeric_limits<float>::min() && q <= std::numeric_limits<float>::max())
         return m / std::sqrt(q);
-    // note: the float squares of a cross product below about 1e-19 underflow and those above about
-    // 1e19 overflow, which would lose the direction of a real facet; such a facet is scaled in
-    // double. A zero or non-finite m keeps the non-finite quotient.
-    const Vector3f u = geom::withLength(m, 1.0);
-    return u == Vector3f::Zero ? m / std::sqrt(q) : u;
+    return extremeTriangleNormal(a, b, c);
 }
 
 void triangleAreaVolume(float &area, float &volume, const float *abc, const Vector3f &origin)
