@@ -372,6 +372,9 @@ void MainWindow::buildInformationPanel()
     updateFileInformation();
     // Sized to the contents once; the user resizes the columns from here on.
     browser->setResizeMode(QtTreePropertyBrowser::Interactive);
+    // The entries made the panel taller than the form's layouts have it; the window takes its
+    // size from them before it is first shown.
+    browser->updateGeometry();
 }
 
 void MainWindow::retranslate()

@@ -4,8 +4,8 @@
 
 class QTreeWidget;
 
-// The information panel's property tree. Its width hint is what its columns need, so the dock
-// opens wide enough for every text; it asks for no height.
+// The information panel's property tree. Its size hint is what its columns and its entries need,
+// so the dock opens wide and tall enough to show every entry, collapsed, without scrolling.
 class TreePropertyBrowser : public QtTreePropertyBrowser
 {
     Q_OBJECT
@@ -13,7 +13,8 @@ class TreePropertyBrowser : public QtTreePropertyBrowser
 public:
     explicit TreePropertyBrowser(QWidget *parent = nullptr);
 
-    // Width: the header sections' total length plus the tree's frame on both sides; height 0.
+    // Width: the header sections' total length plus the tree's frame on both sides. Height: the
+    // header, one row per top-level entry, a horizontal scroll bar and the frame.
     QSize sizeHint() const override;
 
 private:

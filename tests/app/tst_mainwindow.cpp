@@ -7,7 +7,10 @@
 #include "view/glwidget.h"
 
 #include <QFileOpenEvent>
+#include <QDockWidget>
+#include <QScrollBar>
 #include <QHeaderView>
+#include <QWindow>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
@@ -47,6 +50,7 @@ private slots:
     void informationPanel_data();
     void informationPanel();
     void screenshotOfTheEmptyWindow();
+    void firstStartShowsEveryRowAndTheDockSplitterMoves();
     void newsModuleFoundOrMissing();
 };
 
@@ -476,9 +480,9 @@ void TestMainWindow::informationPanel()
 
     auto *tree = informationTree(&window);
     QCOMPARE(tree->columnCount(), 2);
-    // The dock asks for the width of the columns and no height.
+    // The dock asks for the width of the columns.
     const QSize hint = window.findChild<QWidget *>(QStringLiteral("informationPropertyBrowser"))->sizeHint();
-    QCOMPARE(hint, QSize(tree->header()->length() + 2 * tree->frameWidth(), 0));
+    QCOMPARE(hint.width(), tree->header()->length() + 2 * tree->frameWidth());
     QStringList labels;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
         labels << tree->topLevelItem(i)->text(0);
@@ -528,6 +532,55 @@ void TestMainWindow::screenshotOfTheEmptyWindow()
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     QVERIFY(shot.save(path));
     qInfo("screenshot written to %s", qPrintable(path));
+}
+
+// At the first start (no settings; the test's display is a 1280x1024 screen without a window
+// manager) the information panel shows every entry, and the separator between the two docks
+// trades height between them when dragged.
+void TestMainWindow::firstStartShowsEveryRowAndTheDockSplitterMoves()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.screen()->availableGeometry().contains(window.frameGeometry()));
+    QTreeWidget *tree = informationTree(&window);
+    QCOMPARE(tree->topLevelItemCount(), 7);
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = tree->topLevelItem(i);
+        QVERIFY2(tree->viewport()->rect().contains(tree->visualItemRect(item)), qPrintable(item->text(0)));
+    }
+    QTRY_VERIFY(!tree->verticalScrollBar()->isVisible());
+    QVERIFY(!tree->horizontalScrollBar()->isVisible());
+    QTest::qWait(300); // a few frames of the view
+    const QString path = QStringLiteral(QUARN_ARTEFACT_DIR "/mainwindow-first-start.png");
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(window.screen()->grabWindow(window.winId()).save(path));
+    qInfo("screenshot written to %s", qPrintable(path));
+
+    // Dragged through the window system, as a user drags: up gives the transform panel the
+    // height, down takes it back.
+    auto *information = child<QDockWidget>(&window, "informationDockWidget");
+    auto *transform = child<QDockWidget>(&window, "transformDockWidget");
+    const int informationHeight = information->height();
+    const int transformHeight = transform->height();
+    const auto dragSeparator = [&](int dy) {
+        const QPoint from(information->geometry().center().x(),
+                          (information->geometry().bottom() + transform->geometry().top()) / 2);
+        QWindow *handle = window.windowHandle();
+        QTest::mouseMove(handle, from);
+        QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, from);
+        constexpr int steps = 8;
+        for (int step = 1; step <= steps; ++step)
+            QTest::mouseMove(handle, from + QPoint(0, dy * step / steps));
+        QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, from + QPoint(0, dy));
+    };
+    const int distance = 60;
+    dragSeparator(-distance);
+    QTRY_COMPARE(information->height(), informationHeight - distance);
+    QCOMPARE(transform->height(), transformHeight + distance);
+    dragSeparator(distance);
+    QTRY_COMPARE(information->height(), informationHeight);
+    QCOMPARE(transform->height(), transformHeight);
 }
 
 // The window builds its news dialog from the module beside the program; without the module it
