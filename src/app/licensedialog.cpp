@@ -18,6 +18,8 @@
 namespace {
 
 const QString licenseFolder = QStringLiteral(":/resources/licenses");
+// The program's own terms, which name the others: listed first, so the dialog opens on them.
+const QString ownTermsFile = QStringLiteral("License.txt");
 
 struct Link
 {
@@ -105,7 +107,11 @@ LicenseDialog::LicenseDialog(QWidget *parent)
     connect(m_buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
     const QFont font(QStringLiteral("Courier"), 8);
-    const QStringList files = QDir(licenseFolder).entryList(QDir::Files, QDir::Name);
+    // note: a plain name sort puts capitals first, and with them "LICENSE.LGPL" before the
+    // program's own terms.
+    QStringList files = QDir(licenseFolder).entryList(QDir::Files, QDir::Name);
+    if (files.removeOne(ownTermsFile))
+        files.prepend(ownTermsFile);
     QStringList names = files;
     std::stable_sort(names.begin(), names.end(), longerStringFirst);
 

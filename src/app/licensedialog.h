@@ -8,8 +8,9 @@ class QStackedWidget;
 class QUrl;
 
 // The program's licence terms and those of the libraries it links, one text at a time, chosen
-// from a list. Mentions of another licence file become "license:" links that switch the page;
-// web addresses become links opened in the system's browser.
+// from a list that starts with the program's own terms, which are shown first. Mentions of
+// another licence file become "license:" links that switch the page; web addresses become links
+// opened in the system's browser.
 class LicenseDialog : public QDialog
 {
     Q_OBJECT
