@@ -5,19 +5,25 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QShortcut>
 #include <QTimer>
 #include <QWebFrame>
+#include <QWebHitTestResult>
 #include <QWebPage>
 #include <QWebSettings>
 #include <QWebView>
 #include <type_traits>
+
+// The outcome of every check. Debug messages are off by default: without a news server (as on
+// any machine that cannot reach it) each start would report a failed load.
+Q_LOGGING_CATEGORY(lcNews, "quarn.news", QtInfoMsg)
 
 namespace {
 
@@ -25,6 +31,14 @@ const QString lastChecksumKey = QStringLiteral("NewsDialog/LastChecksum");
 const char defaultBaseUrl[] = "https://news.orvan.example";
 // How long the destructor waits for a stopped load to report.
 constexpr int destructionWaitMs = 2000;
+
+// The schemes whose links are handed to the system; every other link is refused.
+bool opensInBrowser(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+           scheme == QLatin1String("mailto");
+}
 
 // Opens the news dialog the next time the watched window is activated, then removes itself.
 class ShowEventFilter : public QObject
@@ -83,6 +97,7 @@ NewsDialog::NewsDialog(QWidget *parent)
         page->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
         connect(view, &QWebView::linkClicked, this, &NewsDialog::webView_linkClicked);
         connect(view, &QWebView::loadFinished, this, &NewsDialog::webView_loadFinished);
+        view->installEventFilter(this);
     }
 
     m_checkTimer->setSingleShot(true);
@@ -159,7 +174,7 @@ void NewsDialog::webView_loadFinished(bool ok)
     QWidget *owner = parentWidget();
 
     if (!view || !ok) {
-        qDebug("News page failed to load.");
+        qCDebug(lcNews, "News page failed to load.");
         if (requested)
             QMessageBox::warning(owner, tr("News - Connection Error"),
                                  tr("Unable to connect to news server. Please check your internet "
@@ -172,7 +187,7 @@ void NewsDialog::webView_loadFinished(bool ok)
     const QString html = view->page()->mainFrame()->toHtml();
     const QString marker = QStringLiteral("<!-- %1 -->").arg(QLatin1String(announcementMarker));
     if (!html.contains(marker, Qt::CaseSensitive)) {
-        qDebug("News page does not contain announcement.");
+        qCDebug(lcNews, "News page does not contain announcement.");
         if (requested)
             QMessageBox::information(owner, tr("News - Unavailable"), tr("News is unavailable."),
                                      QMessageBox::Ok);
@@ -203,13 +218,41 @@ void NewsDialog::webView_loadFinished(bool ok)
 
 void NewsDialog::webView_linkClicked(const QUrl &url)
 {
-    const QString scheme = url.scheme().toLower();
-    const bool webLink = scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-                         scheme == QLatin1String("mailto");
-    if (webLink && QDesktopServices::openUrl(url))
+    if (opensInBrowser(url) && QDesktopServices::openUrl(url))
         return;
     QMessageBox::critical(this, tr("Open Link - Error"),
                           tr("Can't open link using web browser: %1").arg(url.toString()), QMessageBox::Ok);
+}
+
+bool NewsDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    // note: WebKit does not follow a link from a web page to a local file (file:, qrc:), and it
+    // does not hand such a link to the delegate either: the click did nothing visible. So a
+    // click on any link that the handler refuses is taken here and never reaches the view; a
+    // script link stays the page's own.
+    const QEvent::Type type = event->type();
+    auto *view = qobject_cast<QWebView *>(watched);
+    if (!view || (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+                  type != QEvent::MouseButtonRelease))
+        return QDialog::eventFilter(watched, event);
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    if (mouse->button() != Qt::LeftButton)
+        return QDialog::eventFilter(watched, event);
+    const QUrl link = view->page()->mainFrame()->hitTestContent(mouse->pos()).linkUrl();
+    const bool refused = !link.isEmpty() && !opensInBrowser(link) &&
+                         link.scheme().compare(QLatin1String("javascript"), Qt::CaseInsensitive) != 0;
+    if (type != QEvent::MouseButtonRelease) {
+        m_pressedLink = refused ? link : QUrl();
+        return refused;
+    }
+    const QUrl pressed = m_pressedLink;
+    m_pressedLink.clear();
+    if (!refused)
+        return QDialog::eventFilter(watched, event);
+    // A click is a press and a release on the same link.
+    if (pressed == link)
+        webView_linkClicked(link);
+    return true;
 }
 
 void NewsDialog::on_copyShortcut_activated()

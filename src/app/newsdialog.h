@@ -45,6 +45,9 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    // A click on a view's link whose scheme the link handler refuses goes to the handler, and not
+    // to the view, which drops links to local files without a word.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void checkNews();
@@ -60,6 +63,8 @@ private:
     QShortcut *m_copyShortcut;
     QTimer *m_checkTimer;
     QUrl m_url;
+    // The refused link under the last press that a view did not see; empty otherwise.
+    QUrl m_pressedLink;
     int m_checkInterval = 300000;
     bool m_showRequested = false;
     bool m_loading = false;

@@ -3,12 +3,15 @@
 #include "pageserver.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QSettings>
 #include <QTcpServer>
+#include <QWebElement>
 #include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>
@@ -23,9 +26,48 @@ namespace {
 
 QByteArray announcement(const QByteArray &body)
 {
+    QByteArray links;
+    for (const char *href : {"file:///etc/passwd", "qrc:/resources/images/icon.png", "ftp://127.0.0.1/a",
+                             "http://127.0.0.1:9/more"})
+        links += QByteArray("<p><a href=\"") + href + "\">" + href + "</a></p>";
     return "<html><head><!-- " + QByteArray(NewsDialog::announcementMarker) + " --></head><body><p>" + body +
-           "</p><a id=\"link\" href=\"file:///etc/passwd\">x</a></body></html>";
+           "</p>" + links + "</body></html>";
 }
+
+// Records the web addresses that the program hands to the system's browser.
+class BrowserStandIn : public QObject
+{
+    Q_OBJECT
+
+public:
+    BrowserStandIn() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~BrowserStandIn() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+// The messages printed while it lives, as "category: text".
+class CategoryCapture
+{
+public:
+    CategoryCapture() { previous = qInstallMessageHandler(handle); }
+    ~CategoryCapture() { qInstallMessageHandler(previous); }
+
+    static QStringList messages;
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &context, const QString &text)
+    {
+        messages << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
+    }
+    static QtMessageHandler previous;
+};
+
+QStringList CategoryCapture::messages;
+QtMessageHandler CategoryCapture::previous = nullptr;
 
 QByteArray storedDigest()
 {
@@ -50,9 +92,12 @@ private slots:
     void pageWithoutMarker();
     void closedPortReportsOnRequestOnly_data();
     void closedPortReportsOnRequestOnly();
+    void failedLoadIsLoggedInItsCategory_data();
+    void failedLoadIsLoggedInItsCategory();
     void destroyDuringStalledLoadReturns();
     void periodicCheckSurvivesShowNews();
-    void fileLinkIsNotOpened();
+    void linkClickedInThePage_data();
+    void linkClickedInThePage();
 
 private:
     void useServer() { qputenv("QUARN_NEWS_BASE_URL", m_baseUrl.toUtf8()); }
@@ -207,6 +252,39 @@ void TestNewsDialog::closedPortReportsOnRequestOnly()
     QVERIFY(!dialog->isVisible());
 }
 
+void TestNewsDialog::failedLoadIsLoggedInItsCategory_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<QStringList>("messages");
+    const QStringList failed = {"quarn.news: News page failed to load."};
+    QTest::newRow("quiet by default") << "" << QStringList();
+    QTest::newRow("news switched on") << "quarn.news.debug=true" << failed;
+    QTest::newRow("all of ours switched on") << "quarn.*=true" << failed;
+}
+
+// Every start without a news server fails to load the page: the message is there for those who
+// ask for it, not on every start's standard error.
+void TestNewsDialog::failedLoadIsLoggedInItsCategory()
+{
+    QFETCH(QString, rules);
+    QFETCH(QStringList, messages);
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    qputenv("QUARN_NEWS_BASE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
+
+    QLoggingCategory::setFilterRules(rules);
+    CategoryCapture::messages.clear();
+    {
+        CategoryCapture capture;
+        auto dialog = makeDialog();
+        QTRY_VERIFY(!dialog->isLoading());
+    }
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(CategoryCapture::messages, messages);
+}
+
 void TestNewsDialog::destroyDuringStalledLoadReturns()
 {
     m_server.stalled = true;
@@ -245,19 +323,51 @@ void TestNewsDialog::periodicCheckSurvivesShowNews()
     QTRY_VERIFY_WITH_TIMEOUT(m_server.requests >= after + 2, 5000);
 }
 
-void TestNewsDialog::fileLinkIsNotOpened()
+void TestNewsDialog::linkClickedInThePage_data()
 {
+    QTest::addColumn<QString>("href");
+    QTest::addColumn<bool>("opened");
+    // WebKit itself refuses to follow links to local files from a web page.
+    QTest::newRow("local file") << "file:///etc/passwd" << false;
+    QTest::newRow("resource") << "qrc:/resources/images/icon.png" << false;
+    QTest::newRow("other scheme") << "ftp://127.0.0.1/a" << false;
+    QTest::newRow("web address") << "http://127.0.0.1:9/more" << true;
+}
+
+// A click on a link of the shown page: web addresses go to the browser, every other scheme is
+// refused with a message, once.
+void TestNewsDialog::linkClickedInThePage()
+{
+    QFETCH(QString, href);
+    QFETCH(bool, opened);
     auto dialog = makeDialog();
     QTRY_VERIFY(!dialog->isLoading());
     QVERIFY(dialog->isVisible());
-    QVERIFY(!dialog->currentWebView()->page()->settings()->testAttribute(QWebSettings::PluginsEnabled));
+    // Shown again without modality: the answerer below is for the message box alone.
+    dialog->hide();
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    QWebView *view = dialog->currentWebView();
+    QVERIFY(!view->page()->settings()->testAttribute(QWebSettings::PluginsEnabled));
+    const QWebElement link = view->page()->mainFrame()->findFirstElement(QStringLiteral("a[href=\"%1\"]").arg(href));
+    QVERIFY(!link.isNull());
+    QVERIFY(view->rect().contains(link.geometry().center()));
+
+    BrowserStandIn browser;
     ModalDialogAnswerer answerer;
-    QVERIFY(QMetaObject::invokeMethod(dialog.get(), "webView_linkClicked",
-                                      Q_ARG(QUrl, QUrl("file:///etc/passwd"))));
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, link.geometry().center());
+    QTest::qWait(200);
+    if (opened) {
+        QCOMPARE(browser.opened, QList<QUrl>{QUrl(href)});
+        QVERIFY(answerer.seen().isEmpty());
+        return;
+    }
+    QVERIFY(browser.opened.isEmpty());
     QCOMPARE(answerer.seen().size(), 1);
     QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Open Link - Error"));
-    QCOMPARE(answerer.seen().at(0).text,
-             QStringLiteral("Can't open link using web browser: file:///etc/passwd"));
+    QCOMPARE(answerer.seen().at(0).text, QStringLiteral("Can't open link using web browser: ") + href);
+    QCOMPARE(answerer.seen().at(0).parent.data(), dialog.get());
 }
 
 int main(int argc, char *argv[])
