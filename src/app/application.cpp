@@ -5,6 +5,9 @@
 
 #include <QFileOpenEvent>
 
+#include <cstdio>
+#include <cstdlib>
+
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {}
@@ -48,6 +51,17 @@ void Application::openFile(const QString &name)
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void Application::endProcessAfterTeardown(const int *exitCode)
+{
+    // note: a news check that was still resolving its server's name held Exit for seconds. Qt's
+    // lookups connect their join to this same signal when the first one starts; this connection
+    // comes first, so it runs first.
+    connect(this, &QObject::destroyed, [exitCode] {
+        std::fflush(nullptr);
+        std::_Exit(*exitCode);
+    });
 }
 
 bool Application::needsWindowlessPlatform(const QStringList &arguments, const QByteArray &platformVariable)

@@ -24,6 +24,13 @@ public:
     // The decision above as a pure function of the arguments and the value of QT_QPA_PLATFORM.
     static bool needsWindowlessPlatform(const QStringList &arguments, const QByteArray &platformVariable);
 
+    // Ends the process with *exitCode once this object's own teardown is done (its windows and
+    // its display connection are gone), skipping the libraries' teardown that would follow: Qt
+    // joins its host-lookup threads there, and a lookup that the system's resolver holds cannot
+    // be cancelled. Call before anything starts a network request; exitCode must outlive this
+    // object, and everything the program keeps must be written before it goes.
+    void endProcessAfterTeardown(const int *exitCode);
+
 protected:
     // Consumes QEvent::FileOpen and opens its file (openFile); everything else goes to the base.
     bool event(QEvent *event) override;

@@ -23,11 +23,12 @@ int main(int argc, char *argv[])
     Application::selectWindowlessPlatform(argc, argv);
     Application::quietenWindowlessRun(argc, argv);
 
+    // Declared before the application object, which may read it while it is destroyed.
+    int exitCode = 0;
     Application app(argc, argv);
     app.setProperty("FullApplicationName", app.organizationName() + QLatin1Char(' ') + app.applicationName());
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
 
-    int exitCode = 0;
     {
         BatchProcessor processor;
         // Qt has taken its own options out of argc and argv, which now match arguments().
@@ -36,6 +37,9 @@ int main(int argc, char *argv[])
             exitCode = processor.exitCode();
             app.quit();
         } else if (decision == 0) {
+            // The window's settings are written when it closes; its news check may leave a
+            // host lookup behind that nothing can stop.
+            app.endProcessAfterTeardown(&exitCode);
             MainWindow window;
             window.show();
             exitCode = app.exec();

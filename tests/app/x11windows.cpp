@@ -79,4 +79,40 @@ bool requestClose(unsigned long id)
     return sent;
 }
 
+bool focus(unsigned long id)
+{
+    Display *dpy = display();
+    if (!dpy)
+        return false;
+    XSetInputFocus(dpy, id, RevertToParent, CurrentTime);
+    XFlush(dpy);
+    return true;
+}
+
+bool typeKey(unsigned long id, unsigned long keysym, bool alt)
+{
+    Display *dpy = display();
+    if (!dpy)
+        return false;
+    const KeyCode code = XKeysymToKeycode(dpy, keysym);
+    if (code == 0)
+        return false;
+    // note: the toolkit reads the modifiers of a sent key from its state field, without the
+    // server's keyboard state.
+    XKeyEvent key = {};
+    key.display = dpy;
+    key.window = id;
+    key.root = DefaultRootWindow(dpy);
+    key.time = CurrentTime;
+    key.same_screen = True;
+    key.keycode = code;
+    key.state = alt ? Mod1Mask : 0;
+    key.type = KeyPress;
+    bool sent = XSendEvent(dpy, id, True, KeyPressMask, reinterpret_cast<XEvent *>(&key)) != 0;
+    key.type = KeyRelease;
+    sent = XSendEvent(dpy, id, True, KeyReleaseMask, reinterpret_cast<XEvent *>(&key)) != 0 && sent;
+    XFlush(dpy);
+    return sent;
+}
+
 } // namespace x11test
