@@ -122,7 +122,8 @@ void TestAboutDialogs::licenseNamesBecomeLinks()
     // A click on the first mention of LICENSE.LGPL switches the page.
     const QString lgpl = QStringLiteral("license:///LICENSE.LGPL");
     QTextCursor link;
-    for (QTextBlock block = page->document()->begin(); block.isValid() && link.isNull(); block = block.next()) {
+    for (QTextBlock block = page->document()->begin(); block.isValid() && link.isNull();
+         block = block.next()) {
         for (auto it = block.begin(); !it.atEnd() && link.isNull(); ++it) {
             if (it.fragment().charFormat().anchorHref() == lgpl) {
                 link = QTextCursor(page->document());

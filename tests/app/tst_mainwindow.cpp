@@ -6,20 +6,20 @@
 #include "modaldialoganswerer.h"
 #include "view/glwidget.h"
 
-#include <QFileOpenEvent>
 #include <QDockWidget>
-#include <QScrollBar>
+#include <QFileOpenEvent>
 #include <QHeaderView>
-#include <QWindow>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUndoStack>
+#include <QWindow>
 #include <QtTest>
 
 #include <memory>

@@ -69,6 +69,18 @@ private:
 QStringList CategoryCapture::messages;
 QtMessageHandler CategoryCapture::previous = nullptr;
 
+// Points the news at a port of this machine where nothing listens; false when none was found.
+bool useClosedPort()
+{
+    QTcpServer closed;
+    if (!closed.listen(QHostAddress::LocalHost))
+        return false;
+    const quint16 port = closed.serverPort();
+    closed.close();
+    qputenv("QUARN_NEWS_BASE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
+    return true;
+}
+
 QByteArray storedDigest()
 {
     return QSettings().value(QStringLiteral("NewsDialog/LastChecksum")).toByteArray();
@@ -231,11 +243,7 @@ void TestNewsDialog::closedPortReportsOnRequestOnly_data()
 void TestNewsDialog::closedPortReportsOnRequestOnly()
 {
     QFETCH(bool, requested);
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
-    qputenv("QUARN_NEWS_BASE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
+    QVERIFY(useClosedPort());
 
     ModalDialogAnswerer answerer;
     auto dialog = makeDialog();
@@ -268,11 +276,7 @@ void TestNewsDialog::failedLoadIsLoggedInItsCategory()
 {
     QFETCH(QString, rules);
     QFETCH(QStringList, messages);
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
-    qputenv("QUARN_NEWS_BASE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
+    QVERIFY(useClosedPort());
 
     QLoggingCategory::setFilterRules(rules);
     CategoryCapture::messages.clear();
@@ -350,7 +354,8 @@ void TestNewsDialog::linkClickedInThePage()
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     QWebView *view = dialog->currentWebView();
     QVERIFY(!view->page()->settings()->testAttribute(QWebSettings::PluginsEnabled));
-    const QWebElement link = view->page()->mainFrame()->findFirstElement(QStringLiteral("a[href=\"%1\"]").arg(href));
+    const QWebElement link =
+        view->page()->mainFrame()->findFirstElement(QStringLiteral("a[href=\"%1\"]").arg(href));
     QVERIFY(!link.isNull());
     QVERIFY(view->rect().contains(link.geometry().center()));
 

@@ -93,9 +93,9 @@ void TestWindowExit::endsWhileNewsIsPending()
     }
     // The news request is under way and stays so.
     if (nameLookup)
-        QTRY_VERIFY_WITH_TIMEOUT((errors += program.readAllStandardError())
-                                     .contains("stalledresolver: holding news.stalled.test"),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (errors += program.readAllStandardError()).contains("stalledresolver: holding news.stalled.test"),
+            10000);
     else
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requests, 1, 10000);
 
