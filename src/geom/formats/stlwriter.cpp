@@ -107,9 +107,19 @@ quint32 StlWriterPrivate::writeRecords(const char *records, quint32 count)
     if (count == 0)
         return 0;
     const qint64 wanted = qint64(count) * recordSize;
-    const qint64 written = stream.status() == QDataStream::Ok ? stream.device()->write(records, wanted) : -1;
-    if (written != wanted)
+    qint64 written = 0;
+    // note: a file whose disk fills up takes the start of a large block and reports no error;
+    // asked for the rest, it is refused and keeps the system's reason for the caller to give.
+    while (stream.status() == QDataStream::Ok && written < wanted) {
+        const qint64 part = stream.device()->write(records + written, wanted - written);
+        if (part <= 0)
+            break;
+        written += part;
+    }
+    if (written != wanted) {
+        noteFailure();
         stream.setStatus(QDataStream::WriteFailed);
+    }
     const quint32 whole = written > 0 ? quint32(written / recordSize) : 0;
     if (whole > 0) {
         facetCount += whole;
@@ -129,14 +139,28 @@ quint32 StlWriterPrivate::finish(bool *completed)
         const bool atEnd = device->seek(device->size());
         QFileDevice *file = qobject_cast<QFileDevice *>(device);
         const bool flushed = !file || file->flush();
+        // Kept before the close, which clears the file's error when its own flush succeeds.
+        if (!(patched && atEnd && flushed))
+            noteFailure();
         device->close();
         const bool closed = !file || file->error() == QFileDevice::NoError;
+        if (!closed)
+            noteFailure();
         ok = patched && atEnd && flushed && closed;
         finished = true;
+    } else {
+        noteFailure();
     }
     if (completed)
         *completed = ok;
     return facetCount;
+}
+
+void StlWriterPrivate::noteFailure()
+{
+    const auto *file = qobject_cast<const QFileDevice *>(stream.device());
+    if (failure.isEmpty() && file && file->error() != QFileDevice::NoError)
+        failure = file->errorString();
 }
 
 int StlWriterPrivate::writeFacets(quint32 n, const Facet *facets, const quint16 *attributes,
@@ -329,6 +353,11 @@ int StlWriter::write(int n, const Facet *facets, const quint16 *attributes)
         return 0;
     const quint32 count = quint32(std::max(n, 0));
     return d->writeFacets(count, facets, attributes, attributes != nullptr, count);
+}
+
+QString StlWriter::errorString() const
+{
+    return d->failure;
 }
 
 bool StlWriter::finish()

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMatrix4x4>
+#include <QString>
 #include <QVector>
 
 class QIODevice;
@@ -63,6 +64,10 @@ public:
     // Writes the record count into the header and closes the device. True when the count was
     // patched and the device flushed and closed without error.
     bool finish();
+    // The file device's error text of the first write, patch or close that failed, kept since the
+    // file forgets it at its next seek or close; empty when nothing failed or the device is no
+    // file or gave no reason.
+    QString errorString() const;
 
 private:
     Q_DISABLE_COPY(StlWriter)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDataStream>
 #include <QMatrix4x4>
+#include <QString>
 
 #include <atomic>
 
@@ -30,6 +31,9 @@ public:
     // default word), mapped when a transform is set. Returns the records written, -1 when begin fails.
     int writeFacets(quint32 n, const Facet *facets, const quint16 *attributes, bool useAttributes,
                     quint32 announced);
+    // Keeps the file device's error text in `failure` unless one is kept already; nothing when
+    // the device is no file or has no error.
+    void noteFailure();
 
     QDataStream stream;
     quint32 facetCount = 0;
@@ -40,6 +44,8 @@ public:
     QMatrix4x4 transform;
     // True while the file holds no records beyond the last finish().
     bool finished = false;
+    // The device's reason for the first failed step; empty when none failed or it gave none.
+    QString failure;
 };
 
 } // namespace geom

@@ -13,10 +13,13 @@
 #include <QtConcurrent>
 #include <QtTest>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/resource.h>
 
 using geom::Facet;
 using geom::IndexedFacet;
@@ -151,6 +154,7 @@ private slots:
     void finishReports();
     void progressOfTask();
     void deviceFailures();
+    void refusedFileKeepsTheReason();
     void looseFacets();
     void looseFacetsTransformed();
     void admeshReadsOutput_data();
@@ -423,6 +427,7 @@ void TestStlWriter::finishReports()
     QVERIFY(file.isOpen());
     QVERIFY(writer.finish());
     QVERIFY(!file.isOpen());
+    QVERIFY(writer.errorString().isEmpty());
     QCOMPARE(file.size(), qint64(84 + 50 * 12));
     QVERIFY(file.open(QIODevice::ReadOnly));
     quint32 count = 0;
@@ -495,6 +500,39 @@ void TestStlWriter::deviceFailures()
     quint32 count = 0;
     stltest::records(full.data(), &count);
     QCOMPARE(count, 3u);
+}
+
+// A file the system stops partway through a block (here at a limit of the file's size; a full
+// disk is the same road): the records before count, and the writer keeps the system's reason,
+// which the file itself forgets when finish() seeks and closes it.
+void TestStlWriter::refusedFileKeepsTheReason()
+{
+    const std::unique_ptr<StlMesh> mesh(meshtest::meshFrom(meshtest::Torus(20000).facets()));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("limited.stl"));
+    StlWriter writer(&file);
+    const rlim_t limit = 84 + 50 * 1000 + 20;
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < limit)
+        QSKIP("the file size limit is below the test's");
+    rlimit limited = saved;
+    limited.rlim_cur = limit;
+    // Ignored, a write past the limit fails with EFBIG instead of ending the process.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int written = writer.write(*mesh);
+    writer.finish();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    QCOMPARE(written, 1000);
+    QCOMPARE(writer.errorString(), qt_error_string(EFBIG));
+    QVERIFY(!file.isOpen());
+    quint32 count = 0;
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(stltest::records(file.readAll(), &count).size(), 1000);
+    QCOMPARE(count, 1000u);
 }
 
 void TestStlWriter::looseFacets()
