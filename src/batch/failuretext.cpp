@@ -75,3 +75,9 @@ QString writeFailureText(geom::QrnWriter::Status status)
         return QStringLiteral("Write failed");
     }
 }
+
+QString writeFailureText(const geom::StlWriter &writer)
+{
+    const QString reason = writer.errorString();
+    return reason.isEmpty() ? QStringLiteral("Write failed") : reason;
+}

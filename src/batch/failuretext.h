@@ -3,6 +3,7 @@
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
 #include "geom/formats/stlreader.h"
+#include "geom/formats/stlwriter.h"
 
 #include <QString>
 
@@ -27,3 +28,6 @@ QString droppedFacetsText(int count);
 // "Not writable", "Write failed", or "Not enough memory" for Failed: the stripped form could not
 // be built, which happens when memory runs out.
 QString writeFailureText(geom::QrnWriter::Status status);
+// The reason the STL writer kept from its file (such as "No space left on device"), else
+// "Write failed".
+QString writeFailureText(const geom::StlWriter &writer);

@@ -46,14 +46,6 @@ QString writeFailure(const QFileInfo &output, const QString &reason)
         .arg(QDir::toNativeSeparators(output.absoluteFilePath()), reason);
 }
 
-// The device's own account of what went wrong since it was opened (when it gave one), else
-// `fallback`. `noError` is the device's error text right after it was opened.
-QString deviceFailure(const QFileDevice &device, const QString &noError, const QString &fallback)
-{
-    const QString text = device.errorString();
-    return device.error() != QFileDevice::NoError || text != noError ? text : fallback;
-}
-
 } // namespace
 
 ProcessWorkQueue::ProcessWorkQueue(BatchJobList *jobs, BatchProgressDialog *progressDialog)
@@ -154,7 +146,7 @@ void ProcessWorkQueue::decompressFile(BatchJob *job)
         writer.setHeader(reader.comment());
         const bool complete = writer.write(mesh.get()) == mesh->indices().size();
         // A count patch or close that fails leaves a damaged file: the job fails.
-        return writer.finish() && complete ? QString() : QStringLiteral("Write failed");
+        return writer.finish() && complete ? QString() : writeFailureText(writer);
     });
     if (!written)
         return;
@@ -179,20 +171,10 @@ void ProcessWorkQueue::compressFile(BatchJob *job)
         return;
 
     const bool written = writeOutput<GZipFile>(job, output, [&](GZipFile &target) {
-        geom::QrnWriter::Status status;
-        {
-            geom::QrnWriter writer(&target);
-            writer.setComment(reader.header());
-            status = writer.write(mesh.get());
-        }
-        // The gzip data is complete only when the file was closed; GZipFile reports a failure to
-        // end it through its error text alone.
-        const QString beforeClose = target.errorString();
-        target.close();
-        if (status != geom::QrnWriter::Done)
-            return writeFailureText(status);
-        const bool closed = target.error() == QFileDevice::NoError && target.errorString() == beforeClose;
-        return closed ? QString() : QStringLiteral("Write failed");
+        geom::QrnWriter writer(&target);
+        writer.setComment(reader.header());
+        const geom::QrnWriter::Status status = writer.write(mesh.get());
+        return status == geom::QrnWriter::Done ? QString() : writeFailureText(status);
     });
     if (!written)
         return;
@@ -202,23 +184,11 @@ void ProcessWorkQueue::compressFile(BatchJob *job)
 template <typename File, typename Writing>
 bool ProcessWorkQueue::writeOutput(BatchJob *job, const QFileInfo &output, Writing write)
 {
-    StagedOutput staged(output.absoluteFilePath());
-    File target;
-    if (!staged.open(target)) {
-        failed(job, writeFailure(output, staged.errorString()));
-        return false;
-    }
-    const QString noError = target.errorString();
-    const QString fallback = write(target);
-    if (!fallback.isNull()) {
-        failed(job, writeFailure(output, deviceFailure(target, noError, fallback)));
-        return false;
-    }
-    if (!staged.commit()) {
-        failed(job, writeFailure(output, staged.errorString()));
-        return false;
-    }
-    return true;
+    const QString failure = StagedOutput::write<File>(output.absoluteFilePath(), write);
+    if (failure.isNull())
+        return true;
+    failed(job, writeFailure(output, failure));
+    return false;
 }
 
 QString ProcessWorkQueue::sourcePath(const BatchJob *job) const

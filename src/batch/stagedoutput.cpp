@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +19,8 @@ namespace {
 constexpr int MaximumNameAttempts = 16;
 // The longest file name when the file system does not say.
 constexpr long DefaultNameMax = 255;
+// Links followed at most from a target to the file it names (the system's own limit for a path).
+constexpr int MaximumLinkHops = 40;
 // Temporary files that a signal handler may have to remove at once: one per output being
 // written, which the batch does one at a time.
 constexpr int PendingSlots = 8;
@@ -65,21 +68,62 @@ void removePendingAndExit(int signalNumber)
     ::_exit(128 + signalNumber);
 }
 
-// The temporary name beside `target`: ".NAME.RANDOM.part", with NAME shortened until the whole
-// fits the file system's longest name (in the file name's encoding).
-QString temporaryName(const QFileInfo &target, const QString &random)
+// The temporary name beside the absolute path `target`: ".NAME.RANDOM.part", with NAME shortened
+// until the whole fits the file system's longest name (in the file name's encoding). The folder
+// is the target's as written: a ".." after a linked folder is left for the system to resolve.
+QString temporaryName(const QString &target, const QString &random)
 {
-    long nameMax = ::pathconf(QFile::encodeName(target.absolutePath()).constData(), _PC_NAME_MAX);
+    const int slash = target.lastIndexOf(QLatin1Char('/'));
+    const QString folder = target.left(qMax(slash, 1));
+    long nameMax = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
     if (nameMax <= 0)
         nameMax = DefaultNameMax;
-    QString base = target.fileName();
+    QString base = target.mid(slash + 1);
     const QString suffix = QStringLiteral(".%1.part").arg(random);
     QString name = QLatin1Char('.') + base + suffix;
     while (QFile::encodeName(name).size() > nameMax && !base.isEmpty()) {
         base.chop(base.size() > 1 && base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
         name = QLatin1Char('.') + base + suffix;
     }
-    return QStringLiteral("%1/%2").arg(target.absolutePath(), name);
+    return target.left(slash + 1) + name;
+}
+
+// The path at the end of the chain of symbolic links that `path` (absolute, encoded) starts;
+// `path` itself when it is no link, or none that can be read (the open that follows then names
+// the reason). Empty, with errno set, when the chain does not end or a link is too long.
+QByteArray followLinks(QByteArray path)
+{
+    for (int hop = 0; hop < MaximumLinkHops; ++hop) {
+        char link[PATH_MAX];
+        const ssize_t length = ::readlink(path.constData(), link, sizeof link);
+        if (length < 0)
+            return path;
+        if (size_t(length) == sizeof link) {
+            errno = ENAMETOOLONG;
+            return QByteArray();
+        }
+        QByteArray next(link, int(length));
+        // A relative link is read from the folder the link lies in.
+        if (!next.startsWith('/'))
+            next.prepend(path.left(path.lastIndexOf('/') + 1));
+        path = next;
+    }
+    errno = ELOOP;
+    return QByteArray();
+}
+
+// The errno value that refuses replacing the existing file at `path`, or 0 (also when there is
+// none). A file without any write bit is refused even for a process that may write anything (an
+// administrator): its owner marked it as not to be changed, and the rename that completes the
+// output would replace it whatever its mode says.
+int replacementRefusal(const QByteArray &path)
+{
+    struct stat status;
+    if (::stat(path.constData(), &status) != 0)
+        return 0;
+    if (::access(path.constData(), W_OK) != 0)
+        return errno;
+    return status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH) ? 0 : EACCES;
 }
 
 } // namespace
@@ -107,10 +151,17 @@ StagedOutput::~StagedOutput()
 
 bool StagedOutput::open(QFile &file)
 {
-    const QFileInfo target(m_target);
+    const QByteArray destination = followLinks(QFile::encodeName(QFileInfo(m_target).absoluteFilePath()));
+    const int refused = destination.isEmpty() ? errno : replacementRefusal(destination);
+    if (refused != 0) {
+        m_error = qt_error_string(refused);
+        return false;
+    }
+    // Staged beside the file that is replaced, since a rename cannot leave its file system.
+    m_destination = QFile::decodeName(destination);
     for (int attempt = 0; attempt < MaximumNameAttempts; ++attempt) {
         const QString name =
-            temporaryName(target, QString::number(QRandomGenerator::global()->generate(), 36));
+            temporaryName(m_destination, QString::number(QRandomGenerator::global()->generate(), 36));
         file.setFileName(name);
         // Recorded before the file exists, so that no moment is left in which a signal would
         // leave it behind.
@@ -134,8 +185,8 @@ bool StagedOutput::commit()
         m_error = QStringLiteral("No temporary file");
         return false;
     }
-    if (QFileInfo::exists(m_target))
-        QFile::setPermissions(m_temporary, QFile::permissions(m_target));
+    if (QFileInfo::exists(m_destination))
+        QFile::setPermissions(m_temporary, QFile::permissions(m_destination));
     {
         // The data must be on disk before the name points at it, or a crash could leave an
         // empty target where the old file was.
@@ -146,8 +197,8 @@ bool StagedOutput::commit()
         }
     }
     // rename() replaces an existing target in one step, so no reader ever sees it missing.
-    if (std::rename(QFile::encodeName(m_temporary).constData(), QFile::encodeName(m_target).constData()) !=
-        0) {
+    if (std::rename(QFile::encodeName(m_temporary).constData(),
+                    QFile::encodeName(m_destination).constData()) != 0) {
         m_error = qt_error_string(errno);
         return false;
     }
@@ -155,4 +206,23 @@ bool StagedOutput::commit()
     releasePending(m_pendingSlot);
     m_pendingSlot = -1;
     return true;
+}
+
+QString StagedOutput::closeFailure(QFileDevice &file)
+{
+    const QString beforeClose = file.errorString();
+    file.close();
+    const bool closed = file.error() == QFileDevice::NoError && file.errorString() == beforeClose;
+    return closed ? QString() : QStringLiteral("Write failed");
+}
+
+QString StagedOutput::failureOf(QFileDevice &file, const QString &noError, const QString &fallback)
+{
+    // note: when a buffered block fills the disk, the system takes its start and the file keeps
+    // the rest with an error that has no text; pushed once more, the rest is refused with the
+    // system's reason. A gzip file's own flush is not called: it would add compressed data.
+    if (file.isOpen())
+        file.QFileDevice::flush();
+    const QString text = file.errorString();
+    return file.error() != QFileDevice::NoError || text != noError ? text : fallback;
 }

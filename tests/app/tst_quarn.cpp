@@ -2,6 +2,7 @@
 
 #include "batchfixtures.h"
 #include "meshcheck.h"
+#include "scratchmount.h"
 #include "stltestdata.h"
 #include "threadlessrun.h"
 
@@ -96,6 +97,22 @@ void runLeavingFolder(const QStringList &arguments, QByteArray *out)
     *out = result.out;
 }
 
+// The two conversions as rows: the option, the source the test makes and the output.
+void addConversionRows()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("compress") << "-compress" << "a.stl" << "a.qrn";
+    QTest::newRow("decompress") << "-decompress" << "a.qrn" << "a.stl";
+}
+
+// Writes facets to path as STL or compressed, as its suffix says.
+bool writeSource(const QString &path, const QVector<geom::Facet> &facets)
+{
+    return path.endsWith(QLatin1String(".stl")) ? writeStl(path, facets) : writeQrn(path, facets);
+}
+
 } // namespace
 
 class TestQuarn : public QObject
@@ -123,6 +140,11 @@ private slots:
     void refusedInputsAreTold();
     void namesWithPatternCharacters();
     void readOnlyFolderKeepsOutput();
+    void readOnlyOutputRefused_data();
+    void readOnlyOutputRefused();
+    void fullDiskKeepsOutput_data();
+    void fullDiskKeepsOutput();
+    void linkedOutputWrittenThrough();
     void refusedThreadFails_data();
     void refusedThreadFails();
     void sampleModel();
@@ -513,13 +535,104 @@ void TestQuarn::readOnlyFolderKeepsOutput()
     QCOMPARE(folderFiles(locked), (QStringList{QStringLiteral("a.qrn"), QStringLiteral("a.stl")}));
 }
 
+void TestQuarn::readOnlyOutputRefused_data()
+{
+    addConversionRows();
+}
+
+// An output its owner made read-only, in a folder that may be written, is not replaced: the
+// rename would go through, so the mode is the only guard.
+void TestQuarn::readOnlyOutputRefused()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, source);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const QVector<geom::Facet> facets = meshtest::unitCube();
+    QVERIFY(writeSource(dir.filePath(source), facets));
+    const QString locked = dir.filePath(output);
+    QVERIFY(writeAll(locked, "old"));
+    const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    QVERIFY(QFile::setPermissions(locked, readOnly));
+    const QStringList before = folderFiles(dir.path());
+
+    const Result result = run(dir.path(), {"--headless", option, source});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err), QStringList{QStringLiteral("Unable to write \"%1\" (Permission denied).")
+                                                .arg(QFileInfo(locked).absoluteFilePath())});
+    QCOMPARE(readAll(locked), QByteArray("old"));
+    const QFile::Permissions ownerGroupOther(0x7077);
+    QCOMPARE(QFile::permissions(locked) & ownerGroupOther, readOnly);
+    QCOMPARE(folderFiles(dir.path()), before);
+}
+
+void TestQuarn::fullDiskKeepsOutput_data()
+{
+    addConversionRows();
+}
+
+// A disk that fills up during the write: the system's reason is given, the old output stays and
+// no temporary file is left.
+void TestQuarn::fullDiskKeepsOutput()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, source);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const QString original = dir.filePath(source);
+    const QVector<geom::Facet> facets = meshtest::Torus(20000).facets();
+    QVERIFY(writeSource(original, facets));
+    // The source and the old output fit with three pages to spare; the new output, a tenth of
+    // the STL file or ten times the compressed one, does not.
+    const qint64 page = ::sysconf(_SC_PAGESIZE);
+    const qint64 sourcePages = (QFileInfo(original).size() + page - 1) / page;
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("disk")));
+    mounttest::SmallFileSystem fileSystem(disk, (sourcePages + 4) * page);
+    if (!fileSystem.isMounted())
+        QSKIP(mounttest::NoMountSkip);
+    QVERIFY(QFile::copy(original, disk + QLatin1Char('/') + source));
+    QVERIFY(writeAll(disk + QLatin1Char('/') + output, "old"));
+    const QStringList before = folderFiles(disk);
+
+    const Result result = run(disk, {"--headless", option, source});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err),
+             QStringList{
+                 QStringLiteral("Unable to write \"%1/%2\" (No space left on device).").arg(disk, output)});
+    QCOMPARE(readAll(disk + QLatin1Char('/') + output), QByteArray("old"));
+    QCOMPARE(folderFiles(disk), before);
+}
+
+// An output name that is a symbolic link: the file it leads to gets the new data, the link stays.
+void TestQuarn::linkedOutputWrittenThrough()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeStl(dir.filePath(QStringLiteral("a.stl")), meshtest::Torus(2000).facets()));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("store")));
+    const QString stored = dir.filePath(QStringLiteral("store/kept.qrn"));
+    QVERIFY(writeAll(stored, "old"));
+    const QByteArray link = QFile::encodeName(dir.filePath(QStringLiteral("a.qrn")));
+    QCOMPARE(::symlink("store/kept.qrn", link.constData()), 0);
+
+    const Result result = run(dir.path(), {"--headless", "-compress", "a.stl"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err, QByteArray());
+    char target[64] = {};
+    QCOMPARE(::readlink(link.constData(), target, sizeof target - 1), ssize_t(14));
+    QCOMPARE(QByteArray(target), QByteArray("store/kept.qrn"));
+    const auto source = readStl(dir.filePath(QStringLiteral("a.stl")));
+    QCOMPARE(compareMeshes(readQrn(stored).get(), source.get()), QString());
+    QVERIFY(temporaryFiles(dir.path()).isEmpty());
+    QVERIFY(temporaryFiles(dir.filePath(QStringLiteral("store"))).isEmpty());
+}
+
 void TestQuarn::refusedThreadFails_data()
 {
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("output");
-    QTest::newRow("compress") << "-compress" << "a.stl" << "a.qrn";
-    QTest::newRow("decompress") << "-decompress" << "a.qrn" << "a.stl";
+    addConversionRows();
 }
 
 // When the system refuses every new thread, the batch cannot start: the program says so and ends
@@ -531,8 +644,7 @@ void TestQuarn::refusedThreadFails()
     QFETCH(QString, output);
     QTemporaryDir dir;
     const QVector<geom::Facet> facets = meshtest::Torus(20000).facets();
-    QVERIFY(source.endsWith(".stl") ? writeStl(dir.filePath(source), facets)
-                                    : writeQrn(dir.filePath(source), facets));
+    QVERIFY(writeSource(dir.filePath(source), facets));
     const QByteArray before = readAll(dir.filePath(source));
     const QStringList files = folderFiles(dir.path());
 
@@ -594,5 +706,14 @@ void TestQuarn::exportsOnlyDriverHints()
     QCOMPARE(exported, (QStringList{"D AmdPowerXpressRequestHighPerformance", "D NvOptimusEnablement"}));
 }
 
-QTEST_GUILESS_MAIN(TestQuarn)
+int main(int argc, char *argv[])
+{
+    // Before any thread: the full disks of the tests are mounted where only this process and the
+    // programs it starts see them.
+    mounttest::enterPrivateMounts();
+    QCoreApplication app(argc, argv);
+    TestQuarn test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_quarn.moc"

@@ -6,6 +6,24 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
+namespace {
+
+bool makeLink(const QString &target, const QString &link)
+{
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
+QByteArray linkText(const QString &link)
+{
+    char text[PATH_MAX];
+    const ssize_t length = ::readlink(QFile::encodeName(link).constData(), text, sizeof text);
+    return length < 0 ? QByteArray() : QByteArray(text, int(length));
+}
+
+} // namespace
+
 class TestStagedOutput : public QObject
 {
     Q_OBJECT
@@ -14,6 +32,10 @@ private slots:
     void commitReplacesTarget();
     void uncommittedLeavesTarget();
     void failures();
+    void readOnlyTargetRefused_data();
+    void readOnlyTargetRefused();
+    void linkedTarget_data();
+    void linkedTarget();
     void longNames_data();
     void longNames();
 };
@@ -84,6 +106,100 @@ void TestStagedOutput::failures()
     }
     QVERIFY(QFileInfo(target).isDir());
     QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    // Links that lead round in a circle name no file to write.
+    const QString loop = dir.filePath(QStringLiteral("loop.qrn"));
+    QVERIFY(makeLink(QStringLiteral("loop.qrn"), loop));
+    {
+        StagedOutput staged(loop);
+        QFile file;
+        QVERIFY(!staged.open(file));
+        QCOMPARE(staged.errorString(), QStringLiteral("Too many levels of symbolic links"));
+    }
+    QCOMPARE(linkText(loop), QByteArray("loop.qrn"));
+}
+
+void TestStagedOutput::readOnlyTargetRefused_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("read-only file") << false;
+    QTest::newRow("link to a read-only file") << true;
+}
+
+// A target without write permission is refused at once with the reason, even when the folder
+// would let the rename replace it (and for the superuser, whom only the mode tells).
+void TestStagedOutput::readOnlyTargetRefused()
+{
+    QFETCH(bool, throughLink);
+    QTemporaryDir dir;
+    const QString locked = dir.filePath(QStringLiteral("locked.stl"));
+    QVERIFY(batchtest::writeAll(locked, "old"));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QString target = throughLink ? dir.filePath(QStringLiteral("link.stl")) : locked;
+    if (throughLink)
+        QVERIFY(makeLink(QStringLiteral("locked.stl"), target));
+
+    StagedOutput staged(target);
+    QFile file;
+    QVERIFY(!staged.open(file));
+    QCOMPARE(staged.errorString(), QStringLiteral("Permission denied"));
+    QVERIFY(!file.isOpen());
+    QCOMPARE(batchtest::readAll(locked), QByteArray("old"));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+}
+
+void TestStagedOutput::linkedTarget_data()
+{
+    // The links to make (name and text, in the test's folder; @ stands for the folder) and the
+    // file at their end, which receives the data and exists beforehand or not.
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QString>("final");
+    QTest::addColumn<bool>("finalExists");
+    QTest::newRow("relative link") << QStringList{"model.qrn", "store/real.qrn"} << "store/real.qrn" << true;
+    QTest::newRow("absolute link") << QStringList{"model.qrn", "@/store/real.qrn"} << "store/real.qrn"
+                                   << true;
+    QTest::newRow("chain through two folders")
+        << QStringList{"model.qrn", "store/hop.qrn", "store/hop.qrn", "../deep/real.qrn"} << "deep/real.qrn"
+        << true;
+    QTest::newRow("link to a file not yet there")
+        << QStringList{"model.qrn", "store/new.qrn"} << "store/new.qrn" << false;
+}
+
+// A link is written through: the file at its end is replaced by a file staged beside it, and
+// every link keeps its text.
+void TestStagedOutput::linkedTarget()
+{
+    QFETCH(QStringList, links);
+    QFETCH(QString, final);
+    QFETCH(bool, finalExists);
+    QTemporaryDir dir;
+    for (const char *folder : {"store", "deep"})
+        QVERIFY(QDir(dir.path()).mkdir(QLatin1String(folder)));
+    const QString finalPath = dir.filePath(final);
+    if (finalExists)
+        QVERIFY(batchtest::writeAll(finalPath, "old"));
+    for (int i = 0; i < links.size(); i += 2) {
+        QString text = links.at(i + 1);
+        text.replace(QLatin1Char('@'), dir.path());
+        QVERIFY(makeLink(text, dir.filePath(links.at(i))));
+    }
+
+    StagedOutput staged(dir.filePath(QStringLiteral("model.qrn")));
+    QFile file;
+    QVERIFY2(staged.open(file), qPrintable(staged.errorString()));
+    QCOMPARE(QFileInfo(staged.temporaryPath()).absolutePath(), QFileInfo(finalPath).absolutePath());
+    QCOMPARE(file.write("new"), qint64(3));
+    file.close();
+    QVERIFY2(staged.commit(), qPrintable(staged.errorString()));
+
+    QCOMPARE(batchtest::readAll(finalPath), QByteArray("new"));
+    QVERIFY(!QFileInfo(finalPath).isSymLink());
+    for (int i = 0; i < links.size(); i += 2) {
+        QString text = links.at(i + 1);
+        text.replace(QLatin1Char('@'), dir.path());
+        QCOMPARE(linkText(dir.filePath(links.at(i))), QFile::encodeName(text));
+    }
+    for (const char *folder : {".", "store", "deep"})
+        QVERIFY(batchtest::temporaryFiles(dir.filePath(QLatin1String(folder))).isEmpty());
 }
 
 void TestStagedOutput::longNames_data()
