@@ -7,6 +7,7 @@
 #include "app/newsmodule.h"
 #include "app/preferencesdialog.h"
 #include "app/transformpanel.h"
+#include "batch/stagedoutput.h"
 #include "geom/mesh/stlmesh.h"
 #include "propertybrowser/qtpropertybrowser.h"
 #include "ui_mainwindow.h"
@@ -129,6 +130,8 @@ MainWindow::MainWindow(QWidget *parent)
     , d(new MainWindowPrivate)
 {
     initQuarnResources();
+    // A save or export cut short by SIGINT, SIGTERM or SIGHUP leaves no temporary file behind.
+    StagedOutput::removeTemporaryFilesOnSignals();
     QSettings settings;
 
     // These objects are named before the form is built: its connection by name wires the

@@ -31,7 +31,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // Builds the window completely; it is not shown.
+    // Builds the window completely; it is not shown. From then on SIGINT, SIGTERM and SIGHUP
+    // remove the temporary file of a save under way and end the program with 128 plus the
+    // signal's number.
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -145,14 +147,15 @@ private:
     friend class TestMainWindowScene;
 
     // Files. Each writer saves the mesh under the model matrix to name, replacing a file there
-    // only once the new one is complete; on success name becomes the current file. They return
-    // an empty text on success, else the reason of the failure.
+    // (or the file a link there leads to) only once the new one is complete. They return a null
+    // text on success, else the reason of the failure, the system's own when it gave one.
     QString writeQrnFile(const QString &fileName);
     QString writeStlFile(const QString &fileName);
     // format: 0 binary big-endian, 1 binary little-endian, 2 ASCII; negative: the default.
     QString writePlyFile(const QString &fileName, int format);
-    // Runs one save: shows status, calls write under a busy filter and reports a failure to the
-    // user. Nothing for a null name (a cancelled dialog).
+    // Runs one save: shows status, calls write under a busy filter; on success name becomes the
+    // current file, on failure a box gives the reason. Nothing for a null name (a cancelled
+    // dialog).
     void save(const QString &fileName, const QString &status,
               const std::function<QString(const QString &)> &write);
     // Drops the mesh and resets the window to its empty state.

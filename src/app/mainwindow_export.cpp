@@ -165,25 +165,13 @@ void MainWindow::sliceReady(int id, int total)
 
 QString MainWindow::writeSlcFile(const QString &fileName, const QList<geom::Slice> &slices, bool metric)
 {
-    StagedOutput staged(fileName);
-    QFile file;
-    const QString notOpened = openStaged(staged, file);
-    if (!notOpened.isEmpty())
-        return notOpened;
-    // note: a mirroring model matrix needs no reversal here: the transformed copy was re-wound,
-    // so its outer contours already run counter-clockwise.
-    bool complete = false;
-    {
+    return StagedOutput::write<QFile>(fileName, [&](QFile &file) {
+        // note: a mirroring model matrix needs no reversal here: the transformed copy was re-wound,
+        // so its outer contours already run counter-clockwise.
         SlcWriter writer(&file);
         writer.setHeader(metric ? QByteArrayLiteral("-SLCVER 2.0 -UNIT MM -TYPE PART")
                                 : QByteArrayLiteral("-SLCVER 2.0 -UNIT INCH -TYPE PART"));
-        complete = writer.writeSlices(slices, false) == slices.size();
-        complete = writer.finish() && complete;
-    }
-    file.close();
-    if (!complete || file.error() != QFileDevice::NoError)
-        return tr("Write failed");
-    if (!staged.commit())
-        return staged.errorString();
-    return QString();
+        const bool complete = writer.writeSlices(slices, false) == slices.size();
+        return writer.finish() && complete ? QString() : tr("Write failed");
+    });
 }

@@ -31,7 +31,6 @@
 #include <QStatusBar>
 #include <QUndoStack>
 
-#include <cerrno>
 #include <functional>
 #include <memory>
 #include <new>
@@ -273,32 +272,7 @@ Loaded loadPly(const QString &fileName, qint64 fileSize, QProgressBar *progressB
     return loaded;
 }
 
-// True when closing the file raised no error of its own.
-bool closedCleanly(QFileDevice &file, const QString &errorBeforeClose)
-{
-    file.close();
-    return file.error() == QFileDevice::NoError && file.errorString() == errorBeforeClose;
-}
-
 } // namespace
-
-// Opens file on a temporary name beside the target. A target marked read-only is refused: the
-// rename that completes a save would otherwise replace it against its owner's will (and for an
-// administrator the mode bits are the only sign). Returns the reason on failure.
-QString openStaged(StagedOutput &staged, QFile &file)
-{
-    const QFileInfo target(staged.target());
-    if (target.exists()) {
-        const QFile::Permissions permissions = target.permissions();
-        const bool writable = (permissions & QFile::WriteUser) &&
-                              (permissions & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
-        if (!writable)
-            return qt_error_string(EACCES);
-    }
-    if (!staged.open(file))
-        return staged.errorString();
-    return QString();
-}
 
 void MainWindow::openFile(const QString &fileName)
 {
@@ -499,25 +473,20 @@ void MainWindow::save(const QString &fileName, const QString &status,
         FileOperation operation(d->fileOperationRunning, d->progressBar);
         statusBar()->showMessage(status);
         failure = write(fileName);
+        if (failure.isNull())
+            setCurrentFile(QFileInfo(fileName).absoluteFilePath());
         statusBar()->showMessage(failure, 5000);
     }
-    if (!failure.isEmpty()) {
+    if (!failure.isNull()) {
         QMessageBox::critical(this, tr("Save As"),
-                              tr("Unable to save \"%1\".").arg(QFileInfo(fileName).fileName()),
+                              tr("Unable to save \"%1\" (%2).").arg(QFileInfo(fileName).fileName(), failure),
                               QMessageBox::Ok);
     }
 }
 
 QString MainWindow::writeQrnFile(const QString &fileName)
 {
-    StagedOutput staged(fileName);
-    GZipFile file;
-    const QString notOpened = openStaged(staged, file);
-    if (!notOpened.isNull())
-        return notOpened;
-    const QString noError = file.errorString();
-    geom::QrnWriter::Status status;
-    {
+    return StagedOutput::write<GZipFile>(fileName, [this](GZipFile &file) {
         // The writer is a child of the device and goes first.
         geom::QrnWriter writer(&file);
         writer.setComment(d->headerBytes);
@@ -530,30 +499,17 @@ QString MainWindow::writeQrnFile(const QString &fileName)
                 return geom::QrnWriter::Failed;
             }
         };
-        status = runServingEvents(
+        const geom::QrnWriter::Status status = runServingEvents(
             task, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); },
             geom::QrnWriter::Failed);
-    }
-    if (status != geom::QrnWriter::Done)
-        return tr(writeFailureText(status).toUtf8().constData());
-    if (!closedCleanly(file, noError))
-        return tr("Write failed");
-    if (!staged.commit())
-        return staged.errorString();
-    setCurrentFile(QFileInfo(fileName).absoluteFilePath());
-    return QString();
+        return status == geom::QrnWriter::Done ? QString()
+                                               : tr(writeFailureText(status).toUtf8().constData());
+    });
 }
 
 QString MainWindow::writeStlFile(const QString &fileName)
 {
-    StagedOutput staged(fileName);
-    QFile file;
-    const QString notOpened = openStaged(staged, file);
-    if (!notOpened.isNull())
-        return notOpened;
-    const QString noError = file.errorString();
-    bool complete = false;
-    {
+    return StagedOutput::write<QFile>(fileName, [this](QFile &file) {
         geom::StlWriter writer(&file);
         writer.setHeader(d->headerBytes);
         writer.setTransform(d->modelMatrix);
@@ -569,26 +525,14 @@ QString MainWindow::writeStlFile(const QString &fileName)
             task, d->progressBar, [&writer] { return double(progressMaximum) * writer.progress(); }, -1);
         // finish() writes the count and closes the device; a failed write leaves that to the
         // writer's destructor and the temporary file is dropped.
-        complete = written == mesh->indices().size() && writer.finish();
-    }
-    if (!complete || file.error() != QFileDevice::NoError || file.errorString() != noError)
-        return tr("Write failed");
-    if (!staged.commit())
-        return staged.errorString();
-    setCurrentFile(QFileInfo(fileName).absoluteFilePath());
-    return QString();
+        const bool complete = written == mesh->indices().size() && writer.finish();
+        return complete ? QString() : tr(writeFailureText(writer).toUtf8().constData());
+    });
 }
 
 QString MainWindow::writePlyFile(const QString &fileName, int format)
 {
-    StagedOutput staged(fileName);
-    QFile file;
-    const QString notOpened = openStaged(staged, file);
-    if (!notOpened.isNull())
-        return notOpened;
-    const QString noError = file.errorString();
-    QString failure;
-    {
+    return StagedOutput::write<QFile>(fileName, [this, format](QFile &file) {
         geom::PlyStream stream(&file);
         if (format >= 0)
             stream.setFormat(geom::PlyStream::FormatSpec(geom::PlyStream::Format(format), "1.0"));
@@ -610,18 +554,10 @@ QString MainWindow::writePlyFile(const QString &fileName, int format)
                 return QString::fromLocal8Bit(e.what());
             }
         };
-        failure = runServingEvents(
+        return runServingEvents(
             task, d->progressBar, [&stream] { return double(progressMaximum) * stream.progress(); },
             tr("Write failed"));
-    }
-    if (!failure.isNull())
-        return failure;
-    if (!closedCleanly(file, noError))
-        return tr("Write failed");
-    if (!staged.commit())
-        return staged.errorString();
-    setCurrentFile(QFileInfo(fileName).absoluteFilePath());
-    return QString();
+    });
 }
 
 void MainWindow::on_fileSystemWatcher_fileChanged(const QString &path)

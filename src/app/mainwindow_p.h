@@ -13,8 +13,6 @@
 #include <array>
 
 class ExportSlicesDialog;
-class QFile;
-class StagedOutput;
 class QDialog;
 class PreferencesDialog;
 class QAction;
@@ -31,11 +29,6 @@ class QtStringPropertyManager;
 namespace geom {
 class StlMesh;
 }
-
-// Opens file on a temporary name beside staged's target, refusing a target marked read-only.
-// Returns the reason on failure, an empty string on success. Every write of the window goes
-// through it.
-QString openStaged(StagedOutput &staged, QFile &file);
 
 // The main window's data. Pointers to QObjects are children of the window; the mesh is owned.
 struct MainWindowPrivate

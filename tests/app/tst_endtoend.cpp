@@ -782,15 +782,21 @@ void TestEndToEnd::saveInEachFormatAndReopen()
     }
     saveShot(windowShot(), QStringLiteral("05-reopened-qrn"));
 
-    // A read-only target: refused, the file kept, the current file unchanged.
+    // A read-only target: refused with the reason, the file kept, the current file unchanged.
     const QString locked = m_dir.filePath(QStringLiteral("locked.stl"));
     QVERIFY(batchtest::writeAll(locked, "keep me"));
     QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     {
-        ModalDialogAnswerer answerer({chooseFile(locked, QStringLiteral("STL Files (*.stl)"))});
+        ModalDialogAnswerer answerer(
+            {chooseFile(locked, QStringLiteral("STL Files (*.stl)")), [this](QWidget *box) {
+                 saveShot(sideBySide({windowShot(), box->grab().toImage()}),
+                          QStringLiteral("05-save-refused"));
+                 ModalDialogAnswerer::click(QMessageBox::Ok)(box);
+             }});
         action("action_Save_As")->trigger();
         QCOMPARE(answerer.seen().size(), 2);
-        QCOMPARE(answerer.seen().at(1).text, QStringLiteral("Unable to save \"locked.stl\"."));
+        QCOMPARE(answerer.seen().at(1).text,
+                 QStringLiteral("Unable to save \"locked.stl\" (Permission denied)."));
     }
     QCOMPARE(batchtest::readAll(locked), QByteArray("keep me"));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("shown.qrn - ") + m_baseTitle);

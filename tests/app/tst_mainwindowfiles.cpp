@@ -9,6 +9,7 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
+#include "scratchmount.h"
 #include "stltestdata.h"
 
 #include <QFileDialog>
@@ -23,8 +24,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using widgettest::chooseFile;
 using widgettest::chooseItem;
@@ -53,6 +56,9 @@ private slots:
     void cancelledPlyFormatWritesNothing();
     void failedSaveKeepsTheTarget_data();
     void failedSaveKeepsTheTarget();
+    void killedSaveLeavesNoTemporaryFile_data();
+    void killedSaveLeavesNoTemporaryFile();
+    void saveThroughLink();
     void closeClearsEverything();
     void clipSliderRange_data();
     void clipSliderRange();
@@ -562,34 +568,176 @@ void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
 
 void TestMainWindowFiles::failedSaveKeepsTheTarget_data()
 {
+    // Where the target lies, its name, the filter and PLY format of the save, and the reason the
+    // box and the status bar give.
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("filter");
-    QTest::newRow("stl") << "STL Files (*.stl)";
-    QTest::newRow("qrn") << "Quarn Files (*.qrn)";
+    QTest::addColumn<QString>("plyFormat");
+    QTest::addColumn<QString>("reason");
+    const QString stl = QStringLiteral("STL Files (*.stl)");
+    const QString qrn = QStringLiteral("Quarn Files (*.qrn)");
+    const QString ply = QStringLiteral("Polygon Files (*.ply)");
+    const QString readOnly = QStringLiteral("Permission denied");
+    const QString full = QStringLiteral("No space left on device");
+    QTest::newRow("read-only file, stl") << "read-only file"
+                                         << "locked.stl" << stl << QString() << readOnly;
+    QTest::newRow("read-only file, qrn") << "read-only file"
+                                         << "locked.qrn" << qrn << QString() << readOnly;
+    QTest::newRow("read-only file system") << "read-only file system"
+                                           << "old.stl" << stl << QString() << "Read-only file system";
+    QTest::newRow("full disk, stl") << "full disk"
+                                    << "old.stl" << stl << QString() << full;
+    QTest::newRow("full disk, qrn") << "full disk"
+                                    << "old.qrn" << qrn << QString() << full;
+    QTest::newRow("full disk, ply") << "full disk"
+                                    << "old.ply" << ply << "Binary Little Endian" << full;
 }
 
+// A save that fails says why, in its box and on the status bar, and leaves the old file and the
+// window's file as they were. The boxes are saved as pictures.
 void TestMainWindowFiles::failedSaveKeepsTheTarget()
 {
+    QFETCH(QString, where);
+    QFETCH(QString, name);
     QFETCH(QString, filter);
+    QFETCH(QString, plyFormat);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
-    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
-    const QString target = dir.filePath(QStringLiteral("locked.stl"));
+    const QString source = dir.filePath(QStringLiteral("torus.stl"));
+    QVERIFY(batchtest::writeStl(source, meshtest::Torus(20000).facets()));
+    const QString folder = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+    // The old file and three pages to spare: far less than any format of the model takes.
+    std::unique_ptr<mounttest::SmallFileSystem> disk;
+    if (where != QLatin1String("read-only file")) {
+        disk = std::make_unique<mounttest::SmallFileSystem>(folder, 4 * ::sysconf(_SC_PAGESIZE));
+        if (!disk->isMounted())
+            QSKIP(mounttest::NoMountSkip);
+    }
+    const QString target = QFileInfo(folder + QLatin1Char('/') + name).absoluteFilePath();
     QVERIFY(writeBytes(target, "keep me"));
-    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    if (where == QLatin1String("read-only file"))
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    else if (where == QLatin1String("read-only file system"))
+        QVERIFY(disk->makeReadOnly());
     const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     const QString title = window->windowTitle();
     {
-        ModalDialogAnswerer answerer({chooseFile(target, filter)});
+        QList<ModalDialogAnswerer::Answer> answers{chooseFile(target, filter)};
+        if (!plyFormat.isEmpty())
+            answers << chooseItem(plyFormat);
+        const QString picture =
+            QStringLiteral("save-failure-") +
+            QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[ ,]+"), "-");
+        answers << [picture](QWidget *box) {
+            if (!saveArtefact(box->grab().toImage(), picture))
+                qWarning("picture %s not saved", qPrintable(picture));
+            ModalDialogAnswerer::click(QMessageBox::Ok)(box);
+        };
+        ModalDialogAnswerer answerer(answers);
         action(window.get(), "action_Save_As")->trigger();
-        QCOMPARE(answerer.seen().size(), 2);
-        QCOMPARE(answerer.seen().at(1).title, QStringLiteral("Save As"));
-        QCOMPARE(answerer.seen().at(1).text, QStringLiteral("Unable to save \"locked.stl\"."));
+        const QList<ModalDialogAnswerer::Seen> seen = answerer.seen();
+        QCOMPARE(seen.size(), answers.size());
+        QCOMPARE(seen.last().title, QStringLiteral("Save As"));
+        QCOMPARE(seen.last().text, QStringLiteral("Unable to save \"%1\" (%2).").arg(name, reason));
     }
+    QCOMPARE(window->statusBar()->currentMessage(), reason);
     QCOMPARE(batchtest::readAll(target), QByteArray("keep me"));
-    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    QVERIFY(batchtest::temporaryFiles(folder).isEmpty());
     QCOMPARE(window->windowTitle(), title);
     QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), QStringList{source});
     QVERIFY(!window->isBusy());
+}
+
+namespace {
+
+// Set in the child that killedSaveLeavesNoTemporaryFile starts: the folder of its files.
+const char SaveChildVariable[] = "QUARN_MAINWINDOWFILES_SAVE_CHILD";
+
+// The child's work: opens big.stl of the folder in a window and saves it as big.qrn, until the
+// test kills it.
+int saveInChild(const QString &folder)
+{
+    const auto window = widgettest::shownMainWindow();
+    {
+        ModalDialogAnswerer answerer;
+        window->openFile(folder + QStringLiteral("/big.stl"));
+    }
+    ModalDialogAnswerer answerer(
+        {chooseFile(folder + QStringLiteral("/big.qrn"), QStringLiteral("Quarn Files (*.qrn)"))});
+    action(window.get(), "action_Save_As")->trigger();
+    return 0;
+}
+
+} // namespace
+
+void TestMainWindowFiles::killedSaveLeavesNoTemporaryFile_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// A window process ended by a signal while it writes a save removes its temporary file; the old
+// file stays. The window is this test program run again as a child.
+void TestMainWindowFiles::killedSaveLeavesNoTemporaryFile()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QVERIFY(batchtest::writeStl(dir.filePath(QStringLiteral("big.stl")), meshtest::Torus(400000).facets()));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("big.qrn")), "old"));
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(SaveChildVariable), dir.path());
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForStarted());
+    const bool writing = QTest::qWaitFor(
+        [&] {
+            return !batchtest::temporaryFiles(dir.path()).isEmpty() || child.state() == QProcess::NotRunning;
+        },
+        60000);
+    QVERIFY2(writing && child.state() == QProcess::Running,
+             qPrintable(QStringLiteral("the save was never under way: ") +
+                        QString::fromLocal8Bit(child.readAll())));
+    QCOMPARE(::kill(pid_t(child.processId()), signalNumber), 0);
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    QCOMPARE(batchtest::readAll(dir.filePath(QStringLiteral("big.qrn"))), QByteArray("old"));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 128 + signalNumber);
+}
+
+// Saving onto a symbolic link writes the file it leads to; the link stays and stays the current
+// file.
+void TestMainWindowFiles::saveThroughLink()
+{
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("store")));
+    const QString stored = dir.filePath(QStringLiteral("store/kept.qrn"));
+    QVERIFY(writeBytes(stored, "old"));
+    const QString link = QFileInfo(dir.filePath(QStringLiteral("linked.qrn"))).absoluteFilePath();
+    QVERIFY(QFile::link(QStringLiteral("store/kept.qrn"), link));
+    const auto window = widgettest::shownMainWindow();
+    window->openFile(source);
+    {
+        ModalDialogAnswerer answerer({chooseFile(link, QStringLiteral("Quarn Files (*.qrn)"))});
+        action(window.get(), "action_Save_As")->trigger();
+        QCOMPARE(answerer.seen().size(), 1);
+    }
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QFileInfo(stored).absoluteFilePath());
+    QCOMPARE(measuresOf(stored).facets, 12);
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(link));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    QVERIFY(batchtest::temporaryFiles(dir.filePath(QStringLiteral("store"))).isEmpty());
 }
 
 void TestMainWindowFiles::closeClearsEverything()
@@ -807,11 +955,16 @@ void TestMainWindowFiles::longSaveStaysResponsiveAndIgnoresCtrlW()
 
 int main(int argc, char *argv[])
 {
+    // Before any thread: the small file systems of the tests are mounted where only this process
+    // sees them.
+    mounttest::enterPrivateMounts();
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
     QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
     Application app(argc, argv);
     MainWindow::dropCommandLineFile();
+    if (qEnvironmentVariableIsSet(SaveChildVariable))
+        return saveInChild(qEnvironmentVariable(SaveChildVariable));
     TestMainWindowFiles test;
     return QTest::qExec(&test, argc, argv);
 }
