@@ -433,11 +433,33 @@ void MainWindow::on_action_Save_As_triggered()
             break;
         }
     }
-    const QString fileName = QFileDialog::getSaveFileName(this, tr("Save As"), d->currentFile,
-                                                          filters.join(QLatin1String(";;")), &selected);
+    QString fileName = QFileDialog::getSaveFileName(this, tr("Save As"), d->currentFile,
+                                                    filters.join(QLatin1String(";;")), &selected);
     if (fileName.isNull())
         return;
-    switch (filters.indexOf(selected)) {
+    // A typed suffix of ours decides the format, not the filter, which may be left from the
+    // current file: the program opens a file by its suffix, and other data under it would be a
+    // file it cannot read back.
+    const QStringList suffixes = {QStringLiteral(".stl"), QStringLiteral(".qrn"), QStringLiteral(".ply")};
+    int format = -1;
+    for (int i = 0; i < suffixes.size() && format < 0; ++i) {
+        if (fileName.endsWith(suffixes.at(i), Qt::CaseInsensitive))
+            format = i;
+    }
+    if (format < 0) {
+        format = filters.indexOf(selected);
+        if (format < 0)
+            return;
+        fileName += suffixes.at(format);
+        // The dialog asked about replacing the name as typed, not this one.
+        if (QFileInfo::exists(fileName) &&
+            QMessageBox::warning(
+                this, tr("Save As"),
+                tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(fileName).fileName()),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+            return;
+    }
+    switch (format) {
     case 0:
         save(fileName, tr("Saving to Stereolithography file..."),
              [this](const QString &name) { return writeStlFile(name); });

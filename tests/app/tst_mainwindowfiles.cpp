@@ -54,6 +54,8 @@ private slots:
     void saveEachFormatAndReopen();
     void quarnMakesTheQrnCurrent();
     void cancelledPlyFormatWritesNothing();
+    void appendedSuffixAsksBeforeReplacing_data();
+    void appendedSuffixAsksBeforeReplacing();
     void failedSaveKeepsTheTarget_data();
     void failedSaveKeepsTheTarget();
     void killedSaveLeavesNoTemporaryFile_data();
@@ -137,10 +139,10 @@ struct Measures
     double volume = 0;
 };
 
-Measures measuresOf(const QString &path, bool asStl = false)
+Measures measuresOf(const QString &path)
 {
     Measures m;
-    const std::unique_ptr<geom::StlMesh> mesh = asStl ? batchtest::readStl(path) : batchtest::readMesh(path);
+    const std::unique_ptr<geom::StlMesh> mesh = batchtest::readMesh(path);
     if (!mesh) {
         qWarning("cannot read %s", qPrintable(path));
         return m;
@@ -431,25 +433,42 @@ void TestMainWindowFiles::damagedQrn()
 
 void TestMainWindowFiles::saveEachFormatAndReopen_data()
 {
+    // The name typed, the filter selected, the PLY format chosen when one is asked for, and the
+    // file written.
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("plyFormat");
+    QTest::addColumn<QString>("saved");
     QTest::newRow("stl") << "saved.stl"
-                         << "STL Files (*.stl)" << QString();
+                         << "STL Files (*.stl)" << QString() << "saved.stl";
     QTest::newRow("qrn") << "saved.qrn"
-                         << "Quarn Files (*.qrn)" << QString();
+                         << "Quarn Files (*.qrn)" << QString() << "saved.qrn";
     QTest::newRow("ply big-endian") << "saved.ply"
                                     << "Polygon Files (*.ply)"
-                                    << "Binary Big Endian";
+                                    << "Binary Big Endian"
+                                    << "saved.ply";
     QTest::newRow("ply little-endian") << "saved.ply"
                                        << "Polygon Files (*.ply)"
-                                       << "Binary Little Endian";
+                                       << "Binary Little Endian"
+                                       << "saved.ply";
     QTest::newRow("ply ascii") << "saved.ply"
                                << "Polygon Files (*.ply)"
-                               << "Text Ascii";
-    // The filter decides the format, not the name typed.
-    QTest::newRow("stl filter, ply name") << "typed.ply"
-                                          << "STL Files (*.stl)" << QString();
+                               << "Text Ascii"
+                               << "saved.ply";
+    // A suffix of ours decides the format, whatever filter is selected; without one the filter
+    // decides and its suffix is added.
+    QTest::newRow("qrn name, ply filter") << "typed.qrn"
+                                          << "Polygon Files (*.ply)" << QString() << "typed.qrn";
+    QTest::newRow("ply name, stl filter") << "typed.ply"
+                                          << "STL Files (*.stl)"
+                                          << "Text Ascii"
+                                          << "typed.ply";
+    QTest::newRow("capital STL name, qrn filter") << "TYPED.STL"
+                                                  << "Quarn Files (*.qrn)" << QString() << "TYPED.STL";
+    QTest::newRow("no suffix, qrn filter") << "typed"
+                                           << "Quarn Files (*.qrn)" << QString() << "typed.qrn";
+    QTest::newRow("other suffix, stl filter") << "typed.bak"
+                                              << "STL Files (*.stl)" << QString() << "typed.bak.stl";
 }
 
 void TestMainWindowFiles::saveEachFormatAndReopen()
@@ -457,15 +476,17 @@ void TestMainWindowFiles::saveEachFormatAndReopen()
     QFETCH(QString, name);
     QFETCH(QString, filter);
     QFETCH(QString, plyFormat);
+    QFETCH(QString, saved);
     QTemporaryDir dir;
     const QString source = writeFixture(dir.path(), QStringLiteral("ascii ply"));
-    const QString path = QFileInfo(dir.filePath(name)).absoluteFilePath();
+    const QString typed = QFileInfo(dir.filePath(name)).absoluteFilePath();
+    const QString path = QFileInfo(dir.filePath(saved)).absoluteFilePath();
     const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     const QMap<QString, QString> before = panelTexts(window.get());
     const QString baseTitle = window->windowTitle().section(QStringLiteral(" - "), 1);
     {
-        ModalDialogAnswerer answerer({chooseFile(path, filter), chooseItem(plyFormat)});
+        ModalDialogAnswerer answerer({chooseFile(typed, filter), chooseItem(plyFormat)});
         action(window.get(), "action_Save_As")->trigger();
         const QList<ModalDialogAnswerer::Seen> seen = answerer.seen();
         QCOMPARE(seen.size(), plyFormat.isEmpty() ? 1 : 2);
@@ -476,23 +497,23 @@ void TestMainWindowFiles::saveEachFormatAndReopen()
     }
     QVERIFY(!window->isBusy());
     QVERIFY(window->statusBar()->currentMessage().isEmpty());
-    QCOMPARE(window->windowTitle(), name + QStringLiteral(" - ") + baseTitle);
+    QCOMPARE(window->windowTitle(), saved + QStringLiteral(" - ") + baseTitle);
     QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(path));
     QCOMPARE(QSettings().value("MainWindow/RecentFiles").toStringList(), (QStringList{path, source}));
     QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+    if (typed != path)
+        QVERIFY(!QFileInfo::exists(typed));
 
     // The file holds the loaded coordinates, not the centred mesh.
-    const bool stl = filter.startsWith(QLatin1String("STL"));
-    const Measures saved = measuresOf(path, stl);
-    QCOMPARE(saved.facets, 12);
-    QCOMPARE(saved.bounds.min(), geom::Vector3f(-1.5f, 0, 1));
-    QCOMPARE(saved.bounds.max(), geom::Vector3f(2.5f, 2, 4));
-    QCOMPARE(saved.volume, 24.0);
-    if (stl)
+    const Measures measures = measuresOf(path);
+    QCOMPARE(measures.facets, 12);
+    QCOMPARE(measures.bounds.min(), geom::Vector3f(-1.5f, 0, 1));
+    QCOMPARE(measures.bounds.max(), geom::Vector3f(2.5f, 2, 4));
+    QCOMPARE(measures.volume, 24.0);
+    if (saved.endsWith(QLatin1String(".stl"), Qt::CaseInsensitive))
         QCOMPARE(stltest::records(batchtest::readAll(path)).size(), 12);
 
-    if (stl && name.endsWith(QLatin1String(".ply")))
-        return; // an STL under a PLY name does not open as PLY
+    // The program reads back what it wrote.
     window->openFile(path);
     QMap<QString, QString> after = panelTexts(window.get());
     for (const char *key : {"File", "File.Size", "File.Date Modified"}) {
@@ -564,6 +585,46 @@ void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
     QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
     QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(source));
     QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestMainWindowFiles::appendedSuffixAsksBeforeReplacing_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("no keeps the file") << int(QMessageBox::No);
+    QTest::newRow("yes replaces it") << int(QMessageBox::Yes);
+}
+
+// The file dialog asked about the name as typed; the name with the filter's suffix added is
+// another file, and it is not replaced unasked.
+void TestMainWindowFiles::appendedSuffixAsksBeforeReplacing()
+{
+    QFETCH(int, answer);
+    QTemporaryDir dir;
+    const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
+    const QString existing = dir.filePath(QStringLiteral("other.stl"));
+    QVERIFY(writeBytes(existing, "keep me"));
+    const auto window = widgettest::shownMainWindow();
+    window->openFile(source);
+    {
+        ModalDialogAnswerer answerer(
+            {chooseFile(dir.filePath(QStringLiteral("other")), QStringLiteral("STL Files (*.stl)")),
+             ModalDialogAnswerer::click(QMessageBox::StandardButton(answer))});
+        action(window.get(), "action_Save_As")->trigger();
+        QCOMPARE(answerer.seen().size(), 2);
+        QCOMPARE(answerer.seen().at(1).title, QStringLiteral("Save As"));
+        QCOMPARE(answerer.seen().at(1).text,
+                 QStringLiteral("other.stl already exists.\nDo you want to replace it?"));
+    }
+    if (answer == QMessageBox::No) {
+        QCOMPARE(batchtest::readAll(existing), QByteArray("keep me"));
+        QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(source));
+    } else {
+        QCOMPARE(measuresOf(existing).facets, 12);
+        QCOMPARE(panelTexts(window.get()).value("File"),
+                 QDir::toNativeSeparators(QFileInfo(existing).absoluteFilePath()));
+    }
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("other"))));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
 }
 
 void TestMainWindowFiles::failedSaveKeepsTheTarget_data()
