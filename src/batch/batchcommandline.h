@@ -10,11 +10,19 @@
 
 // The options of the program's command line, compared as whole, case-sensitive arguments.
 namespace BatchOption {
-constexpr QLatin1String Compress("-compress");
-constexpr QLatin1String Decompress("-decompress");
-constexpr QLatin1String Headless("--headless");
-constexpr QLatin1String Help("--help");
-constexpr QLatin1String ShortHelp("-h");
+// The length comes from the literal's type: QLatin1String's one-argument constructor counts
+// with strlen, which only some compilers evaluate in a constant expression.
+template <int N>
+constexpr QLatin1String literal(const char (&text)[N])
+{
+    return QLatin1String(text, N - 1);
+}
+
+constexpr QLatin1String Compress = literal("-compress");
+constexpr QLatin1String Decompress = literal("-decompress");
+constexpr QLatin1String Headless = literal("--headless");
+constexpr QLatin1String Help = literal("--help");
+constexpr QLatin1String ShortHelp = literal("-h");
 } // namespace BatchOption
 
 // What a command line asks for: the usage, a run without windows, and the files of a batch in the
