@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -41,9 +42,12 @@ const std::size_t asciiBatchFacets = 4096;
 class LineInput
 {
 public:
+    // note: the buffer is left uninitialised: only the bytes between m_begin and m_end, which a
+    // read or the move of a refill wrote, are ever looked at, and clearing a megabyte per file
+    // costs more than reading a small one.
     explicit LineInput(QIODevice *device)
         : m_device(device)
-        , m_buffer(inputChunk + maxLineLength + 1)
+        , m_buffer(new char[bufferSize])
     {}
 
     // Bytes read from the device and not handed out yet.
@@ -57,7 +61,7 @@ public:
         if (m_begin == m_end)
             return -1;
         const int available = int(std::min<std::size_t>(m_end - m_begin, maxLineLength));
-        const char *start = m_buffer.data() + m_begin;
+        const char *start = m_buffer.get() + m_begin;
         const void *newline = std::memchr(start, '\n', std::size_t(available));
         const int length = newline ? int(static_cast<const char *>(newline) - start) + 1 : available;
         line = start;
@@ -74,11 +78,11 @@ private:
     {
         if (m_exhausted)
             return;
-        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        std::memmove(m_buffer.get(), m_buffer.get() + m_begin, m_end - m_begin);
         m_end -= m_begin;
         m_begin = 0;
         while (m_end < std::size_t(maxLineLength) && !m_exhausted) {
-            const qint64 got = m_device->read(m_buffer.data() + m_end, qint64(m_buffer.size() - m_end));
+            const qint64 got = m_device->read(m_buffer.get() + m_end, qint64(bufferSize - m_end));
             if (got <= 0)
                 m_exhausted = true;
             else
@@ -86,8 +90,10 @@ private:
         }
     }
 
+    static constexpr std::size_t bufferSize = inputChunk + maxLineLength + 1;
+
     QIODevice *m_device;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     bool m_exhausted = false;
