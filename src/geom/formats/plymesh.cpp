@@ -201,7 +201,9 @@ bool PlyStream::loadMeshData(StlMesh *mesh)
 {
     if (!atStart())
         rewind(false);
-    if (!loadHeader()) {
+    // A header that stops at the end of the device, without its "end_header" line, is a file cut
+    // short: its mesh is damaged, not empty.
+    if (!loadHeader() || !m_headerEnded) {
         mesh->clear();
         return false;
     }

@@ -315,6 +315,7 @@ bool PlyStream::loadHeader()
 
     PlyElement current;
     m_state = 1;
+    m_headerEnded = false;
     m_elements.clear();
     updateItemCount();
     dev->read(magic.size());
@@ -373,6 +374,7 @@ bool PlyStream::loadHeader()
             m_version = formatSpec.version;
             applyByteOrder();
         } else if (line.startsWith(endHeaderKeyword)) {
+            m_headerEnded = true;
             break;
         } else {
             qCWarning(lcPly, "PlyStream.loadHeader unknown line %d: %s", m_state, line.constData());
@@ -394,6 +396,7 @@ bool PlyStream::saveHeader()
         return m_state >= 3;
     if (m_state != 0)
         return m_state >= 3;
+    m_headerEnded = false;
 
     const QByteArray format = formatLine(FormatSpec(m_format, m_version));
     if (m_format < BinaryBigEndian || m_format > Ascii || m_version.isEmpty()) {
@@ -436,7 +439,9 @@ bool PlyStream::saveHeader()
             writeLine(propLine);
         }
     }
+    const int beforeEnd = m_state;
     writeLine(endHeaderKeyword + '\n');
+    m_headerEnded = m_state > beforeEnd;
     return m_state >= 3;
 }
 

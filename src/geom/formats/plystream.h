@@ -156,8 +156,9 @@ public:
     // a failed write; a standard exception gives false with its text as a critical message.
     bool saveMesh(const StlMesh *mesh);
     // Replaces mesh's content with the "vertex" and "face" elements read from the device;
-    // polygons are triangulated. False for a null mesh, an unreadable header (mesh cleared),
-    // damaged data (the mesh gets the faces read before the damage) or a standard exception.
+    // polygons are triangulated. False for a null mesh, an unreadable header or one cut off
+    // before its "end_header" line (mesh cleared), damaged data (the mesh gets the faces read
+    // before the damage) or a standard exception.
     bool loadMesh(StlMesh *mesh);
 
     // Schema helpers.
@@ -243,6 +244,9 @@ private:
     QList<PlyElement> m_elements;
     Position m_cursor;
     int m_state = 0;
+    // Whether the header last read or written ended with its "end_header" line; loadHeader also
+    // accepts one that stops at the end of the device.
+    bool m_headerEnded = false;
     // Mirrors of itemCount() and itemsDone() for progress() on other threads.
     std::atomic<qint64> m_itemTotal{0};
     std::atomic<qint64> m_itemDone{0};

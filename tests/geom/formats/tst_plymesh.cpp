@@ -259,6 +259,8 @@ private slots:
     void foreignProperties();
     void damagedFiles_data();
     void damagedFiles();
+    void binaryPrefixesFail_data();
+    void binaryPrefixesFail();
     void unreadableHeaderClearsMesh();
     void secondCall();
     void exceptionInTask();
@@ -571,6 +573,61 @@ void TestPlyMesh::damagedFiles()
     QVERIFY2(!log.contains("PlyStream: "), qPrintable(log.messages().join('\n')));
     if (!message.isEmpty())
         QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+}
+
+void TestPlyMesh::binaryPrefixesFail_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("facets");
+
+    const std::unique_ptr<StlMesh> tetrahedron(meshtest::meshFrom(meshtest::tetrahedron()));
+    const std::unique_ptr<StlMesh> withWords = withAttributes(*tetrahedron, {1, 0, 70000, 2});
+    // The faces are followed by an element that the mesh reads over, so that a cut behind the
+    // last facet still falls inside the file's data.
+    const QList<PlyElement> trailing = {
+        PlyElement("vertex", 3,
+                   {PlyProperty(0, QMetaType::Float, "x"), PlyProperty(0, QMetaType::Float, "y"),
+                    PlyProperty(0, QMetaType::Float, "z")}),
+        PlyElement("face", 1, {PlyProperty(QMetaType::UChar, QMetaType::Int, "vertex_indices")}),
+        PlyElement("edge", 2, {PlyProperty(QMetaType::UChar, QMetaType::Int, "ends")}),
+    };
+    const QVector<double> values = {0, 0, 0, 1, 0, 0, 0, 1, 0, 3, 0, 1, 2, 2, 0, 1, 2, 1, 2};
+    for (PlyStream::Format format : {PlyStream::BinaryLittleEndian, PlyStream::BinaryBigEndian}) {
+        QTest::addRow("mesh with attributes, %s", formatName(format)) << saveToBytes(*withWords, format) << 4;
+        QTest::addRow("element behind the faces, %s", formatName(format))
+            << buildFile(format, trailing, values) << 1;
+    }
+}
+
+// A binary file holds exactly the bytes its header counts, so every proper prefix is damaged: the
+// load must fail, whatever of the mesh it read before the cut, and leave a sound mesh. Both roads
+// are taken: the mesh load alone, and the header first, as the window reads a file.
+void TestPlyMesh::binaryPrefixesFail()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, facets);
+
+    QVERIFY(!bytes.isEmpty());
+    StlMesh whole;
+    QVERIFY(loadFromBytes(bytes, whole));
+    QCOMPARE(whole.indices().size(), facets);
+
+    MessageLog log;
+    for (int n = 0; n < bytes.size(); ++n) {
+        QByteArray prefix = bytes.left(n);
+        const QString where = QString("prefix of %1 bytes").arg(n);
+        StlMesh mesh;
+        QVERIFY2(!loadFromBytes(prefix, mesh), qPrintable(where));
+        QVERIFY(mesh.indices().size() <= facets);
+        QUARN_CHECK_MESH(mesh);
+
+        QBuffer buffer(&prefix);
+        PlyStream stream(&buffer);
+        StlMesh headerFirst;
+        QVERIFY2(!(stream.processHeader() && stream.loadMesh(&headerFirst)), qPrintable(where));
+        QUARN_CHECK_MESH(headerFirst);
+    }
+    QVERIFY2(!log.contains("PlyStream: "), qPrintable(log.messages().join('\n')));
 }
 
 void TestPlyMesh::unreadableHeaderClearsMesh()
