@@ -234,6 +234,13 @@ ProcessWorkQueue::Replacement ProcessWorkQueue::replacement(BatchJob *job, const
 {
     if (!m_progressDialog || !QFileInfo::exists(output.absoluteFilePath()))
         return Write;
+    // A file that will not be replaced is not offered for replacing: a Yes would only be
+    // answered by a failure.
+    const QString refused = StagedOutput::refusal(output.absoluteFilePath());
+    if (!refused.isNull()) {
+        failed(job, writeFailure(output, refused));
+        return Refused;
+    }
     if (storedAnswer() == QMessageBox::YesToAll)
         return Write;
     const int answer = askFileExist(output);

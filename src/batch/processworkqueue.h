@@ -74,7 +74,8 @@ private:
     {
         Write,
         Skip,
-        Abandon
+        Abandon,
+        Refused // the job failed: the output may not be replaced
     };
 
     void compressFile(BatchJob *job);
@@ -96,7 +97,8 @@ private:
     // After a successful read: false when the batch was cancelled meanwhile; otherwise the job
     // enters its converting stage with `activity`.
     bool beginConversion(BatchJob *job, const QString &activity);
-    // Whether an existing output may be replaced; asks through the dialog when needed.
+    // Whether an existing output may be replaced; asks through the dialog when needed. An output
+    // that may not be replaced at all (read-only) fails the job before any question.
     Replacement replacement(BatchJob *job, const QFileInfo &output);
     // The hand-shake with the GUI thread; returns a complete answer.
     int askFileExist(const QFileInfo &output);

@@ -126,6 +126,15 @@ int replacementRefusal(const QByteArray &path)
     return status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH) ? 0 : EACCES;
 }
 
+// The file that writing `target` replaces: the end of its chain of links (encoded). Empty, with
+// `refused` set to the errno value, when the chain does not end or that file must not be replaced.
+QByteArray replaceableDestination(const QString &target, int &refused)
+{
+    const QByteArray destination = followLinks(QFile::encodeName(QFileInfo(target).absoluteFilePath()));
+    refused = destination.isEmpty() ? errno : replacementRefusal(destination);
+    return refused == 0 ? destination : QByteArray();
+}
+
 } // namespace
 
 void StagedOutput::removeTemporaryFilesOnSignals()
@@ -149,10 +158,17 @@ StagedOutput::~StagedOutput()
     releasePending(m_pendingSlot);
 }
 
+QString StagedOutput::refusal(const QString &target)
+{
+    int refused = 0;
+    replaceableDestination(target, refused);
+    return refused == 0 ? QString() : qt_error_string(refused);
+}
+
 bool StagedOutput::open(QFile &file)
 {
-    const QByteArray destination = followLinks(QFile::encodeName(QFileInfo(m_target).absoluteFilePath()));
-    const int refused = destination.isEmpty() ? errno : replacementRefusal(destination);
+    int refused = 0;
+    const QByteArray destination = replaceableDestination(m_target, refused);
     if (refused != 0) {
         m_error = qt_error_string(refused);
         return false;

@@ -48,6 +48,11 @@ public:
         return staged.commit() ? QString() : staged.errorString();
     }
 
+    // Why `target` may not be replaced, as open() would refuse it: an existing read-only file
+    // (through its links), or a chain of links that does not end. A null string otherwise; the
+    // write may still fail later, for instance when the folder takes no new file.
+    static QString refusal(const QString &target);
+
     // From now on SIGINT, SIGTERM and SIGHUP remove the temporary files of every staged output
     // not yet committed and end the process with 128 plus the signal's number (130, 143, 129);
     // the targets stay as they were.
