@@ -158,6 +158,12 @@ private:
     // dialog).
     void save(const QString &fileName, const QString &status,
               const std::function<QString(const QString &)> &write);
+    // The name that a save in the format of `suffix` (".stl", ".qrn", ".ply") writes for
+    // `typed`, a name from a file dialog: as typed when it ends in the suffix (in any case), else
+    // with the suffix added. The file dialog asked only about the typed name, so an existing file
+    // under the longer one is replaced only when the user says so; null when not (and for a null
+    // `typed`). A file that may not be replaced is not asked about: its save fails with the reason.
+    QString withSuffix(const QString &typed, const QString &suffix);
     // Drops the mesh and resets the window to its empty state.
     void discardFile();
 

@@ -406,7 +406,9 @@ void MainWindow::on_action_Quarn_triggered()
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save As"), info.path() + QLatin1Char('/') + info.baseName() + ".qrn",
         tr("Quarn Files (*.qrn)"));
-    save(fileName, tr("Compressing to Quarn file..."),
+    // The action names the format, so the name follows it: the program opens a file by its
+    // suffix, and compressed data under ".stl" would be a file it cannot read back.
+    save(withSuffix(fileName, QStringLiteral(".qrn")), tr("Compressing to Quarn file..."),
          [this](const QString &name) { return writeQrnFile(name); });
 }
 
@@ -416,8 +418,24 @@ void MainWindow::on_action_Unquarn_triggered()
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save As"), info.path() + QLatin1Char('/') + info.baseName() + ".stl",
         tr("Binary STL Files (*.stl)"));
-    save(fileName, tr("Saving to Stereolithography file..."),
+    save(withSuffix(fileName, QStringLiteral(".stl")), tr("Saving to Stereolithography file..."),
          [this](const QString &name) { return writeStlFile(name); });
+}
+
+QString MainWindow::withSuffix(const QString &typed, const QString &suffix)
+{
+    if (typed.isNull() || typed.endsWith(suffix, Qt::CaseInsensitive))
+        return typed;
+    const QString fileName = typed + suffix;
+    // The dialog asked about replacing the name as typed, not this one. A file that may not be
+    // replaced is not offered: the save tells why it fails.
+    if (QFileInfo::exists(fileName) && StagedOutput::refusal(fileName).isNull() &&
+        QMessageBox::warning(
+            this, tr("Save As"),
+            tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(fileName).fileName()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return QString();
+    return fileName;
 }
 
 void MainWindow::on_action_Save_As_triggered()
@@ -450,13 +468,8 @@ void MainWindow::on_action_Save_As_triggered()
         format = filters.indexOf(selected);
         if (format < 0)
             return;
-        fileName += suffixes.at(format);
-        // The dialog asked about replacing the name as typed, not this one.
-        if (QFileInfo::exists(fileName) &&
-            QMessageBox::warning(
-                this, tr("Save As"),
-                tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(fileName).fileName()),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        fileName = withSuffix(fileName, suffixes.at(format));
+        if (fileName.isNull())
             return;
     }
     switch (format) {

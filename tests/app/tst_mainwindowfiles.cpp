@@ -53,6 +53,8 @@ private slots:
     void saveEachFormatAndReopen_data();
     void saveEachFormatAndReopen();
     void quarnMakesTheQrnCurrent();
+    void quarnAndUnquarnKeepTheirFormat_data();
+    void quarnAndUnquarnKeepTheirFormat();
     void cancelledPlyFormatWritesNothing();
     void appendedSuffixAsksBeforeReplacing_data();
     void appendedSuffixAsksBeforeReplacing();
@@ -568,6 +570,68 @@ void TestMainWindowFiles::quarnMakesTheQrnCurrent()
     QVERIFY(action(window.get(), "action_Quarn")->isEnabled());
 }
 
+void TestMainWindowFiles::quarnAndUnquarnKeepTheirFormat_data()
+{
+    // The action, the name typed in its dialog and the file written.
+    QTest::addColumn<QString>("actionName");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("compress, stl name") << "action_Quarn"
+                                        << "typed.stl"
+                                        << "typed.stl.qrn";
+    QTest::newRow("compress, ply name") << "action_Quarn"
+                                        << "typed.ply"
+                                        << "typed.ply.qrn";
+    QTest::newRow("compress, no suffix") << "action_Quarn"
+                                         << "typed"
+                                         << "typed.qrn";
+    QTest::newRow("compress, capital QRN") << "action_Quarn"
+                                           << "TYPED.QRN"
+                                           << "TYPED.QRN";
+    QTest::newRow("decompress, qrn name") << "action_Unquarn"
+                                          << "typed.qrn"
+                                          << "typed.qrn.stl";
+    QTest::newRow("decompress, no suffix") << "action_Unquarn"
+                                           << "typed"
+                                           << "typed.stl";
+}
+
+// Compress always writes compressed data and Decompress binary STL, each under a name with its
+// own suffix, so that the program opens what it wrote; the name as typed is not written.
+void TestMainWindowFiles::quarnAndUnquarnKeepTheirFormat()
+{
+    QFETCH(QString, actionName);
+    QFETCH(QString, name);
+    QFETCH(QString, saved);
+    const bool compress = actionName == QLatin1String("action_Quarn");
+    QTemporaryDir dir;
+    const QString source =
+        writeFixture(dir.path(), compress ? QStringLiteral("binary stl") : QStringLiteral("qrn"));
+    const QString typed = QFileInfo(dir.filePath(name)).absoluteFilePath();
+    const QString path = QFileInfo(dir.filePath(saved)).absoluteFilePath();
+    const auto window = widgettest::shownMainWindow();
+    window->openFile(source);
+    {
+        ModalDialogAnswerer answerer({chooseFile(typed)});
+        action(window.get(), qPrintable(actionName))->trigger();
+        QCOMPARE(answerer.seen().size(), 1);
+    }
+    if (typed != path)
+        QVERIFY(!QFileInfo::exists(typed));
+    QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(path));
+    const std::unique_ptr<geom::StlMesh> mesh =
+        compress ? batchtest::readQrn(path) : batchtest::readStl(path);
+    QVERIFY(mesh);
+    QCOMPARE(mesh->indices().size(), 12);
+    {
+        ModalDialogAnswerer answerer;
+        window->openFile(path);
+        QCOMPARE(answerer.seen().size(), 0);
+    }
+    QCOMPARE(panelTexts(window.get()).value("Triangles"), QStringLiteral("12"));
+    QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
+}
+
 void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
 {
     QTemporaryDir dir;
@@ -589,39 +653,65 @@ void TestMainWindowFiles::cancelledPlyFormatWritesNothing()
 
 void TestMainWindowFiles::appendedSuffixAsksBeforeReplacing_data()
 {
+    // The save's action, the existing file that the typed name "other" gets as suffix, whether it
+    // is read-only, the answer to the question, and what the box after the question says.
+    QTest::addColumn<QString>("actionName");
+    QTest::addColumn<QString>("existingName");
+    QTest::addColumn<bool>("readOnly");
     QTest::addColumn<int>("answer");
-    QTest::newRow("no keeps the file") << int(QMessageBox::No);
-    QTest::newRow("yes replaces it") << int(QMessageBox::Yes);
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("save as, no keeps the file") << "action_Save_As"
+                                                << "other.stl" << false << int(QMessageBox::No) << QString();
+    QTest::newRow("save as, yes replaces it") << "action_Save_As"
+                                              << "other.stl" << false << int(QMessageBox::Yes) << QString();
+    QTest::newRow("compress, no keeps the file") << "action_Quarn"
+                                                 << "other.qrn" << false << int(QMessageBox::No) << QString();
+    QTest::newRow("compress, yes replaces it") << "action_Quarn"
+                                               << "other.qrn" << false << int(QMessageBox::Yes) << QString();
+    // A file that will not be replaced is not offered: only the failure is told.
+    QTest::newRow("read-only, not asked")
+        << "action_Save_As"
+        << "other.stl" << true << 0 << "Unable to save \"other.stl\" (Permission denied).";
 }
 
-// The file dialog asked about the name as typed; the name with the filter's suffix added is
-// another file, and it is not replaced unasked.
+// The file dialog asked about the name as typed; the name with the filter's or the action's
+// suffix added is another file, and it is not replaced unasked.
 void TestMainWindowFiles::appendedSuffixAsksBeforeReplacing()
 {
+    QFETCH(QString, actionName);
+    QFETCH(QString, existingName);
+    QFETCH(bool, readOnly);
     QFETCH(int, answer);
+    QFETCH(QString, failure);
     QTemporaryDir dir;
     const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
-    const QString existing = dir.filePath(QStringLiteral("other.stl"));
+    const QString existing = dir.filePath(existingName);
     QVERIFY(writeBytes(existing, "keep me"));
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(existing, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const auto window = widgettest::shownMainWindow();
     window->openFile(source);
     {
+        const QString filter =
+            actionName == QLatin1String("action_Save_As") ? QStringLiteral("STL Files (*.stl)") : QString();
         ModalDialogAnswerer answerer(
-            {chooseFile(dir.filePath(QStringLiteral("other")), QStringLiteral("STL Files (*.stl)")),
-             ModalDialogAnswerer::click(QMessageBox::StandardButton(answer))});
-        action(window.get(), "action_Save_As")->trigger();
+            {chooseFile(dir.filePath(QStringLiteral("other")), filter),
+             ModalDialogAnswerer::click(answer ? QMessageBox::StandardButton(answer) : QMessageBox::Ok)});
+        action(window.get(), qPrintable(actionName))->trigger();
         QCOMPARE(answerer.seen().size(), 2);
         QCOMPARE(answerer.seen().at(1).title, QStringLiteral("Save As"));
         QCOMPARE(answerer.seen().at(1).text,
-                 QStringLiteral("other.stl already exists.\nDo you want to replace it?"));
+                 failure.isNull()
+                     ? QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(existingName)
+                     : failure);
     }
-    if (answer == QMessageBox::No) {
-        QCOMPARE(batchtest::readAll(existing), QByteArray("keep me"));
-        QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(source));
-    } else {
+    if (answer == QMessageBox::Yes) {
         QCOMPARE(measuresOf(existing).facets, 12);
         QCOMPARE(panelTexts(window.get()).value("File"),
                  QDir::toNativeSeparators(QFileInfo(existing).absoluteFilePath()));
+    } else {
+        QCOMPARE(batchtest::readAll(existing), QByteArray("keep me"));
+        QCOMPARE(panelTexts(window.get()).value("File"), QDir::toNativeSeparators(source));
     }
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("other"))));
     QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
