@@ -1,27 +1,38 @@
 #include "batch/failuretext.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString sourceFailureText(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("File does not exist");
-    if (info.isDir())
-        return QStringLiteral("It is a folder");
-    if (!info.isFile())
-        return QStringLiteral("Not a regular file (a pipe, socket or device)");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    // Only a name that leads nowhere is a missing file: a loop of links or a folder that may not
+    // be searched hides a file that may well be there.
+    if (::stat(name.constData(), &status) != 0)
+        return errno == ENOENT ? QStringLiteral("File does not exist") : qt_error_string(errno);
+    const QString type = fileTypeFailureText(status.st_mode);
+    if (!type.isNull())
+        return type;
     // note: without O_NONBLOCK a pipe put in the file's place since the test above would hold
     // this open until a writer came.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return qt_error_string(errno);
     ::close(fd);
+    return QString();
+}
+
+QString fileTypeFailureText(unsigned mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("It is a folder");
+    if (!S_ISREG(mode))
+        return QStringLiteral("Not a regular file (a pipe, socket or device)");
     return QString();
 }
 

@@ -12,9 +12,13 @@
 
 // Why the file at `path` cannot be read as a model, found before anything reads it: "File does not
 // exist", "It is a folder", "Not a regular file (a pipe, socket or device)", or the system's reason
-// why it cannot be opened for reading ("Permission denied"). A null string for a regular file that
-// opens. Pipes and devices are never opened, since opening a pipe waits for a writer.
+// why it cannot be reached or opened for reading ("Permission denied", "Too many levels of
+// symbolic links"). A null string for a regular file that opens. Pipes and devices are never
+// opened, since opening a pipe waits for a writer.
 QString sourceFailureText(const QString &path);
+// "It is a folder" or "Not a regular file (a pipe, socket or device)" for a file of `mode` (the
+// st_mode of stat); a null string for a regular file.
+QString fileTypeFailureText(unsigned mode);
 
 // Out of memory wins over a bad header or a truncation; anything else is "Not readable".
 QString readFailureText(geom::StlReader::Statuses status);

@@ -458,19 +458,28 @@ void TestQuarn::refusedInputsAreTold()
     QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir.filePath(QStringLiteral("null.stl"))));
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero.qrn"))));
     QVERIFY(makeUnreadable(dir.filePath(QStringLiteral("locked.stl"))));
+    QVERIFY(QFile::link(QStringLiteral("loop.stl"), dir.filePath(QStringLiteral("loop.stl"))));
+    QVERIFY(QFile::link(QStringLiteral("nowhere.stl"), dir.filePath(QStringLiteral("dangling.stl"))));
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("plain")), "a file, not a folder"));
     const QStringList before = folderFiles(dir.path());
 
     const Result result = run(dir.path(), {"--headless", "-compress", "pipe.stl", "folder.stl", "null.stl",
-                                           "locked.stl", "missing.stl", "-decompress", "zero.qrn"});
+                                           "locked.stl", "missing.stl", "dangling.stl", "loop.stl",
+                                           "plain/part.stl", "-decompress", "zero.qrn"});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 1);
     const QString notRegular = QStringLiteral("Not a regular file (a pipe, socket or device)");
+    // A missing file is one whose name leads nowhere; other names that lead to no file get the
+    // system's reason.
     QCOMPARE(lines(result.err), (QStringList{
                                     "Unable to open \"pipe.stl\" (" + notRegular + ").",
                                     "Unable to open \"folder.stl\" (It is a folder).",
                                     "Unable to open \"null.stl\" (" + notRegular + ").",
                                     "Unable to open \"locked.stl\" (Permission denied).",
                                     "Unable to open \"missing.stl\" (File does not exist).",
+                                    "Unable to open \"dangling.stl\" (File does not exist).",
+                                    "Unable to open \"loop.stl\" (Too many levels of symbolic links).",
+                                    "Unable to open \"plain/part.stl\" (Not a directory).",
                                     "Unable to open \"zero.qrn\" (" + notRegular + ").",
                                 }));
     QCOMPARE(folderFiles(dir.path()), before);
