@@ -122,7 +122,7 @@ void ProcessWorkQueue::decompressFile(BatchJob *job)
 {
     const QFileInfo source(sourcePath(job));
     const QFileInfo output = outputFor(source, QStringLiteral("stl"));
-    if (!beginJob(job, output) || !sourceReadable(job, source))
+    if (!beginJob(job, output) || !sourceReadable(job, source) || !outputApart(job, source, output))
         return;
 
     GZipFile file(source.absoluteFilePath());
@@ -157,7 +157,7 @@ void ProcessWorkQueue::compressFile(BatchJob *job)
 {
     const QFileInfo source(sourcePath(job));
     const QFileInfo output = outputFor(source, QLatin1String(geom::Qrn::Extension));
-    if (!beginJob(job, output) || !sourceReadable(job, source))
+    if (!beginJob(job, output) || !sourceReadable(job, source) || !outputApart(job, source, output))
         return;
 
     QFile file(source.absoluteFilePath());
@@ -216,6 +216,17 @@ bool ProcessWorkQueue::sourceReadable(BatchJob *job, const QFileInfo &source)
     if (refused.isNull())
         return true;
     failed(job, readFailure(source, refused));
+    return false;
+}
+
+bool ProcessWorkQueue::outputApart(BatchJob *job, const QFileInfo &source, const QFileInfo &output)
+{
+    // The canonical paths resolve links; a second hard link is no danger, since the rename
+    // replaces the output's name alone.
+    const QString sourcePath = QFileInfo(source.absoluteFilePath()).canonicalFilePath();
+    if (sourcePath.isEmpty() || QFileInfo(output.absoluteFilePath()).canonicalFilePath() != sourcePath)
+        return true;
+    failed(job, writeFailure(output, QStringLiteral("It is a link to the source file")));
     return false;
 }
 

@@ -94,6 +94,9 @@ private:
     // False (the job failed) when the source is missing, a folder, not a regular file or not
     // readable; such a source is never opened.
     bool sourceReadable(BatchJob *job, const QFileInfo &source);
+    // False (the job failed) when the output leads to the source through links: writing it
+    // would replace the source with data of the other format under the source's name.
+    bool outputApart(BatchJob *job, const QFileInfo &source, const QFileInfo &output);
     // After a successful read: false when the batch was cancelled meanwhile; otherwise the job
     // enters its converting stage with `activity`.
     bool beginConversion(BatchJob *job, const QString &activity);

@@ -1,5 +1,7 @@
 #include "batch/stagedoutput.h"
 
+#include "batch/failuretext.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -112,27 +114,31 @@ QByteArray followLinks(QByteArray path)
     return QByteArray();
 }
 
-// The errno value that refuses replacing the existing file at `path`, or 0 (also when there is
-// none). A file without any write bit is refused even for a process that may write anything (an
-// administrator): its owner marked it as not to be changed, and the rename that completes the
-// output would replace it whatever its mode says.
-int replacementRefusal(const QByteArray &path)
+// Why the existing file at `path` may not be replaced; null when it may (also when there is
+// none). Only a regular file is replaced: the rename would put a file in the place of a device or
+// a pipe that a link leads to, such as /dev/null. A file without any write bit is refused even
+// for a process that may write anything (an administrator): its owner marked it as not to be
+// changed, and the rename that completes the output would replace it whatever its mode says.
+QString replacementRefusal(const QByteArray &path)
 {
     struct stat status;
     if (::stat(path.constData(), &status) != 0)
-        return 0;
+        return QString();
+    const QString type = fileTypeFailureText(status.st_mode);
+    if (!type.isNull())
+        return type;
     if (::access(path.constData(), W_OK) != 0)
-        return errno;
-    return status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH) ? 0 : EACCES;
+        return qt_error_string(errno);
+    return status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH) ? QString() : qt_error_string(EACCES);
 }
 
 // The file that writing `target` replaces: the end of its chain of links (encoded). Empty, with
-// `refused` set to the errno value, when the chain does not end or that file must not be replaced.
-QByteArray replaceableDestination(const QString &target, int &refused)
+// `refused` set, when the chain does not end or that file may not be replaced.
+QByteArray replaceableDestination(const QString &target, QString &refused)
 {
     const QByteArray destination = followLinks(QFile::encodeName(QFileInfo(target).absoluteFilePath()));
-    refused = destination.isEmpty() ? errno : replacementRefusal(destination);
-    return refused == 0 ? destination : QByteArray();
+    refused = destination.isEmpty() ? qt_error_string(errno) : replacementRefusal(destination);
+    return refused.isNull() ? destination : QByteArray();
 }
 
 } // namespace
@@ -160,19 +166,16 @@ StagedOutput::~StagedOutput()
 
 QString StagedOutput::refusal(const QString &target)
 {
-    int refused = 0;
+    QString refused;
     replaceableDestination(target, refused);
-    return refused == 0 ? QString() : qt_error_string(refused);
+    return refused;
 }
 
 bool StagedOutput::open(QFile &file)
 {
-    int refused = 0;
-    const QByteArray destination = replaceableDestination(m_target, refused);
-    if (refused != 0) {
-        m_error = qt_error_string(refused);
+    const QByteArray destination = replaceableDestination(m_target, m_error);
+    if (!m_error.isNull())
         return false;
-    }
     // Staged beside the file that is replaced, since a rename cannot leave its file system.
     m_destination = QFile::decodeName(destination);
     for (int attempt = 0; attempt < MaximumNameAttempts; ++attempt) {

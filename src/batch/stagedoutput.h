@@ -20,8 +20,7 @@ public:
 
     // Points `file` (a QFile or a subclass such as GZipFile) at a new temporary file beside the
     // target and opens it write-only. False, with errorString() set, when none can be created or
-    // the target exists and is read-only (no write permission for this process, or no write
-    // bit at all in its mode).
+    // the target may not be replaced (see refusal()).
     bool open(QFile &file);
     // Call after the file was written and closed without error: flushes the temporary file to
     // disk, gives it the permissions of an existing target and renames it over the target.
@@ -48,9 +47,11 @@ public:
         return staged.commit() ? QString() : staged.errorString();
     }
 
-    // Why `target` may not be replaced, as open() would refuse it: an existing read-only file
-    // (through its links), or a chain of links that does not end. A null string otherwise; the
-    // write may still fail later, for instance when the folder takes no new file.
+    // Why `target` may not be replaced, as open() refuses it: the file at the end of its links
+    // exists and is not a regular file (a folder, pipe, socket or device) or is read-only (no
+    // write permission for this process, or no write bit at all in its mode), or the chain of
+    // links does not end. A null string otherwise; the write may still fail later, for instance
+    // when the folder takes no new file.
     static QString refusal(const QString &target);
 
     // From now on SIGINT, SIGTERM and SIGHUP remove the temporary files of every staged output

@@ -142,6 +142,8 @@ private slots:
     void readOnlyFolderKeepsOutput();
     void readOnlyOutputRefused_data();
     void readOnlyOutputRefused();
+    void unreplaceableOutputsRefused_data();
+    void unreplaceableOutputsRefused();
     void fullDiskKeepsOutput_data();
     void fullDiskKeepsOutput();
     void linkedOutputWrittenThrough();
@@ -574,6 +576,71 @@ void TestQuarn::readOnlyOutputRefused()
     const QFile::Permissions ownerGroupOther(0x7077);
     QCOMPARE(QFile::permissions(locked) & ownerGroupOther, readOnly);
     QCOMPARE(folderFiles(dir.path()), before);
+}
+
+void TestQuarn::unreplaceableOutputsRefused_data()
+{
+    // The option, the source, what stands under the output's name and the reason given.
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    const QString notRegular = QStringLiteral("Not a regular file (a pipe, socket or device)");
+    const QString toSource = QStringLiteral("It is a link to the source file");
+    QTest::newRow("compress, link to the source") << "-compress"
+                                                  << "a.stl"
+                                                  << "link to the source" << toSource;
+    QTest::newRow("decompress, link to the source") << "-decompress"
+                                                    << "a.qrn"
+                                                    << "link to the source" << toSource;
+    QTest::newRow("pipe") << "-compress"
+                          << "a.stl"
+                          << "pipe" << notRegular;
+    QTest::newRow("link to a pipe") << "-compress"
+                                    << "a.stl"
+                                    << "link to a pipe" << notRegular;
+    QTest::newRow("folder") << "-decompress"
+                            << "a.qrn"
+                            << "folder"
+                            << "It is a folder";
+}
+
+// An output name under which a written file would destroy something else is refused before
+// anything is written: a link to the source (which would get the other format's data under its
+// own name), a pipe or device (which the rename would replace with a file) or a folder.
+void TestQuarn::unreplaceableOutputsRefused()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, source);
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(writeSource(dir.filePath(source), meshtest::unitCube()));
+    const QByteArray sourceBytes = readAll(dir.filePath(source));
+    const QString output =
+        source.endsWith(QLatin1String(".stl")) ? QStringLiteral("a.qrn") : QStringLiteral("a.stl");
+    const QString outputPath = QFileInfo(dir.filePath(output)).absoluteFilePath();
+    if (kind == QLatin1String("link to the source")) {
+        QVERIFY(QFile::link(source, outputPath));
+    } else if (kind == QLatin1String("pipe")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(outputPath).constData(), 0600), 0);
+    } else if (kind == QLatin1String("link to a pipe")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
+        QVERIFY(QFile::link(QStringLiteral("pipe"), outputPath));
+    } else {
+        QVERIFY(QDir(dir.path()).mkdir(output));
+    }
+    const QStringList before = folderFiles(dir.path());
+
+    const Result result = run(dir.path(), {"--headless", option, source});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(lines(result.err),
+             QStringList{QStringLiteral("Unable to write \"%1\" (%2).").arg(outputPath, reason)});
+    QCOMPARE(readAll(dir.filePath(source)), sourceBytes);
+    QCOMPARE(folderFiles(dir.path()), before);
+    if (kind == QLatin1String("pipe"))
+        QVERIFY(!QFileInfo(outputPath).isFile() && QFileInfo::exists(outputPath));
 }
 
 void TestQuarn::fullDiskKeepsOutput_data()

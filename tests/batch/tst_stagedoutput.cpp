@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,8 +33,8 @@ private slots:
     void commitReplacesTarget();
     void uncommittedLeavesTarget();
     void failures();
-    void readOnlyTargetRefused_data();
-    void readOnlyTargetRefused();
+    void unreplaceableTargetRefused_data();
+    void unreplaceableTargetRefused();
     void linkedTarget_data();
     void linkedTarget();
     void longNames_data();
@@ -92,13 +93,13 @@ void TestStagedOutput::failures()
         QVERIFY(!staged.errorString().isEmpty());
         QVERIFY(!staged.commit());
     }
-    // A folder where the file should go cannot be replaced by it.
+    // A target that becomes a folder after the open is not replaced by the rename.
     const QString target = dir.filePath(QStringLiteral("model.qrn"));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("model.qrn")));
     {
         StagedOutput staged(target);
         QFile file;
         QVERIFY(staged.open(file));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("model.qrn")));
         file.write("data");
         file.close();
         QVERIFY(!staged.commit());
@@ -118,32 +119,54 @@ void TestStagedOutput::failures()
     QCOMPARE(linkText(loop), QByteArray("loop.qrn"));
 }
 
-void TestStagedOutput::readOnlyTargetRefused_data()
+void TestStagedOutput::unreplaceableTargetRefused_data()
 {
+    // What stands under the name (or at the end of a link to it) and the reason of the refusal.
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("throughLink");
-    QTest::newRow("read-only file") << false;
-    QTest::newRow("link to a read-only file") << true;
+    QTest::addColumn<QString>("reason");
+    const QString notRegular = QStringLiteral("Not a regular file (a pipe, socket or device)");
+    QTest::newRow("read-only file") << "read-only" << false << "Permission denied";
+    QTest::newRow("link to a read-only file") << "read-only" << true << "Permission denied";
+    QTest::newRow("pipe") << "pipe" << false << notRegular;
+    QTest::newRow("link to a pipe") << "pipe" << true << notRegular;
+    QTest::newRow("folder") << "folder" << false << "It is a folder";
 }
 
-// A target without write permission is refused at once with the reason, even when the folder
-// would let the rename replace it (and for the superuser, whom only the mode tells).
-void TestStagedOutput::readOnlyTargetRefused()
+// A target that may not be replaced is refused at once with the reason, even when the folder
+// would let the rename replace it: a read-only file (also for the superuser, whom only the mode
+// tells), and anything that is not a regular file, such as the device or pipe a link leads to.
+void TestStagedOutput::unreplaceableTargetRefused()
 {
+    QFETCH(QString, kind);
     QFETCH(bool, throughLink);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
-    const QString locked = dir.filePath(QStringLiteral("locked.stl"));
-    QVERIFY(batchtest::writeAll(locked, "old"));
-    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    const QString target = throughLink ? dir.filePath(QStringLiteral("link.stl")) : locked;
+    const QString kept = dir.filePath(QStringLiteral("kept.stl"));
+    if (kind == QLatin1String("read-only")) {
+        QVERIFY(batchtest::writeAll(kept, "old"));
+        QVERIFY(QFile::setPermissions(kept, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    } else if (kind == QLatin1String("pipe")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(kept).constData(), 0600), 0);
+    } else {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kept.stl")));
+    }
+    const QString target = throughLink ? dir.filePath(QStringLiteral("link.stl")) : kept;
     if (throughLink)
-        QVERIFY(makeLink(QStringLiteral("locked.stl"), target));
+        QVERIFY(makeLink(QStringLiteral("kept.stl"), target));
 
+    QCOMPARE(StagedOutput::refusal(target), reason);
     StagedOutput staged(target);
     QFile file;
     QVERIFY(!staged.open(file));
-    QCOMPARE(staged.errorString(), QStringLiteral("Permission denied"));
+    QCOMPARE(staged.errorString(), reason);
     QVERIFY(!file.isOpen());
-    QCOMPARE(batchtest::readAll(locked), QByteArray("old"));
+    const QFileInfo after(kept);
+    if (kind == QLatin1String("read-only"))
+        QCOMPARE(batchtest::readAll(kept), QByteArray("old"));
+    else
+        QVERIFY(kind == QLatin1String("pipe") ? !after.isFile() && !after.isDir() && after.exists()
+                                              : after.isDir());
     QVERIFY(batchtest::temporaryFiles(dir.path()).isEmpty());
 }
 
