@@ -354,8 +354,9 @@ void StlReaderPrivate::merge(StlMeshBuilder &builder, const Facet *facets, const
 // (a file of thousands of small solids would otherwise allocate and free a large block per solid).
 // Inside the solid every line that is not blank must be the next one of a facet ("facet ...",
 // "outer loop", three vertex lines, "endloop", "endfacet"), or, between facets, the end line;
-// anything else, or data that ends inside a facet, fails the solid. A facet counts once its
-// "endfacet" line was read, so a file cut short never gives part of its facets as a whole model.
+// anything else, or data that ends inside a facet or before the solid's first facet, fails the
+// solid. A facet counts once its "endfacet" line was read, so a file cut short never gives part of
+// its facets as a whole model.
 bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std::vector<Facet> &batch,
                                  const char *solidLine, int solidLength)
 {
@@ -377,6 +378,7 @@ bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std:
     batch.clear();
     Vector3f corner[3];
     int expect = FacetLine;
+    bool facetRead = false;
     // The rest of an overlong solid or facet line says nothing that is read.
     bool skipRest = input.lineOpen();
     const char *line = nullptr;
@@ -439,14 +441,16 @@ bool StlReaderPrivate::readSolid(LineInput &input, StlMeshBuilder &builder, std:
             continue;
         }
         expect = FacetLine;
+        facetRead = true;
         batch.emplace_back(corner[0], corner[1], corner[2], Vector3f());
         if (batch.size() == asciiBatchFacets) {
             merge(builder, batch.data(), nullptr, int(batch.size()));
             batch.clear();
         }
     }
-    // The data ended without the end line: a file may, but not inside a facet.
-    if (expect != FacetLine)
+    // The data ended without the end line: a file may, but not inside a facet, nor before its
+    // first facet, where nothing shows that anything was meant to follow.
+    if (expect != FacetLine || !facetRead)
         return false;
     merge(builder, batch.data(), nullptr, int(batch.size()));
     batch.clear();

@@ -256,6 +256,10 @@ void TestStlReader::asciiFiles_data()
     QTest::newRow("cut inside endloop") << lf.left(lf.indexOf("endloop", secondFacet) + 4) << -1 << 0;
     QTest::newRow("cut inside endfacet") << lf.left(lf.indexOf("endfacet", secondFacet) + 5) << -1 << 0;
     QTest::newRow("cut one byte short") << lf.left(endLine - 2) << -1 << 0;
+    // Cut before the first facet: nothing says that the solid was meant to be empty.
+    QTest::newRow("cut inside the solid line") << lf.left(8) << -1 << 0;
+    QTest::newRow("cut after the solid line") << lf.left(lf.indexOf("facet")) << -1 << 0;
+    QTest::newRow("second solid cut before its first facet") << lf + "solid b\n" << -1 << 0;
     // Cut between whole facets, or inside the end line: the facets are all there.
     QTest::newRow("cut after the first facet") << lf.left(secondFacet) << 1 << 3;
     QTest::newRow("cut inside the end line") << lf.left(endLine + 5) << 12 << 8;
@@ -488,9 +492,8 @@ void TestStlReader::prefixesFailCleanly()
         QVERIFY2(!result.mesh, qPrintable(QString::number(n)));
         QVERIFY(result.status & (StlReader::Truncated | StlReader::InvalidFormat));
     }
-    // An ASCII prefix reads only when it ends between whole facets (or inside the end line):
-    // then it holds every facet whose "endfacet" line it holds whole.
-    const int solidLineEnd = text.indexOf('\n') + 1;
+    // An ASCII prefix reads only when it ends between whole facets, after the first one (or
+    // inside the end line): then it holds every facet whose "endfacet" line it holds whole.
     const int endLine = text.indexOf("endsolid");
     for (int n = 0; n <= text.size(); ++n) {
         const QByteArray prefix = text.left(n);
@@ -498,8 +501,8 @@ void TestStlReader::prefixesFailCleanly()
         const QByteArray lines = prefix.endsWith("endfacet") ? prefix + '\n' : prefix;
         const int lastFacetEnd = lines.lastIndexOf("endfacet\n");
         const int wholeFacets = lines.count("endfacet\n");
-        const QByteArray tail = lines.mid(lastFacetEnd >= 0 ? lastFacetEnd + 9 : solidLineEnd);
-        const bool reads = n >= 5 && (n < solidLineEnd || tail.trimmed().isEmpty() || n > endLine);
+        const bool reads =
+            (lastFacetEnd >= 0 && lines.mid(lastFacetEnd + 9).trimmed().isEmpty()) || n > endLine;
         const ReadResult result = readBytes(prefix);
         QVERIFY2(bool(result.mesh) == reads, qPrintable(QString::number(n)));
         if (reads) {
