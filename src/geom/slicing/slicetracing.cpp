@@ -8,11 +8,10 @@
 #include "geom/slicing/contoursimplify.h"
 #include "geom/slicing/slice.h"
 
-#include <QHash>
-#include <QSet>
 #include <QtDebug>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -49,6 +48,58 @@ void TolerantSlicerPrivate::skipFacet(quint32 facet)
         edgeFlags[positions[3 * facet + c]] |= SkipFacet;
 }
 
+quint32 TolerantSlicerPrivate::markRepeatedFacets(std::vector<bool> &leftOut) const
+{
+    // A facet's key: its corners turned so that the smallest index comes first.
+    const auto key = [this](quint32 f) {
+        const quint32 a = corner(4 * f), b = corner(4 * f + 1), c = corner(4 * f + 2);
+        if (a <= b && a <= c)
+            return std::array<quint32, 3>{a, b, c};
+        if (b <= c)
+            return std::array<quint32, 3>{b, c, a};
+        return std::array<quint32, 3>{c, a, b};
+    };
+    // The mesh keeps its facets turned and sorted that way, so a repeat follows the facet it
+    // repeats; only a list out of that order needs sorting.
+    quint32 count = 0;
+    bool ordered = true;
+    std::array<quint32, 3> previous{};
+    bool havePrevious = false;
+    for (quint32 f = 0; f < facetCount && ordered; ++f) {
+        if (leftOut[f])
+            continue;
+        const std::array<quint32, 3> k = key(f);
+        if (havePrevious && k == previous) {
+            leftOut[f] = true;
+            ++count;
+        }
+        ordered = !havePrevious || !(k < previous);
+        previous = k;
+        havePrevious = true;
+    }
+    if (ordered)
+        return count;
+
+    // Out of order: the rest is sorted by key and facet, so the first of equal facets stays. The
+    // repeats marked so far stay marked; each follows a facet with its key, which is sorted here.
+    std::vector<quint32> order;
+    for (quint32 f = 0; f < facetCount; ++f) {
+        if (!leftOut[f])
+            order.push_back(f);
+    }
+    std::sort(order.begin(), order.end(), [&key](quint32 f, quint32 g) {
+        const auto kf = key(f), kg = key(g);
+        return kf < kg || (kf == kg && f < g);
+    });
+    for (size_t i = 1; i < order.size(); ++i) {
+        if (key(order[i]) == key(order[i - 1])) {
+            leftOut[order[i]] = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
 void TolerantSlicerPrivate::buildHalfEdges()
 {
     const quint32 vertexCount = quint32(vertexHeights.size());
@@ -57,35 +108,37 @@ void TolerantSlicerPrivate::buildHalfEdges()
     positions.assign(n, 0u);
     edgeFlags.assign(n, quint8(0));
 
-    // Facets with an index outside the vertex list or a vertex that is not finite are left out of
-    // tracing; their records get keys past every real edge, one of their own each, so they neither
-    // link to real edges nor to each other.
-    std::vector<bool> bad(facetCount, false);
-    quint32 badCount = 0;
+    // Facets with an index outside the vertex list or a vertex that is not finite, and repeats of
+    // an earlier facet, are left out of tracing; their records get keys past every real edge, one of
+    // their own each, so they neither link to real edges nor to each other. A repeat would pair up
+    // with its original on an edge whose other facet is missing and hide that crack.
+    std::vector<bool> leftOut(facetCount, false);
     for (quint32 f = 0; f < facetCount; ++f) {
-        for (quint32 c = 0; c < 3 && !bad[f]; ++c) {
+        for (quint32 c = 0; c < 3 && !leftOut[f]; ++c) {
             const quint32 v = corner(4 * f + c);
             if (v >= vertexCount || !finite(vertices.at(int(v))) || !std::isfinite(vertexHeights[v]))
-                bad[f] = true;
+                leftOut[f] = true;
         }
-        if (bad[f])
-            ++badCount;
+        if (leftOut[f])
+            ++badFacets;
     }
-    if (badCount > 0)
+    if (badFacets > 0)
         qWarning("TolerantSlicer.prepareMesh skipping %u facets with a vertex index out of range or a vertex "
                  "that is not finite",
-                 badCount);
+                 badFacets);
+    repeatedFacets = markRepeatedFacets(leftOut);
 
     // note: the stable sort by (smaller, larger vertex index) is a counting sort by the smaller
     // index (ids visited in ascending order keep their order), then an insertion sort by the larger
-    // index inside each bucket, which holds the few edges of one vertex. Bad facets' records follow
+    // index inside each bucket, which holds the few edges of one vertex. Left-out facets' records follow
     // every real edge, in id order. The larger index rides in positions while the buckets are
     // sorted; the inverse overwrites it afterwards.
     std::vector<quint32> start(size_t(vertexCount) + 2, 0u);
     for (quint32 f = 0; f < facetCount; ++f) {
         for (quint32 c = 0; c < 3; ++c) {
             const quint32 id = 4 * f + c;
-            ++start[bad[f] ? size_t(vertexCount) + 1 : size_t(std::min(corner(id), corner(nextId(id)))) + 1];
+            ++start[leftOut[f] ? size_t(vertexCount) + 1
+                               : size_t(std::min(corner(id), corner(nextId(id)))) + 1];
         }
     }
     for (size_t v = 1; v < start.size(); ++v)
@@ -94,9 +147,9 @@ void TolerantSlicerPrivate::buildHalfEdges()
         for (quint32 c = 0; c < 3; ++c) {
             const quint32 id = 4 * f + c;
             const quint32 a = corner(id), b = corner(nextId(id));
-            const size_t pos = start[bad[f] ? size_t(vertexCount) : size_t(std::min(a, b))]++;
+            const size_t pos = start[leftOut[f] ? size_t(vertexCount) : size_t(std::min(a, b))]++;
             edgeIds[pos] = id;
-            positions[pos] = bad[f] ? id : std::max(a, b);
+            positions[pos] = leftOut[f] ? id : std::max(a, b);
         }
     }
     // start[v] is now the end of bucket v.
@@ -125,7 +178,7 @@ void TolerantSlicerPrivate::buildHalfEdges()
     for (size_t pos = 0; pos < n; ++pos) {
         const quint32 id = edgeIds[pos];
         // The key again from the corners: positions are overwritten below as the inverse fills.
-        const bool skipped = bad[id >> 2];
+        const bool skipped = leftOut[id >> 2];
         const quint32 a = skipped ? 0xFFFFFFFFu : std::min(corner(id), corner(nextId(id)));
         const quint32 b = skipped ? id : std::max(corner(id), corner(nextId(id)));
         if (pos == 0 || a != prevA || b != prevB)
@@ -217,64 +270,69 @@ quint32 TolerantSlicerPrivate::link(quint32 pos) const
 void TolerantSlicerPrivate::buildCrackTraversal()
 {
     const quint32 n = quint32(edgeIds.size());
-    std::vector<quint32> open;
+    const auto isOpen = [this](quint32 pos) {
+        return !(edgeFlags[pos] & (Junction | SkipFacet | PartnerAfter | PartnerBefore));
+    };
+    // A crack is a set of open records joined by shared vertices: each open record unites its two
+    // vertices, and a crack is named by the root of its vertices.
+    // note: flat arrays over the vertices, since on a mesh that lost many facets nearly half of its
+    // records are open; per record lists or a hash of them outweighed the mesh.
+    std::vector<quint32> root(vertexHeights.size());
+    for (quint32 v = 0; v < quint32(root.size()); ++v)
+        root[v] = v;
+    const auto find = [&root](quint32 v) {
+        while (root[v] != v) {
+            root[v] = root[root[v]];
+            v = root[v];
+        }
+        return v;
+    };
     for (quint32 pos = 0; pos < n; ++pos) {
-        if (!(edgeFlags[pos] & (Junction | SkipFacet | PartnerAfter | PartnerBefore)))
-            open.push_back(pos);
-    }
-    QMultiHash<quint32, quint32> byVertex;
-    byVertex.reserve(int(2 * open.size()));
-    for (quint32 i = 0; i < quint32(open.size()); ++i) {
-        const quint32 id = edgeIds[open[i]];
-        byVertex.insert(corner(id), i);
-        byVertex.insert(corner(nextId(id)), i);
-    }
-
-    crackCount = 0;
-    std::vector<bool> reached(open.size(), false);
-    std::vector<quint32> group;
-    for (quint32 i = 0; i < quint32(open.size()); ++i) {
-        if (reached[i])
+        if (!isOpen(pos))
             continue;
-        reached[i] = true;
-        group.assign(1, i);
-        for (size_t k = 0; k < group.size(); ++k) {
-            const quint32 id = edgeIds[open[group[k]]];
-            for (const quint32 vertexIndex : {corner(id), corner(nextId(id))}) {
-                // QMultiHash yields the values of a key newest first; the group order follows the
-                // order of the records in the table.
-                QVector<quint32> sharing;
-                for (auto it = byVertex.find(vertexIndex); it != byVertex.end() && it.key() == vertexIndex;
-                     ++it)
-                    sharing.append(it.value());
-                std::sort(sharing.begin(), sharing.end());
-                for (const quint32 other : qAsConst(sharing)) {
-                    if (!reached[other]) {
-                        reached[other] = true;
-                        group.push_back(other);
-                    }
-                }
-            }
-        }
-        if (group.size() == 1) {
-            skipFacet(edgeIds[open[i]] >> 2);
-        } else {
-            QVector<quint32> members;
-            members.reserve(int(group.size()));
-            for (const quint32 ordinal : group)
-                members.append(open[ordinal]);
-            std::sort(members.begin(), members.end());
-            const quint32 index = quint32(junctions.size());
-            for (const quint32 pos : qAsConst(members)) {
-                edgeFlags[pos] |= Junction | Crack;
-                junctionOf.emplace_back(pos, index);
-            }
-            junctions.append(members);
-        }
-        ++crackCount;
+        const quint32 id = edgeIds[pos];
+        const quint32 a = find(corner(id)), b = find(corner(nextId(id)));
+        if (a != b)
+            root[std::max(a, b)] = std::min(a, b);
     }
-    // Crack members are open records, never members of an edge's junction: positions stay unique.
-    std::sort(junctionOf.begin(), junctionOf.end());
+    // Per root the number of its open records, then its crack's number with the top bit set.
+    const quint32 numbered = 0x80000000u;
+    std::vector<quint32> slot(root.size(), 0u);
+    quint32 members = 0;
+    for (quint32 pos = 0; pos < n; ++pos) {
+        if (isOpen(pos))
+            ++slot[find(corner(edgeIds[pos]))];
+    }
+    for (const quint32 count : slot)
+        members += count > 1 ? count : 0;
+
+    // Cracks are numbered in the order of their first record. A lone open edge, touching no other,
+    // leaves its facet out of tracing; the records of a larger crack are marked and get its number.
+    const size_t edgeJunctionEntries = junctionOf.size();
+    junctionOf.reserve(edgeJunctionEntries + members);
+    crackCount = 0;
+    quint32 cracks = 0;
+    for (quint32 pos = 0; pos < n; ++pos) {
+        if (!isOpen(pos))
+            continue;
+        const quint32 id = edgeIds[pos];
+        quint32 &crack = slot[find(corner(id))];
+        if (crack == 1) {
+            skipFacet(id >> 2);
+            ++crackCount;
+            continue;
+        }
+        if (!(crack & numbered)) {
+            crack = numbered | cracks++;
+            ++crackCount;
+        }
+        edgeFlags[pos] |= Junction | Crack;
+        junctionOf.emplace_back(pos, crack & ~numbered);
+    }
+    // Both parts ascend by position, and crack members are open records, never members of an
+    // edge's junction: positions stay unique.
+    std::inplace_merge(junctionOf.begin(), junctionOf.begin() + ptrdiff_t(edgeJunctionEntries),
+                       junctionOf.end());
 }
 
 bool TolerantSlicerPrivate::sameEdge(quint32 a, quint32 b) const
@@ -305,21 +363,25 @@ quint32 TolerantSlicerPrivate::exitEdge(quint32 pos, float level) const
     return positionOf(exitId);
 }
 
-int TolerantSlicerPrivate::traceLevel(Slice &slice, quint32 *cursor)
+float TolerantSlicerPrivate::levelAt(float z) const
 {
-    const float level =
-        float(roundHalfAway((double(slice.z()) + sampleOffset) / tolerance) * tolerance + levelOffset);
-    QSet<quint32> usedCracks;
+    return float(roundHalfAway((double(z) + sampleOffset) / tolerance) * tolerance + levelOffset);
+}
+
+TolerantSlicerPrivate::LevelCounts TolerantSlicerPrivate::traceLevel(Slice &slice, quint32 *cursor)
+{
+    LevelCounts counts;
+    LevelTrace trace;
+    trace.level = levelAt(slice.z());
+    trace.scanStart = *cursor;
     if (++generation == 0) {
         std::fill(visited.begin(), visited.end(), quint8(0));
         generation = 1;
     }
-    int incomplete = 0;
     const quint32 n = quint32(edgeIds.size());
     if (*cursor >= n || running.loadRelaxed() == 0)
-        return 0;
+        return counts;
 
-    QVector<Vector2f> points;
     bool held = true;
     for (quint32 pos = *cursor; pos < n; ++pos) {
         if (pos != *cursor && running.loadRelaxed() == 0)
@@ -331,163 +393,199 @@ int TolerantSlicerPrivate::traceLevel(Slice &slice, quint32 *cursor)
         const float za = height(corner(id));
         const float zb = height(corner(nextId(id)));
         // Records come in order of their lower end: past the first one above the level, none crosses.
-        if (std::min(za, zb) > level)
+        if (std::min(za, zb) > trace.level)
             break;
-        if (level > std::max(za, zb))
+        if (trace.level > std::max(za, zb))
             continue;
         if (held) {
             *cursor = pos;
             held = false;
         }
 
-        // Walk one contour from this record.
-        points.clear();
-        int vote = 0;
-        quint32 current = pos;
-        bool closed = false;
-        for (;;) {
-            const quint32 currentId = idAt(current);
-            quint8 currentFlags = flagsAt(current);
-            Vector2f p;
-            if (!cut(currentId, level, &p))
-                break;
-            vote += (currentFlags & Ascending) ? 1 : -1;
-            markVisited(currentId);
-            points.append(p);
-            if (points.size() > 2 && p == points.first()) {
-                closed = true;
-                break;
-            }
-
-            if (!(currentFlags & (Junction | PartnerAfter | PartnerBefore))) {
-                if (crackCount == -1) {
-                    buildCrackTraversal();
-                    qDebug("Automatic crack traversal count: %d", crackCount);
-                }
-                currentFlags = flagsAt(current);
-                if ((currentFlags & SkipFacet) || !(currentFlags & Junction))
-                    break;
-            }
-
-            if (currentFlags & Crack) {
-                usedCracks.insert(current);
-                const QVector<quint32> &members = junctions.at(int(link(current)));
-                const Vector2f last = points.last();
-                quint32 best = n;
-                double bestDistance = 0.0;
-                Vector2f bestPoint;
-                for (const quint32 m : members) {
-                    if (!(flagsAt(m) & (Ascending | Descending)) || usedCracks.contains(m))
-                        continue;
-                    Vector2f mp;
-                    if (!cut(idAt(m), level, &mp))
-                        continue;
-                    const double dx = double(mp.x - last.x), dy = double(mp.y - last.y);
-                    const double distance = dx * dx + dy * dy;
-                    if (best == n || distance < bestDistance) {
-                        best = m;
-                        bestDistance = distance;
-                        bestPoint = mp;
-                    }
-                }
-                if (best == n)
-                    break;
-                points.append(bestPoint);
-                usedCracks.insert(best);
-                current = exitEdge(best, level);
-                continue;
-            }
-
-            // Neighbours across the edge: the junction's members or the partner.
-            const quint32 *neighbours = nullptr;
-            int neighbourCount = 0;
-            const quint32 partner = link(current);
-            if (currentFlags & Junction) {
-                const QVector<quint32> &members = junctions.at(int(partner));
-                neighbours = members.constData();
-                neighbourCount = members.size();
-            } else {
-                neighbours = &partner;
-                neighbourCount = 1;
-            }
-            const quint32 currentFacet = currentId >> 2;
-            const quint32 currentThird = corner(prevId(currentId));
-            const bool currentAscending = (currentFlags & Ascending) != 0;
-            int counted = neighbourCount;
-            quint32 taken = n;
-            quint32 remembered = n;
-            for (int k = 0; k < neighbourCount && !closed; ++k) {
-                const quint32 np = neighbours[k];
-                const quint32 nid = idAt(np);
-                const quint8 nflags = flagsAt(np);
-                if ((nid >> 2) == currentFacet)
-                    continue;
-                const float na = height(corner(nid));
-                const float nb = height(corner(nextId(nid)));
-                const bool crosses = std::min(na, nb) <= level && std::max(na, nb) >= level &&
-                                     (nflags & (Ascending | Descending));
-                const quint32 candidate = crosses ? exitEdge(np, level) : np;
-                if (points.size() > 2 && sameEdge(candidate, pos)) {
-                    markVisited(idAt(candidate));
-                    closed = true;
-                    break;
-                }
-                if (isVisited(idAt(candidate)))
-                    continue;
-                const bool passes = currentAscending ? (nflags & Descending) != 0 : !(nflags & Descending);
-                if (corner(prevId(nid)) == currentThird) {
-                    if (passes) {
-                        points.removeLast();
-                        taken = candidate;
-                        break;
-                    }
-                    --counted;
-                    continue;
-                }
-                if (passes) {
-                    taken = candidate;
-                    break;
-                }
-                if (remembered == n)
-                    remembered = candidate;
-            }
-            if (closed)
-                break;
-            if (taken == n) {
-                if (counted < 2 && remembered != n)
-                    taken = remembered;
-                else
-                    break;
-            }
-            if (taken == current)
-                break;
-            current = taken;
-        }
-
-        if (points.size() <= 2)
+        ++counts.walks;
+        const bool closed = walkContour(pos, trace);
+        if (trace.points.size() <= 2)
             continue;
         if (!closed) {
-            qWarning("Incomplete contour stopped at %.3f, %.3f, %.3f.", double(points.last().x),
-                     double(points.last().y), double(level));
-            ++incomplete;
+            qWarning("Incomplete contour stopped at %.3f, %.3f, %.3f.", double(trace.points.last().x),
+                     double(trace.points.last().y), double(trace.level));
+            ++counts.incomplete;
             continue;
         }
-        if (vote < 0)
-            std::reverse(points.begin(), points.end());
-        if (simplifyTolerance > double(1e-5f)) {
-            simplifyContour(points, simplifyTolerance);
-            points = snapToGrid(points, gridStep, nullptr);
-            simplifyContour(points, simplifyTolerance);
-        } else {
-            points = snapToGrid(points, gridStep, nullptr);
-        }
-        if (points.size() <= 2)
-            continue;
-        Contour contour;
-        contour.points() = points;
-        slice.contours().append(contour);
+        if (!finishContour(trace.points, trace.vote, slice))
+            ++counts.vanished;
     }
-    return incomplete;
+    return counts;
+}
+
+bool TolerantSlicerPrivate::walkContour(quint32 start, LevelTrace &trace)
+{
+    QVector<Vector2f> &points = trace.points;
+    points.clear();
+    trace.vote = 0;
+    quint32 current = start;
+    for (;;) {
+        const quint32 currentId = idAt(current);
+        quint8 currentFlags = flagsAt(current);
+        Vector2f p;
+        if (!cut(currentId, trace.level, &p))
+            return false;
+        trace.vote += (currentFlags & Ascending) ? 1 : -1;
+        markVisited(currentId);
+        points.append(p);
+        if (points.size() > 2 && p == points.first())
+            return true;
+
+        if (!(currentFlags & (Junction | PartnerAfter | PartnerBefore))) {
+            if (crackCount == -1) {
+                buildCrackTraversal();
+                qDebug("Automatic crack traversal count: %d", crackCount);
+            }
+            currentFlags = flagsAt(current);
+            if ((currentFlags & SkipFacet) || !(currentFlags & Junction))
+                return false;
+        }
+
+        const Step step =
+            (currentFlags & Crack) ? crackHop(current, trace) : nextNeighbour(current, start, trace);
+        if (step.kind != Step::Next)
+            return step.kind == Step::Closed;
+        current = step.next;
+    }
+}
+
+TolerantSlicerPrivate::Step TolerantSlicerPrivate::crackHop(quint32 current, LevelTrace &trace)
+{
+    CrackEnds &ends = trace.ends;
+    if (!ends.isBuilt())
+        collectCrackEnds(trace);
+    const int here = ends.indexOf(current);
+    if (here != CrackEnds::none)
+        ends.markUsed(here);
+    const int best =
+        ends.nearest(here != CrackEnds::none ? ends.crack(here) : link(current), trace.points.last());
+    if (best == CrackEnds::none)
+        return {Step::Stop, 0};
+    // A straight bridge across the crack, then on through the facet of the end reached.
+    trace.points.append(ends.point(best));
+    ends.markUsed(best);
+    return {Step::Next, exitEdge(ends.position(best), trace.level)};
+}
+
+void TolerantSlicerPrivate::collectCrackEnds(LevelTrace &trace) const
+{
+    // note: the cut takes parameters up to 1e-5 outside an edge, so an edge whose lower end lies
+    // that fraction of its height above the level still yields a point; the scan goes on past the
+    // level by twice that fraction of the model's height.
+    const float reach = trace.level + 2e-5f * std::max(0.0f, highestCut - lowestCut);
+    const quint32 n = quint32(edgeIds.size());
+    // The crack of each record, from the sorted junction list read alongside the ascending scan.
+    auto junction =
+        std::lower_bound(junctionOf.begin(), junctionOf.end(), std::make_pair(trace.scanStart, 0u));
+    std::vector<CrackEnds::End> ends;
+    for (quint32 pos = trace.scanStart; pos < n; ++pos) {
+        const quint8 flags = flagsAt(pos);
+        if (flags & SkipFacet)
+            continue;
+        const quint32 id = idAt(pos);
+        if (std::min(height(corner(id)), height(corner(nextId(id)))) > reach)
+            break;
+        Vector2f p;
+        if (!(flags & Crack) || !(flags & (Ascending | Descending)) || !cut(id, trace.level, &p))
+            continue;
+        while (junction != junctionOf.end() && junction->first < pos)
+            ++junction;
+        if (junction == junctionOf.end() || junction->first != pos)
+            throw std::out_of_range("TolerantSlicer: crack record without a crack");
+        ends.push_back({pos, junction->second, p});
+    }
+    trace.ends.build(ends);
+}
+
+TolerantSlicerPrivate::Step TolerantSlicerPrivate::nextNeighbour(quint32 current, quint32 start,
+                                                                 LevelTrace &trace)
+{
+    const quint32 n = quint32(edgeIds.size());
+    const quint32 currentId = idAt(current);
+    const quint8 currentFlags = flagsAt(current);
+    // Neighbours across the edge: the junction's members or the partner.
+    const quint32 *neighbours = nullptr;
+    int neighbourCount = 0;
+    const quint32 partner = link(current);
+    if (currentFlags & Junction) {
+        const QVector<quint32> &members = junctions.at(int(partner));
+        neighbours = members.constData();
+        neighbourCount = members.size();
+    } else {
+        neighbours = &partner;
+        neighbourCount = 1;
+    }
+    const quint32 currentFacet = currentId >> 2;
+    const quint32 currentThird = corner(prevId(currentId));
+    const bool currentAscending = (currentFlags & Ascending) != 0;
+    int counted = neighbourCount;
+    quint32 taken = n;
+    quint32 remembered = n;
+    for (int k = 0; k < neighbourCount && taken == n; ++k) {
+        const quint32 np = neighbours[k];
+        const quint32 nid = idAt(np);
+        const quint8 nflags = flagsAt(np);
+        if ((nid >> 2) == currentFacet)
+            continue;
+        const float na = height(corner(nid));
+        const float nb = height(corner(nextId(nid)));
+        const bool crosses = std::min(na, nb) <= trace.level && std::max(na, nb) >= trace.level &&
+                             (nflags & (Ascending | Descending));
+        const quint32 candidate = crosses ? exitEdge(np, trace.level) : np;
+        if (trace.points.size() > 2 && sameEdge(candidate, start)) {
+            markVisited(idAt(candidate));
+            return {Step::Closed, 0};
+        }
+        if (isVisited(idAt(candidate)))
+            continue;
+        // Opposite directions on the edge, as on a consistently oriented surface.
+        const bool passes = currentAscending ? (nflags & Descending) != 0 : !(nflags & Descending);
+        if (corner(prevId(nid)) == currentThird) {
+            // The same three vertices the other way round: the test alone decides, and a facet
+            // taken replaces the point of the current one.
+            if (passes) {
+                trace.points.removeLast();
+                taken = candidate;
+            } else {
+                --counted;
+            }
+            continue;
+        }
+        if (passes)
+            taken = candidate;
+        else if (remembered == n)
+            remembered = candidate;
+    }
+    // A plain edge is followed even against the direction test; a junction is not.
+    if (taken == n && counted < 2)
+        taken = remembered;
+    if (taken == n || taken == current)
+        return {Step::Stop, 0};
+    return {Step::Next, taken};
+}
+
+bool TolerantSlicerPrivate::finishContour(QVector<Vector2f> &points, int vote, Slice &slice) const
+{
+    if (vote < 0)
+        std::reverse(points.begin(), points.end());
+    if (simplifyTolerance > double(1e-5f)) {
+        simplifyContour(points, simplifyTolerance);
+        points = snapToGrid(points, gridStep, nullptr);
+        simplifyContour(points, simplifyTolerance);
+    } else {
+        points = snapToGrid(points, gridStep, nullptr);
+    }
+    if (points.size() <= 2)
+        return false;
+    Contour contour;
+    contour.points() = points;
+    slice.contours().append(contour);
+    return true;
 }
 
 } // namespace geom

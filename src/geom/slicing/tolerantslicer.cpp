@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 #include <QtDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -45,6 +46,8 @@ void TolerantSlicerPrivate::prepareMesh()
     vertices = QVector<Vector3f>();
     incompleteLayers.clear();
     facetCount = 0;
+    badFacets = 0;
+    repeatedFacets = 0;
     edgeGroupCounter = 0;
     hasOddJunctions = false;
     facetCorners = nullptr;
@@ -193,6 +196,45 @@ QVector<QPair<float, float>> TolerantSlicer::incompleteLayers() const
     return out;
 }
 
+TolerantSlicer::Outcome TolerantSlicer::outcome() const
+{
+    return d->outcome;
+}
+
+QString TolerantSlicer::outcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Layers:
+        break;
+    case Cancelled:
+        return tr("No layer was made: the slicing was cancelled.");
+    case Fault:
+        return tr("The slicing stopped at a fault in the tables of the model, so its layers are incomplete.");
+    case InvalidInput:
+        return tr("No layer was made: the slice thickness must be a number above 0, and the range of heights "
+                  "finite and not empty.");
+    case TooManyLayers:
+        return tr("No layer was made: the model would need more than 16777216 layers of this thickness.");
+    case NoFacets:
+        return tr("No layer was made: the model has no facets that can be sliced.");
+    case Flat:
+        return tr("No layer was made: the model has no height, all its facets are horizontal.");
+    case OutOfRange:
+        return tr(
+            "No layer was made: the model lies outside the heights that can be sliced (-16384 to 16384).");
+    case MissesModel:
+        return tr("No layer was made: no layer's cut meets the model. Each layer is cut at its middle, so a "
+                  "slice thickness of more than twice the model's height passes above it.");
+    case ContoursTooSmall:
+        return tr("No layer was made: every contour of the cuts was narrower than the slicer's contour "
+                  "tolerance and vanished; the model's walls are too thin.");
+    case OpenContours:
+        return tr("No layer was made: no contour of the cuts through the model could be closed; it has holes "
+                  "or branching edges that could not be bridged.");
+    }
+    return QString();
+}
+
 QList<Slice> TolerantSlicer::extractSlices(float thickness)
 {
     const Cuboid box = d->mesh ? d->mesh->bounds() : Cuboid();
@@ -209,7 +251,12 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     QMutexLocker lock(&d->mutex);
     d->running.storeRelaxed(1);
     QList<Slice> result;
+    Outcome empty = MissesModel;
     auto finish = [&]() {
+        const bool stopped = empty == Cancelled || empty == Fault;
+        const bool layers =
+            std::any_of(result.cbegin(), result.cend(), [](const Slice &s) { return s.contourCount() > 0; });
+        d->outcome = layers && !stopped ? Layers : empty;
         emit extractFinished(result.size());
         d->running.storeRelaxed(0);
         return result;
@@ -218,15 +265,19 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     if (!(std::isfinite(thickness) && thickness > 0.0f && std::isfinite(from) && std::isfinite(to))) {
         qWarning("TolerantSlicer.extractSlices invalid thickness or range (%g, %g, %g)", double(thickness),
                  double(from), double(to));
+        empty = InvalidInput;
         return finish();
     }
     // Nothing can be cut: no facets, or no edge that is not horizontal.
-    if (d->facetCount == 0 || d->highestCut < d->lowestCut)
+    if (d->facetCount == 0 || d->highestCut < d->lowestCut) {
+        empty = d->facetCount > d->badFacets ? Flat : NoFacets;
         return finish();
+    }
 
     if (to < from)
         std::swap(from, to);
-    if (from < -rangeLimit || to > rangeLimit)
+    const bool outOfRange = from < -rangeLimit || to > rangeLimit;
+    if (outOfRange)
         qWarning("TolerantSlicer.extractSlices ignoring out of range values (%.1f, %.1f)", double(from),
                  double(to));
     const double tol = d->tolerance;
@@ -240,25 +291,32 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     if (layers > maxLayers) {
         qWarning("TolerantSlicer.extractSlices too many layers (%.0f) of thickness %g", layers,
                  double(thickness));
+        empty = TooManyLayers;
         return finish();
     }
     const int expected = layers <= 1.0 ? 1 : int(layers);
 
     Tessellator merger(d->windingRule);
     Tessellator uniter(Tessellator::Positive);
-    if (!(first < last))
+    if (!(first < last)) {
+        empty = outOfRange ? OutOfRange : InvalidInput;
         return finish();
-    if (d->running.fetchAndAddRelaxed(1) == 0)
+    }
+    if (d->running.fetchAndAddRelaxed(1) == 0) {
+        empty = Cancelled;
         return finish();
+    }
 
     float base = first;
     quint32 savedCursor = 0;
     int lastComplete = -1;
     int lastLeadingIncomplete = -1;
+    // What the levels met, for the outcome of a run that makes no layer.
+    TolerantSlicerPrivate::LevelCounts met;
     try {
         float z = base;
         for (;;) {
-            const float level = float(std::round((double(z) + d->sampleOffset) / tol) * tol + 0.0005);
+            const float level = d->levelAt(z);
             if (result.isEmpty()) {
                 // Nothing cut yet: above every edge nothing ever will be; below the lowest edge the
                 // level is empty, and the climb by the tolerance needs no tracing there.
@@ -267,18 +325,25 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
                 if (level < d->lowestCut) {
                     base = float(double(base) + tol);
                     z = base;
-                    if (z >= last || d->running.fetchAndAddRelaxed(1) == 0)
+                    if (z >= last)
                         break;
+                    if (d->running.fetchAndAddRelaxed(1) == 0) {
+                        empty = Cancelled;
+                        break;
+                    }
                     continue;
                 }
             }
             const bool searching = result.isEmpty();
             Slice slice(z, thickness);
             quint32 cursor = savedCursor;
-            const int incomplete = d->traceLevel(slice, &cursor);
+            const TolerantSlicerPrivate::LevelCounts counts = d->traceLevel(slice, &cursor);
+            met.walks += counts.walks;
+            met.vanished += counts.vanished;
+            met.incomplete += counts.incomplete;
 
             bool tail = true;
-            if (incomplete != 0) {
+            if (counts.incomplete != 0) {
                 if (!d->incompleteLayers.contains(z))
                     d->incompleteLayers.insert(z, thickness);
                 if (lastComplete >= 0) {
@@ -312,12 +377,17 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
             z = float(result.size()) * thickness + base;
             if (z >= last)
                 break;
-            if (d->running.fetchAndAddRelaxed(1) == 0)
+            if (d->running.fetchAndAddRelaxed(1) == 0) {
+                empty = Cancelled;
                 break;
+            }
         }
     } catch (const std::exception &e) {
         qWarning("TolerantSlicer.extractSlices stopped after %d slices: %s", int(result.size()), e.what());
+        empty = Fault;
     }
+    if (empty == MissesModel && met.walks > 0)
+        empty = met.vanished > 0 && met.incomplete == 0 ? ContoursTooSmall : OpenContours;
     return finish();
 }
 

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QString>
 #include <QVector>
 
 namespace geom {
@@ -15,6 +16,7 @@ class TolerantSlicerPrivate;
 // Cuts a mesh into horizontal layers of closed contours, tolerant of damage: vertex heights are
 // rounded to the tolerance grid and every cut lies off that grid, open edges (cracks) are bridged,
 // and a layer left with open contours is completed by a union with the nearest complete layer.
+// A facet that repeats an earlier one (the same three vertices in the same turn) counts once.
 // Reads the mesh (which must not change meanwhile) and never changes it; the mesh is the QObject
 // parent. Runs on the caller's thread; a recursive mutex guards the tables and a running extraction.
 class TolerantSlicer : public QObject
@@ -22,6 +24,23 @@ class TolerantSlicer : public QObject
     Q_OBJECT
 
 public:
+    // How the last extraction ended: Layers when some layer holds a contour, else why none does.
+    enum Outcome
+    {
+        Layers,
+        Cancelled,
+        Fault,            // a fault inside the tables stopped the run
+        InvalidInput,     // thickness or range not finite, thickness not above 0, or an empty range
+        TooManyLayers,    // more than 2^24 layers
+        NoFacets,         // no facet that can be sliced (none, or none with valid vertices)
+        Flat,             // every facet is horizontal
+        OutOfRange,       // the range lies outside +-16384
+        MissesModel,      // no level cuts the model (a layer's middle passes above it)
+        ContoursTooSmall, // every closed contour vanished in simplification (walls too thin)
+        OpenContours,     // levels cut the model but closed no contour (cracks or junctions in the way)
+    };
+    Q_ENUM(Outcome)
+
     // Builds the tables of the mesh (may be null) at the z quantum max(tolerance, 0.001).
     TolerantSlicer(StlMesh *mesh, double tolerance);
     // Waits for a holder of the mutex on another thread, then frees the tables.
@@ -54,6 +73,10 @@ public:
     int crackCount();
     // (z, thickness) of every layer whose tracing left open contours, in ascending z.
     QVector<QPair<float, float>> incompleteLayers() const;
+    // How the last extraction ended; NoFacets before the first.
+    Outcome outcome() const;
+    // The user's sentence for an outcome: why no layer was made (an empty string for Layers).
+    static QString outcomeText(Outcome outcome);
 
     // Layers from the mesh's lowest z up to its highest z plus one thickness, bottom-up.
     QList<Slice> extractSlices(float thickness);

@@ -3,6 +3,7 @@
 #include "geom/core/vector2f.h"
 #include "geom/core/vector3f.h"
 #include "geom/mesh/indexedfacet.h"
+#include "geom/slicing/crackends_p.h"
 #include "geom/slicing/tolerantslicer.h"
 
 #include <QAtomicInt>
@@ -45,6 +46,14 @@ public:
         GroupParity = 128,  // the undirected edge's serial number is odd (while linking)
     };
 
+    // What the tracing of one level met.
+    struct LevelCounts
+    {
+        int incomplete = 0; // contours given up as open
+        int walks = 0;      // walks started on an edge the level cuts
+        int vanished = 0;   // closed contours left with 2 points or fewer by simplification
+    };
+
     explicit TolerantSlicerPrivate(TolerantSlicer *owner, const StlMesh *m, double t);
 
     void prepareMesh();
@@ -52,8 +61,12 @@ public:
     void buildHalfEdges();
     void linkHalfEdges();
     void buildCrackTraversal();
-    // Appends the closed contours of the slice's level; returns the contours given up as incomplete.
-    int traceLevel(Slice &slice, quint32 *cursor);
+    // The cutting height of the layer at z: the sample offset added, rounded to the tolerance grid
+    // and set off from it.
+    float levelAt(float z) const;
+    // Appends the closed contours of the slice's level; the contours given up as incomplete are in
+    // the counts.
+    LevelCounts traceLevel(Slice &slice, quint32 *cursor);
 
     TolerantSlicer *q;
     const StlMesh *mesh;
@@ -85,14 +98,57 @@ public:
     std::vector<quint32> edgeIds;
     std::vector<quint32> positions;
     std::vector<quint8> edgeFlags;
+    // The records of each edge with three or more half-edges, in ascending position.
     QList<QVector<quint32>> junctions;
-    // (position, junction index) of every record with flag Junction, in ascending position.
+    // (position, index) of every record with flag Junction, in ascending position: the index of its
+    // junction, or for a Crack record the number of its crack.
     std::vector<std::pair<quint32, quint32>> junctionOf;
     // Lowest lower end and highest upper end of the records that can cross a level (at build).
     float lowestCut = 0.0f;
     float highestCut = -1.0f;
+    // Facets taken from the mesh but left out of tracing: a vertex index out of range or a vertex
+    // that is not finite, or the same three vertices in the same turn as an earlier facet.
+    quint32 badFacets = 0;
+    quint32 repeatedFacets = 0;
+    TolerantSlicer::Outcome outcome = TolerantSlicer::NoFacets;
 
 private:
+    // One level being traced: its height, the scan's first record, the crack ends once a hop needs
+    // them, and the contour being walked with its orientation vote.
+    struct LevelTrace
+    {
+        float level = 0.0f;
+        quint32 scanStart = 0;
+        CrackEnds ends;
+        QVector<Vector2f> points;
+        int vote = 0;
+    };
+    // Where a walk goes from the current record: on to `next`, closed, or to an end (not closed).
+    struct Step
+    {
+        enum Kind
+        {
+            Next,
+            Closed,
+            Stop
+        } kind;
+        quint32 next;
+    };
+
+    // Marks in leftOut the facets that repeat an earlier one; returns how many.
+    quint32 markRepeatedFacets(std::vector<bool> &leftOut) const;
+    // Walks one contour from the start record into trace.points; true when it closed.
+    bool walkContour(quint32 start, LevelTrace &trace);
+    // Across the crack at the current record, to the nearest unused end of the same crack.
+    Step crackHop(quint32 current, LevelTrace &trace);
+    // Across the edge at the current record, to the neighbour facet that continues the surface.
+    Step nextNeighbour(quint32 current, quint32 start, LevelTrace &trace);
+    // The crack records from the scan's start that the level cuts, into trace.ends.
+    void collectCrackEnds(LevelTrace &trace) const;
+    // Orients, simplifies and snaps the walked points and appends them to the slice as a contour;
+    // false when too few points are left.
+    bool finishContour(QVector<Vector2f> &points, int vote, Slice &slice) const;
+
     // Corner words and record helpers; record access is bounds-checked (std::out_of_range).
     quint32 corner(quint32 id) const { return facetCorners[id]; }
     static quint32 nextId(quint32 id) { return (id & 2) ? id - 2 : id + 1; }
@@ -105,7 +161,8 @@ private:
     }
     quint32 idAt(quint32 pos) const { return edgeIds.at(pos); }
     quint8 flagsAt(quint32 pos) const { return edgeFlags.at(pos); }
-    // The partner's position, the junction index (Junction) or the record's own position (open).
+    // The partner's position, the junction index (Junction), the crack number (Crack) or the
+    // record's own position (open).
     quint32 link(quint32 pos) const;
     quint32 positionOf(quint32 id) const { return positions.at(3 * (id >> 2) + (id & 3)); }
     bool isVisited(quint32 id) const { return visited.at(id >> 2) == generation; }

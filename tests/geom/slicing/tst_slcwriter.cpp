@@ -187,16 +187,25 @@ void TestSlcWriter::nothingWritten()
     QVERIFY(!refused.writeSlice(sliceOf(0, 1, {square})));
 }
 
+// A device that already holds bytes is written from its start: the layers' bytes come first and
+// are those of a fresh device.
 void TestSlcWriter::rewindsDevice()
 {
+    const QList<Slice> slices = {sliceOf(0, 1, {square}), sliceOf(1, 1, {square, {{5, 5}, {6, 5}, {6, 6}}})};
+    QBuffer fresh;
+    {
+        SlcWriter writer(&fresh);
+        QCOMPARE(writer.writeSlices(slices, false), 2);
+    }
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
-    buffer.write(QByteArray(1000, 'x'));
+    buffer.write(QByteArray(2000, 'x'));
     {
         SlcWriter writer(&buffer);
-        QVERIFY(writer.writeSlice(sliceOf(0, 1, {square})));
+        QCOMPARE(writer.writeSlices(slices, false), 2);
     }
-    QVERIFY(buffer.data().startsWith("-SLCVER 2.0"));
+    QVERIFY(fresh.data().size() < 2000);
+    QCOMPARE(buffer.data().left(fresh.data().size()), fresh.data());
 }
 
 void TestSlcWriter::failingDevice_data()
