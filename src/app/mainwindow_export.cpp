@@ -111,6 +111,7 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
     QApplication::processEvents();
 
     QList<geom::Slice> slices;
+    geom::TolerantSlicer::Outcome outcome = geom::TolerantSlicer::Cancelled;
     {
         // A child of the copy, so it must go first.
         geom::TolerantSlicer slicer(copy.get(), slicerTolerance);
@@ -121,8 +122,10 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
         connect(&slicer, &geom::TolerantSlicer::sliceReady, this, &MainWindow::sliceReady);
         connect(&slicer, &geom::TolerantSlicer::extractFinished, progress, &QProgressDialog::reset);
         QApplication::processEvents();
-        if (!cancelled)
+        if (!cancelled) {
             slices = slicer.extractSlices(thickness);
+            outcome = slicer.outcome();
+        }
     }
     disconnect(recordCancel);
     // The slicer's end resets the dialog; an early return of the slicer must not leave it up.
@@ -130,6 +133,13 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
     if (cancelled) {
         QMessageBox::information(this, tr("Export Slices"), tr("The operation has been cancelled."),
                                  QMessageBox::Ok);
+        return;
+    }
+    // A file without layers would replace the old one for nothing: the old file stays, and the user
+    // learns why no layer was made.
+    if (outcome != geom::TolerantSlicer::Layers) {
+        QMessageBox::warning(this, tr("Export Slices"), geom::TolerantSlicer::outcomeText(outcome),
+                             QMessageBox::Ok);
         return;
     }
 

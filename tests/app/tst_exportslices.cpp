@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
 #include "batchfixtures.h"
+#include "geom/slicing/tolerantslicer.h"
 #include "mainwindowfixture.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"
@@ -27,6 +28,8 @@
 #include <algorithm>
 #include <memory>
 
+Q_DECLARE_METATYPE(QVector<geom::Facet>)
+
 using widgettest::ModalDialogAnswerer;
 
 class TestExportSlices : public QObject
@@ -45,6 +48,8 @@ private slots:
     void cancelWritesNothing();
     void refusedExports_data();
     void refusedExports();
+    void noLayerKeepsTheFile_data();
+    void noLayerKeepsTheFile();
 };
 
 namespace {
@@ -88,9 +93,11 @@ struct Options
 using Messages = QList<QPair<QString, QString>>;
 
 // Runs one export of the window's model to target with the options, as a user would after the
-// file dialog; during the run, onProgress sees the progress dialog.
+// file dialog; during the run, onProgress sees the progress dialog, and each message box goes to
+// answer.
 Messages exportTo(MainWindow *window, const QString &target, const Options &options,
-                  const std::function<void(QProgressDialog *)> &onProgress = {})
+                  const std::function<void(QProgressDialog *)> &onProgress = {},
+                  const ModalDialogAnswerer::Answer &answer = acknowledge())
 {
     auto *dialog = child<ExportSlicesDialog>(window, "exportSlicesDialog");
     dialog->setProperty("SaveFileName", target);
@@ -102,7 +109,7 @@ Messages exportTo(MainWindow *window, const QString &target, const Options &opti
     if (onProgress)
         onProgress(window->findChild<QProgressDialog *>());
 
-    ModalDialogAnswerer answerer({acknowledge(), acknowledge(), acknowledge(), acknowledge()});
+    ModalDialogAnswerer answerer({answer, answer, answer, answer});
     QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
     Messages messages;
     for (const ModalDialogAnswerer::Seen &seen : answerer.seen()) {
@@ -453,6 +460,70 @@ void TestExportSlices::refusedExports()
     QFile file(readOnly);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), kept);
+}
+
+void TestExportSlices::noLayerKeepsTheFile_data()
+{
+    QTest::addColumn<QVector<geom::Facet>>("facets");
+    QTest::addColumn<float>("lift"); // added to z by the model matrix
+    QTest::addColumn<QString>("thickness");
+    QTest::addColumn<int>("outcome");
+
+    QTest::newRow("layer thicker than twice the model")
+        << cube10() << 0.0f << "25" << int(geom::TolerantSlicer::MissesModel);
+    QTest::newRow("model above the heights that can be sliced")
+        << cube10() << 20000.0f << "0.1" << int(geom::TolerantSlicer::OutOfRange);
+    QTest::newRow("walls thinner than the contour tolerance")
+        << meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(10, 0.005f, 10)) << 0.0f << "0.1"
+        << int(geom::TolerantSlicer::ContoursTooSmall);
+}
+
+// An export that makes no layer says why and leaves the file of that name as it was: no empty
+// file, no staged file.
+void TestExportSlices::noLayerKeepsTheFile()
+{
+    QFETCH(QVector<geom::Facet>, facets);
+    QFETCH(float, lift);
+    QFETCH(QString, thickness);
+    QFETCH(int, outcome);
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("model.stl"));
+    QVERIFY(batchtest::writeStl(model, facets));
+    const QString target = dir.filePath(QStringLiteral("model.slc"));
+    const QByteArray kept("an earlier export");
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kept);
+    }
+    const auto window = widgettest::mainWindowWith(model);
+    window->d->modelMatrix.translate(0, 0, lift);
+
+    Options options;
+    options.thickness = thickness;
+    QImage shot;
+    const Messages messages = exportTo(window.get(), target, options, {}, [&shot](QWidget *dialog) {
+        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+            shot = box->grab().toImage();
+            ModalDialogAnswerer::click(QMessageBox::Ok)(box);
+        }
+    });
+    const QString reason = geom::TolerantSlicer::outcomeText(geom::TolerantSlicer::Outcome(outcome));
+    QVERIFY(reason.startsWith(QStringLiteral("No layer was made: ")));
+    QCOMPARE(messages, Messages({{QStringLiteral("Export Slices"), reason}}));
+    QVERIFY(!window->findChild<QProgressDialog *>()->isVisible());
+    QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    QCOMPARE(files, QStringList({QStringLiteral("model.slc"), QStringLiteral("model.stl")}));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kept);
+
+    QVERIFY(!shot.isNull());
+    QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
+    const QString name =
+        QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    QVERIFY(shot.save(QStringLiteral(QUARN_ARTEFACT_DIR "/exportslices-nolayer-%1.png").arg(name)));
 }
 
 int main(int argc, char *argv[])
