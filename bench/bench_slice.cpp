@@ -1,6 +1,8 @@
 // Slices an STL file like the program's slice export and writes the SLC file: a transformed copy
 // of the mesh, tolerance 0.001, each layer cut at its middle. Prints the time of table building,
-// tracing and merging, the layer count, the volume the layers add up to and the peak memory.
+// tracing and merging, the layer count, the volume the layers add up to and the peak memory, of
+// the whole run and of the slicing alone. When no layer can be made, prints why (the export's
+// message) and exits with 1 without writing the SLC file.
 //
 //   bench_slice IN.stl THICKNESS OUT.slc [--merge] [--rule N]
 
@@ -16,12 +18,15 @@
 #include <QFile>
 #include <QMatrix4x4>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -32,15 +37,43 @@ double peakMiB()
     return double(usage.ru_maxrss) / 1024.0;
 }
 
+// A field of /proc/self/status in MiB ("VmRSS", "VmHWM"), or -1.
+double statusMiB(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    const std::string key = std::string(field) + ":";
+    std::string word;
+    while (status >> word) {
+        if (word == key) {
+            double kib = 0.0;
+            status >> kib;
+            return kib / 1024.0;
+        }
+    }
+    return -1.0;
+}
+
+// Starts the resident peak (VmHWM) again from the present size, with the memory freed so far given
+// back first, so that the slicer's tables cannot hide in what reading the file left; false where
+// the kernel refuses.
+bool resetPeak()
+{
+    malloc_trim(0);
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return bool(clear) && statusMiB("VmHWM") >= 0.0;
+}
+
 int usage()
 {
     std::fprintf(stderr, "usage: bench_slice IN.stl THICKNESS OUT.slc [--merge] [--rule N]\n");
     return 2;
 }
 
-// One run of the export's extraction; the seconds it took.
+// One run of the export's extraction; the seconds it took and how it ended.
 QList<geom::Slice> extract(geom::StlMesh *mesh, float thickness, bool merge, int rule, double *tables,
-                           double *seconds)
+                           double *seconds, geom::TolerantSlicer::Outcome *outcome = nullptr)
 {
     QElapsedTimer clock;
     clock.start();
@@ -52,6 +85,8 @@ QList<geom::Slice> extract(geom::StlMesh *mesh, float thickness, bool merge, int
     clock.restart();
     QList<geom::Slice> slices = slicer.extractSlices(thickness);
     *seconds = double(clock.nsecsElapsed()) * 1e-9;
+    if (outcome)
+        *outcome = slicer.outcome();
     slicer.setParent(nullptr);
     return slices;
 }
@@ -97,10 +132,18 @@ int main(int argc, char **argv)
     const double copySeconds = double(clock.nsecsElapsed()) * 1e-9;
     mesh.reset();
     const double copiedMiB = peakMiB();
+    const bool slicingPeakKnown = resetPeak();
+    const double startMiB = statusMiB("VmRSS");
 
     double tables = 0.0, total = 0.0;
-    const QList<geom::Slice> slices = extract(copy.get(), thickness, merge, rule, &tables, &total);
+    geom::TolerantSlicer::Outcome outcome = geom::TolerantSlicer::Layers;
+    const QList<geom::Slice> slices = extract(copy.get(), thickness, merge, rule, &tables, &total, &outcome);
     const double slicedPeakMiB = peakMiB();
+    const double slicingPeakMiB = slicingPeakKnown ? statusMiB("VmHWM") - startMiB : -1.0;
+    if (outcome != geom::TolerantSlicer::Layers) {
+        std::fprintf(stderr, "bench_slice: %s\n", qPrintable(geom::TolerantSlicer::outcomeText(outcome)));
+        return 1;
+    }
     double tracing = total;
     if (merge) {
         // Merging is the difference to the same run without it.
@@ -145,5 +188,8 @@ int main(int argc, char **argv)
     std::printf("peak memory         %8.1f MiB   (after reading %.1f MiB, after the copy %.1f MiB; peak / mesh "
                 "%.2f)\n",
                 slicedPeakMiB, beforeMiB, copiedMiB, slicedPeakMiB / meshMiB);
+    if (slicingPeakKnown)
+        std::printf("slicing peak        %8.1f MiB   (above the %.1f MiB before slicing; / mesh %.2f)\n",
+                    slicingPeakMiB, startMiB, slicingPeakMiB / meshMiB);
     return written ? 0 : 1;
 }

@@ -5,14 +5,61 @@
 # Also checks Slic3r's contours against the mesh: the net layer areas times the layer height
 # add up to the mesh volume.
 #
-#   bench/bench_slice.sh [TRIANGLES] [LAYER_HEIGHT] [BENCH_SLICE]
+# With --damaged it runs bench_slice alone on the torus and on copies of it with 30 % and 50 % of
+# its facets removed at random (each facet dropped with that chance, seeds 30 and 50; REMOVED and
+# SEED in the environment change them), and prints tracing time and slicing peak against those of
+# the intact torus.
+#
+#   bench/bench_slice.sh [--damaged] [TRIANGLES] [LAYER_HEIGHT] [BENCH_SLICE]
 #   (defaults: 1000000, 0.05, build/bench/bench_slice)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+damaged=0
+if [ "${1:-}" = "--damaged" ]; then
+    damaged=1
+    shift
+fi
 triangles=${1:-1000000}
 height=${2:-0.05}
 ours=${3:-$root/build/bench/bench_slice}
 [ -x "$ours" ] || { echo "bench_slice: $ours is not built" >&2; exit 1; }
+
+if [ $damaged = 1 ]; then
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    python3 "$root/scripts/make-sample-stl.py" "$work/torus-0.stl" "$triangles"
+    for percent in ${REMOVED:-30 50}; do
+        # Binary STL records stand alone (50 bytes, corners by value), so dropping some leaves a
+        # valid file whose remaining neighbours still share bit-identical corners.
+        python3 - "$work/torus-0.stl" "$work/torus-$percent.stl" "$percent" "${SEED:-$percent}" <<'EOF_DAMAGE'
+import random
+import struct
+import sys
+
+source, target, percent, seed = sys.argv[1], sys.argv[2], float(sys.argv[3]), int(sys.argv[4])
+data = open(source, "rb").read()
+count = struct.unpack_from("<I", data, 80)[0]
+chance = random.Random(seed)
+kept = [data[84 + 50 * i:134 + 50 * i] for i in range(count) if chance.random() >= percent / 100.0]
+with open(target, "wb") as out:
+    out.write(data[:80] + struct.pack("<I", len(kept)) + b"".join(kept))
+EOF_DAMAGE
+    done
+    echo "== torus of $triangles triangles, layer height $height mm, facets removed at random"
+    printf "%-9s %9s %10s %9s %13s %9s\n" removed facets tracing /intact "slicing peak" /mesh
+    intact=""
+    for percent in 0 ${REMOVED:-30 50}; do
+        "$ours" "$work/torus-$percent.stl" "$height" "$work/torus-$percent.slc" --merge >"$work/log" 2>/dev/null ||
+            { echo "bench_slice: failed on $percent % removed" >&2; exit 1; }
+        tracing=$(awk '$1 == "tracing" { print $2 }' "$work/log")
+        [ -n "$intact" ] || intact=$tracing
+        awk -v p="$percent" -v t="$tracing" -v i="$intact" '
+            $1 == "facets" { facets = $2 }
+            $1 == "slicing" && $2 == "peak" { peak = $3; sub(/\)/, "", $NF); ratio = $NF }
+            END { printf "%7s %% %9d %8.3f s %9.2f %9.1f MiB %9s\n", p, facets, t, t / i, peak, ratio }' "$work/log"
+    done
+    exit 0
+fi
 
 missing=()
 command -v prusa-slicer >/dev/null || missing+=(prusa-slicer)
