@@ -48,7 +48,7 @@ void TolerantSlicerPrivate::skipFacet(quint32 facet)
         edgeFlags[positions[3 * facet + c]] |= SkipFacet;
 }
 
-quint32 TolerantSlicerPrivate::markRepeatedFacets(std::vector<bool> &leftOut) const
+void TolerantSlicerPrivate::markRepeatedFacets(std::vector<bool> &leftOut) const
 {
     // A facet's key: its corners turned so that the smallest index comes first.
     const auto key = [this](quint32 f) {
@@ -61,7 +61,6 @@ quint32 TolerantSlicerPrivate::markRepeatedFacets(std::vector<bool> &leftOut) co
     };
     // The mesh keeps its facets turned and sorted that way, so a repeat follows the facet it
     // repeats; only a list out of that order needs sorting.
-    quint32 count = 0;
     bool ordered = true;
     std::array<quint32, 3> previous{};
     bool havePrevious = false;
@@ -69,16 +68,14 @@ quint32 TolerantSlicerPrivate::markRepeatedFacets(std::vector<bool> &leftOut) co
         if (leftOut[f])
             continue;
         const std::array<quint32, 3> k = key(f);
-        if (havePrevious && k == previous) {
+        if (havePrevious && k == previous)
             leftOut[f] = true;
-            ++count;
-        }
         ordered = !havePrevious || !(k < previous);
         previous = k;
         havePrevious = true;
     }
     if (ordered)
-        return count;
+        return;
 
     // Out of order: the rest is sorted by key and facet, so the first of equal facets stays. The
     // repeats marked so far stay marked; each follows a facet with its key, which is sorted here.
@@ -92,12 +89,9 @@ quint32 TolerantSlicerPrivate::markRepeatedFacets(std::vector<bool> &leftOut) co
         return kf < kg || (kf == kg && f < g);
     });
     for (size_t i = 1; i < order.size(); ++i) {
-        if (key(order[i]) == key(order[i - 1])) {
+        if (key(order[i]) == key(order[i - 1]))
             leftOut[order[i]] = true;
-            ++count;
-        }
     }
-    return count;
 }
 
 void TolerantSlicerPrivate::buildHalfEdges()
@@ -126,7 +120,7 @@ void TolerantSlicerPrivate::buildHalfEdges()
         qWarning("TolerantSlicer.prepareMesh skipping %u facets with a vertex index out of range or a vertex "
                  "that is not finite",
                  badFacets);
-    repeatedFacets = markRepeatedFacets(leftOut);
+    markRepeatedFacets(leftOut);
 
     // note: the stable sort by (smaller, larger vertex index) is a counting sort by the smaller
     // index (ids visited in ascending order keep their order), then an insertion sort by the larger

@@ -47,7 +47,6 @@ void TolerantSlicerPrivate::prepareMesh()
     incompleteLayers.clear();
     facetCount = 0;
     badFacets = 0;
-    repeatedFacets = 0;
     edgeGroupCounter = 0;
     hasOddJunctions = false;
     facetCorners = nullptr;

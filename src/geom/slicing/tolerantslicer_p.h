@@ -106,10 +106,8 @@ public:
     // Lowest lower end and highest upper end of the records that can cross a level (at build).
     float lowestCut = 0.0f;
     float highestCut = -1.0f;
-    // Facets taken from the mesh but left out of tracing: a vertex index out of range or a vertex
-    // that is not finite, or the same three vertices in the same turn as an earlier facet.
+    // Facets left out of tracing for a vertex index out of range or a vertex that is not finite.
     quint32 badFacets = 0;
-    quint32 repeatedFacets = 0;
     TolerantSlicer::Outcome outcome = TolerantSlicer::NoFacets;
 
 private:
@@ -135,8 +133,9 @@ private:
         quint32 next;
     };
 
-    // Marks in leftOut the facets that repeat an earlier one; returns how many.
-    quint32 markRepeatedFacets(std::vector<bool> &leftOut) const;
+    // Marks in leftOut the facets that repeat an earlier one (the same three vertices in the same
+    // turn); facets marked already are passed over.
+    void markRepeatedFacets(std::vector<bool> &leftOut) const;
     // Walks one contour from the start record into trace.points; true when it closed.
     bool walkContour(quint32 start, LevelTrace &trace);
     // Across the crack at the current record, to the nearest unused end of the same crack.

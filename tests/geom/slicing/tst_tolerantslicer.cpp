@@ -144,6 +144,7 @@ private slots:
     void torusRingsAndHoles();
     void damagedMeshes_data();
     void damagedMeshes();
+    void repeatsInAnyOrder();
     void incompleteLayersAreCompleted();
     void rebuildKeepsCrackTraversal_data();
     void rebuildKeepsCrackTraversal();
@@ -381,6 +382,32 @@ void TestTolerantSlicer::damagedMeshes()
     }
     if (!digest.isEmpty())
         QCOMPARE(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(), digest);
+}
+
+// A facet list out of the mesh's order: a repeat is found wherever it lies and however its corners
+// are turned.
+void TestTolerantSlicer::repeatsInAnyOrder()
+{
+    auto sorted = meshOf(cubeWithTwinOverHole());
+    StlMesh raw;
+    raw.vertices() = sorted->vertices();
+    QVector<geom::IndexedFacet> indices = sorted->indices();
+    std::reverse(indices.begin(), indices.end());
+    for (int i = 0; i < indices.size(); i += 2)
+        indices[i] = meshtest::indexedFacet(indices[i].b, indices[i].c, indices[i].a);
+    raw.indices() = indices;
+    meshtest::MessageCapture capture;
+    TolerantSlicer slicer(&raw, 0.001);
+    slicer.setParent(nullptr);
+    slicer.setSampleOffset(0.5);
+    // The lists were set by hand: the mesh has no bounds to slice between.
+    const QList<Slice> slices = slicer.extractSlices(0.0f, 10.0f, 1.0f);
+    QVERIFY2(capture.messages().isEmpty(), qPrintable(capture.messages().join('|')));
+    QCOMPARE(slices.size(), 10);
+    for (const Slice &s : slices) {
+        QCOMPARE(s.contourCount(), 1);
+        QVERIFY(qAbs(netArea(s) - 100.0) < 1e-3);
+    }
 }
 
 // A layer that leaves a contour open is completed by a union with the nearest complete layer: the
