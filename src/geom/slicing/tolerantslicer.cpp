@@ -250,12 +250,13 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     QMutexLocker lock(&d->mutex);
     d->running.storeRelaxed(1);
     QList<Slice> result;
-    Outcome empty = MissesModel;
+    // How the run ends when no layer holds a contour, and also when it was stopped.
+    Outcome why = MissesModel;
     auto finish = [&]() {
-        const bool stopped = empty == Cancelled || empty == Fault;
+        const bool stopped = why == Cancelled || why == Fault;
         const bool layers =
             std::any_of(result.cbegin(), result.cend(), [](const Slice &s) { return s.contourCount() > 0; });
-        d->outcome = layers && !stopped ? Layers : empty;
+        d->outcome = layers && !stopped ? Layers : why;
         emit extractFinished(result.size());
         d->running.storeRelaxed(0);
         return result;
@@ -264,12 +265,12 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     if (!(std::isfinite(thickness) && thickness > 0.0f && std::isfinite(from) && std::isfinite(to))) {
         qWarning("TolerantSlicer.extractSlices invalid thickness or range (%g, %g, %g)", double(thickness),
                  double(from), double(to));
-        empty = InvalidInput;
+        why = InvalidInput;
         return finish();
     }
     // Nothing can be cut: no facets, or no edge that is not horizontal.
     if (d->facetCount == 0 || d->highestCut < d->lowestCut) {
-        empty = d->facetCount > d->badFacets ? Flat : NoFacets;
+        why = d->facetCount > d->badFacets ? Flat : NoFacets;
         return finish();
     }
 
@@ -290,7 +291,7 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     if (layers > maxLayers) {
         qWarning("TolerantSlicer.extractSlices too many layers (%.0f) of thickness %g", layers,
                  double(thickness));
-        empty = TooManyLayers;
+        why = TooManyLayers;
         return finish();
     }
     const int expected = layers <= 1.0 ? 1 : int(layers);
@@ -298,11 +299,11 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     Tessellator merger(d->windingRule);
     Tessellator uniter(Tessellator::Positive);
     if (!(first < last)) {
-        empty = outOfRange ? OutOfRange : InvalidInput;
+        why = outOfRange ? OutOfRange : InvalidInput;
         return finish();
     }
     if (d->running.fetchAndAddRelaxed(1) == 0) {
-        empty = Cancelled;
+        why = Cancelled;
         return finish();
     }
 
@@ -327,7 +328,7 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
                     if (z >= last)
                         break;
                     if (d->running.fetchAndAddRelaxed(1) == 0) {
-                        empty = Cancelled;
+                        why = Cancelled;
                         break;
                     }
                     continue;
@@ -377,16 +378,16 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
             if (z >= last)
                 break;
             if (d->running.fetchAndAddRelaxed(1) == 0) {
-                empty = Cancelled;
+                why = Cancelled;
                 break;
             }
         }
     } catch (const std::exception &e) {
         qWarning("TolerantSlicer.extractSlices stopped after %d slices: %s", int(result.size()), e.what());
-        empty = Fault;
+        why = Fault;
     }
-    if (empty == MissesModel && met.walks > 0)
-        empty = met.vanished > 0 && met.incomplete == 0 ? ContoursTooSmall : OpenContours;
+    if (why == MissesModel && met.walks > 0)
+        why = met.vanished > 0 && met.incomplete == 0 ? ContoursTooSmall : OpenContours;
     return finish();
 }
 

@@ -560,8 +560,11 @@ void TestTolerantSlicer::cancelFromSliceReady()
     QCOMPARE(slices.size(), 3);
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().at(0).toInt(), 3);
+    // Layers were made, but not all: the run counts as cancelled.
+    QCOMPARE(slicer.outcome(), TolerantSlicer::Cancelled);
     // The next run starts afresh.
     QCOMPARE(slicer.extractSlices(2.0f, 4.0f, 1.0f).size(), 2);
+    QCOMPARE(slicer.outcome(), TolerantSlicer::Layers);
 }
 
 void TestTolerantSlicer::refusedInput_data()
@@ -569,28 +572,37 @@ void TestTolerantSlicer::refusedInput_data()
     QTest::addColumn<float>("from");
     QTest::addColumn<float>("to");
     QTest::addColumn<float>("thickness");
-    QTest::addColumn<bool>("facets");
+    QTest::addColumn<QString>("shape");
     QTest::addColumn<int>("warnings");
+    QTest::addColumn<int>("outcome");
     const float nan = std::nanf("");
-    QTest::newRow("zero thickness") << 0.0f << 10.0f << 0.0f << true << 1;
-    QTest::newRow("negative thickness") << 0.0f << 10.0f << -1.0f << true << 1;
-    QTest::newRow("NaN thickness") << 0.0f << 10.0f << nan << true << 1;
-    QTest::newRow("infinite thickness") << 0.0f << 10.0f << float(INFINITY) << true << 1;
-    QTest::newRow("NaN range") << nan << 10.0f << 1.0f << true << 1;
-    QTest::newRow("infinite range") << 0.0f << float(INFINITY) << 1.0f << true << 1;
-    QTest::newRow("too many layers") << -16384.0f << 16384.0f << 1e-6f << true << 1;
-    QTest::newRow("no facets") << 0.0f << 10.0f << 1.0f << false << 0;
+    const int invalid = TolerantSlicer::InvalidInput;
+    QTest::newRow("zero thickness") << 0.0f << 10.0f << 0.0f << "cube" << 1 << invalid;
+    QTest::newRow("negative thickness") << 0.0f << 10.0f << -1.0f << "cube" << 1 << invalid;
+    QTest::newRow("NaN thickness") << 0.0f << 10.0f << nan << "cube" << 1 << invalid;
+    QTest::newRow("infinite thickness") << 0.0f << 10.0f << float(INFINITY) << "cube" << 1 << invalid;
+    QTest::newRow("NaN range") << nan << 10.0f << 1.0f << "cube" << 1 << invalid;
+    QTest::newRow("infinite range") << 0.0f << float(INFINITY) << 1.0f << "cube" << 1 << invalid;
+    QTest::newRow("empty range") << 0.5f << 0.5f << 1.0f << "cube" << 0 << invalid;
+    QTest::newRow("too many layers") << -16384.0f << 16384.0f << 1e-6f << "cube" << 1
+                                     << int(TolerantSlicer::TooManyLayers);
+    QTest::newRow("no facets") << 0.0f << 10.0f << 1.0f << "none" << 0 << int(TolerantSlicer::NoFacets);
+    QTest::newRow("flat") << 0.0f << 10.0f << 1.0f << "flat" << 0 << int(TolerantSlicer::Flat);
 }
 
-// Input that cannot be sliced ends at once with an empty list and one extractFinished(0).
+// Input that cannot be sliced ends at once with an empty list, one extractFinished(0) and the
+// reason.
 void TestTolerantSlicer::refusedInput()
 {
     QFETCH(float, from);
     QFETCH(float, to);
     QFETCH(float, thickness);
-    QFETCH(bool, facets);
+    QFETCH(QString, shape);
     QFETCH(int, warnings);
-    auto mesh = meshOf(facets ? meshtest::unitCube() : QVector<geom::Facet>());
+    QFETCH(int, outcome);
+    auto mesh = meshOf(shape == QLatin1String("cube")   ? meshtest::unitCube()
+                       : shape == QLatin1String("flat") ? meshtest::sheet(3, 2)
+                                                        : QVector<geom::Facet>());
     meshtest::MessageCapture capture;
     TolerantSlicer slicer(mesh.get(), 0.001);
     QSignalSpy finished(&slicer, &TolerantSlicer::extractFinished);
@@ -598,9 +610,12 @@ void TestTolerantSlicer::refusedInput()
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().at(0).toInt(), 0);
     QCOMPARE(capture.messages().size(), warnings);
+    QCOMPARE(int(slicer.outcome()), outcome);
+    QVERIFY(!TolerantSlicer::outcomeText(slicer.outcome()).isEmpty());
 
     TolerantSlicer none(nullptr, 0.001);
     QVERIFY(none.extractSlices(1.0f).isEmpty());
+    QCOMPARE(none.outcome(), TolerantSlicer::NoFacets);
 }
 
 // Facets with a non-finite vertex or an index outside the vertex list are left out with one
