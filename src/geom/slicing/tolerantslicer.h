@@ -24,7 +24,8 @@ class TolerantSlicer : public QObject
     Q_OBJECT
 
 public:
-    // How the last extraction ended: Layers when some layer holds a contour, else why none does.
+    // How the last extraction ended: Layers when it ran to its end and some layer holds a contour;
+    // else Cancelled, Fault, or why no layer holds one.
     enum Outcome
     {
         Layers,
