@@ -252,6 +252,8 @@ quint32 TolerantSlicerPrivate::link(quint32 pos) const
         return pos + 1;
     if (flags & PartnerBefore)
         return pos - 1;
+    if (flags & Crack)
+        return crackOf.at(corner(idAt(pos)));
     if (flags & Junction) {
         const auto it = std::lower_bound(junctionOf.begin(), junctionOf.end(), std::make_pair(pos, quint32(0)));
         if (it == junctionOf.end() || it->first != pos)
@@ -268,7 +270,7 @@ void TolerantSlicerPrivate::buildCrackTraversal()
         return !(edgeFlags[pos] & (Junction | SkipFacet | PartnerAfter | PartnerBefore));
     };
     // A crack is a set of open records joined by shared vertices: each open record unites its two
-    // vertices, and a crack is named by the root of its vertices.
+    // vertices, and a crack is named by the root of its vertices, which crackOf keeps per vertex.
     // note: flat arrays over the vertices, since on a mesh that lost many facets nearly half of its
     // records are open; per record lists or a hash of them outweighed the mesh.
     std::vector<quint32> root(vertexHeights.size());
@@ -289,44 +291,29 @@ void TolerantSlicerPrivate::buildCrackTraversal()
         if (a != b)
             root[std::max(a, b)] = std::min(a, b);
     }
-    // Per root the number of its open records, then its crack's number with the top bit set.
-    const quint32 numbered = 0x80000000u;
-    std::vector<quint32> slot(root.size(), 0u);
-    quint32 members = 0;
+    // A lone open edge, touching no other, leaves its facet out of tracing; the records of a larger
+    // crack are marked.
+    std::vector<quint32> size(root.size(), 0u);
     for (quint32 pos = 0; pos < n; ++pos) {
         if (isOpen(pos))
-            ++slot[find(corner(edgeIds[pos]))];
+            ++size[find(corner(edgeIds[pos]))];
     }
-    for (const quint32 count : slot)
-        members += count > 1 ? count : 0;
-
-    // Cracks are numbered in the order of their first record. A lone open edge, touching no other,
-    // leaves its facet out of tracing; the records of a larger crack are marked and get its number.
-    const size_t edgeJunctionEntries = junctionOf.size();
-    junctionOf.reserve(edgeJunctionEntries + members);
     crackCount = 0;
-    quint32 cracks = 0;
+    for (const quint32 count : size)
+        crackCount += count > 0 ? 1 : 0;
     for (quint32 pos = 0; pos < n; ++pos) {
         if (!isOpen(pos))
             continue;
         const quint32 id = edgeIds[pos];
-        quint32 &crack = slot[find(corner(id))];
-        if (crack == 1) {
+        if (size[find(corner(id))] == 1)
             skipFacet(id >> 2);
-            ++crackCount;
-            continue;
-        }
-        if (!(crack & numbered)) {
-            crack = numbered | cracks++;
-            ++crackCount;
-        }
-        edgeFlags[pos] |= Junction | Crack;
-        junctionOf.emplace_back(pos, crack & ~numbered);
+        else
+            edgeFlags[pos] |= Junction | Crack;
     }
-    // Both parts ascend by position, and crack members are open records, never members of an
-    // edge's junction: positions stay unique.
-    std::inplace_merge(junctionOf.begin(), junctionOf.begin() + ptrdiff_t(edgeJunctionEntries),
-                       junctionOf.end());
+    std::vector<quint32>().swap(size);
+    for (quint32 v = 0; v < quint32(root.size()); ++v)
+        root[v] = find(v);
+    crackOf.swap(root);
 }
 
 bool TolerantSlicerPrivate::sameEdge(quint32 a, quint32 b) const
@@ -473,9 +460,6 @@ void TolerantSlicerPrivate::collectCrackEnds(LevelTrace &trace) const
     // level by twice that fraction of the model's height.
     const float reach = trace.level + 2e-5f * std::max(0.0f, highestCut - lowestCut);
     const quint32 n = quint32(edgeIds.size());
-    // The crack of each record, from the sorted junction list read alongside the ascending scan.
-    auto junction =
-        std::lower_bound(junctionOf.begin(), junctionOf.end(), std::make_pair(trace.scanStart, 0u));
     std::vector<CrackEnds::End> ends;
     for (quint32 pos = trace.scanStart; pos < n; ++pos) {
         const quint8 flags = flagsAt(pos);
@@ -487,11 +471,7 @@ void TolerantSlicerPrivate::collectCrackEnds(LevelTrace &trace) const
         Vector2f p;
         if (!(flags & Crack) || !(flags & (Ascending | Descending)) || !cut(id, trace.level, &p))
             continue;
-        while (junction != junctionOf.end() && junction->first < pos)
-            ++junction;
-        if (junction == junctionOf.end() || junction->first != pos)
-            throw std::out_of_range("TolerantSlicer: crack record without a crack");
-        ends.push_back({pos, junction->second, p});
+        ends.push_back({pos, crackOf.at(corner(id)), p});
     }
     trace.ends.build(ends);
 }

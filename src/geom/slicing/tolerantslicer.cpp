@@ -36,6 +36,7 @@ void TolerantSlicerPrivate::prepareMesh()
     crackCount = -1;
     junctions.clear();
     std::vector<std::pair<quint32, quint32>>().swap(junctionOf);
+    std::vector<quint32>().swap(crackOf);
     // Freed, not only emptied: a rebuild must not hold two sets of tables at once.
     std::vector<quint32>().swap(edgeIds);
     std::vector<quint32>().swap(positions);

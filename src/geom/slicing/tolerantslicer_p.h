@@ -100,9 +100,11 @@ public:
     std::vector<quint8> edgeFlags;
     // The records of each edge with three or more half-edges, in ascending position.
     QList<QVector<quint32>> junctions;
-    // (position, index) of every record with flag Junction, in ascending position: the index of its
-    // junction, or for a Crack record the number of its crack.
+    // (position, junction index) of every record with flag Junction but not Crack, in ascending
+    // position.
     std::vector<std::pair<quint32, quint32>> junctionOf;
+    // Per vertex the vertex that names its crack, once the crack traversal is built.
+    std::vector<quint32> crackOf;
     // Lowest lower end and highest upper end of the records that can cross a level (at build).
     float lowestCut = 0.0f;
     float highestCut = -1.0f;
@@ -160,7 +162,7 @@ private:
     }
     quint32 idAt(quint32 pos) const { return edgeIds.at(pos); }
     quint8 flagsAt(quint32 pos) const { return edgeFlags.at(pos); }
-    // The partner's position, the junction index (Junction), the crack number (Crack) or the
+    // The partner's position, the crack's name (Crack), the junction index (Junction) or the
     // record's own position (open).
     quint32 link(quint32 pos) const;
     quint32 positionOf(quint32 id) const { return positions.at(3 * (id >> 2) + (id & 3)); }
