@@ -142,8 +142,10 @@ private:
     bool walkContour(quint32 start, LevelTrace &trace);
     // Across the crack at the current record, to the nearest unused end of the same crack.
     Step crackHop(quint32 current, LevelTrace &trace);
-    // Across the edge at the current record, to the neighbour facet that continues the surface.
-    Step nextNeighbour(quint32 current, quint32 start, LevelTrace &trace);
+    // Across the edge at the current record (its id and flags given), to the neighbour facet that
+    // continues the surface.
+    Step nextNeighbour(quint32 current, quint32 currentId, quint8 currentFlags, quint32 start,
+                       LevelTrace &trace);
     // The crack records from the scan's start that the level cuts, into trace.ends.
     void collectCrackEnds(LevelTrace &trace) const;
     // Orients, simplifies and snaps the walked points and appends them to the slice as a contour;
