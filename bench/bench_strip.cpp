@@ -8,10 +8,10 @@
 // The worker is only started where more than one processor is usable: pin the program with
 // taskset to compare on fewer cores.
 
-#include "geom/core/processors.h"
 #include "geom/mesh/stlmesh.h"
 #include "measure.h"
 #include "meshfile.h"
+#include "platform/processors.h"
 #include "surfacegen.h"
 
 #include <QElapsedTimer>
@@ -144,7 +144,7 @@ int main(int argc, char **argv)
     std::printf("toStrippedFacets          %.3f s  (best of %d; %.2f x read, target <= 2)\n", stripSeconds,
                 2 * runs, stripSeconds / readSeconds);
     std::printf("  heap worker off         %.3f s  (best of %d; %.2f x with the worker, %u cores usable)\n",
-                aloneSeconds, 2 * runs, aloneSeconds / stripSeconds, geom::usableProcessors());
+                aloneSeconds, 2 * runs, aloneSeconds / stripSeconds, platform::usableProcessors());
     std::printf("peak memory beyond mesh   %.1f bytes per triangle (target <= 100)\n",
                 meter.peakMiB() * 1024.0 * 1024.0 / n);
     std::printf("strips                    %d, %.2f triangles per strip\n", stripped.stripCount(),

@@ -10,7 +10,7 @@ set(QUARN_DISPLAY_RUNNER ${CMAKE_CURRENT_LIST_DIR}/../scripts/with-display.sh)
 
 # Precompiled QtCore and QtTest headers that the tests reuse. QtTest's headers read which Qt
 # modules a target uses, so the data-side tests and the widget tests have one each.
-set(QUARN_DATA_SIDE_LIBS tristripper quarn_crypto quarn_io quarn_geom quarn_geom_core quarn_geom_mesh
+set(QUARN_DATA_SIDE_LIBS quarn_platform tristripper quarn_crypto quarn_io quarn_geom quarn_geom_core quarn_geom_mesh
     quarn_geom_formats quarn_geom_slicing quarn_testcommon ZLIB::ZLIB Qt5::Core Qt5::Gui Qt5::Concurrent)
 add_library(quarn_test_pch STATIC ${CMAKE_CURRENT_LIST_DIR}/testpch.cpp)
 target_link_libraries(quarn_test_pch PRIVATE Qt5::Core Qt5::Gui Qt5::Test)

@@ -1,6 +1,6 @@
 #include "io/blockdeflater.h"
 
-#include "geom/core/processors.h"
+#include "platform/processors.h"
 
 #include <zlib.h>
 
@@ -328,7 +328,7 @@ BlockDeflater::BlockDeflater(Sink sink, int level, int strategy, unsigned thread
     d->sink = std::move(sink);
     d->level = level;
     d->strategy = strategy;
-    const unsigned usable = threads == 0 ? geom::usableProcessors() : threads;
+    const unsigned usable = threads == 0 ? platform::usableProcessors() : threads;
     d->threads = std::max(1u, std::min(usable, MaximumThreads));
     d->pending.reserve(BlockSize);
 }

@@ -1,6 +1,7 @@
 #include "tri_stripper.h"
 
-#include "detail/processors.h"
+#include "platform/hugepages.h"
+#include "platform/processors.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -108,7 +109,7 @@ void tri_stripper::run()
     // twice its triangles; with this room the lists never move while they grow, and pages of the
     // room left unused are never touched.
     m_Result.strip_indices.reserve(2 * m_Triangles.size());
-    detail::advise_huge_pages(m_Result.strip_indices.data(),
+    platform::adviseHugePages(m_Result.strip_indices.data(),
                               m_Result.strip_indices.capacity() * sizeof(std::uint32_t));
     m_Result.strip_ends.reserve(m_Triangles.size() / min_strip_length + 1);
 
@@ -165,7 +166,7 @@ bool tri_stripper::use_worker() const
     // note: below this size a second thread costs more than the heap work it takes over.
     constexpr std::size_t worker_threshold = 1 << 14;
     if (m_Threads == 0)
-        return m_Triangles.size() >= worker_threshold && detail::usable_processors() > 1;
+        return m_Triangles.size() >= worker_threshold && platform::usableProcessors() > 1;
     return m_Threads > 1;
 }
 

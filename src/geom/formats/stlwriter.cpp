@@ -3,10 +3,10 @@
 #include "geom/formats/stlwriter_p.h"
 
 #include "geom/core/hugepages.h"
-#include "geom/core/processors.h"
 #include "geom/core/utiltx.h"
 #include "geom/core/workerthreads.h"
 #include "geom/mesh/stlmesh.h"
+#include "platform/processors.h"
 
 #include <QFileDevice>
 #include <QIODevice>
@@ -291,8 +291,7 @@ int StlWriter::write(const StlMesh &mesh)
     // note: forming the records (a square root and three divisions per normal) costs more than
     // the disk takes to store them, so the blocks of a round are formed by a team of threads in
     // parallel and then written in order by this thread.
-    const unsigned wanted =
-        n > recordsPerBlock ? std::min(usableProcessors(), maxLanes) : 1u;
+    const unsigned wanted = n > recordsPerBlock ? std::min(platform::usableProcessors(), maxLanes) : 1u;
     WorkerTeam team(wanted);
     const quint32 perRound = recordsPerBlock * team.lanes();
     // note: every byte of a round is formed before it is written, so the buffer is not cleared.

@@ -1,12 +1,12 @@
 #include "geom/mesh/stlmesh.h"
 #include "geom/core/hugepages.h"
-#include "geom/mesh/largeblock.h"
 #include "geom/mesh/meshlog.h"
 
 #include "geom/mesh/stlmesh_p.h"
 #include "geom/mesh/stlmeshbuilder.h"
 #include "geom/mesh/vertexorder.h"
 #include "geom/mesh/vertexsort.h"
+#include "platform/largeblock.h"
 
 #include <QDebug>
 #include <QReadLocker>
@@ -81,7 +81,7 @@ inline bool distinctIndices(const IndexedFacet &f)
 }
 
 // A table of one index per vertex; a large one is offered for huge pages before it is filled.
-using IndexTable = std::vector<int, LargeBlockAllocator<int>>;
+using IndexTable = std::vector<int, platform::LargeBlockAllocator<int>>;
 
 // note: only facets that survive cleanIndices count as users, so that a vertex named only by a
 // dropped facet goes with it and every vertex of the finished mesh stays used. The dropped facets
@@ -205,7 +205,8 @@ void StlMeshPrivate::cleanIndices(const int *renumber)
     const qint32 split = qint32(half - bucketEnd.begin());
     const int low = bucketEnd[size_t(split)];
     const int high = validCount - low;
-    std::vector<IndexedFacet, LargeBlockAllocator<IndexedFacet>> buffer(size_t(std::max(low, high)));
+    std::vector<IndexedFacet, platform::LargeBlockAllocator<IndexedFacet>> buffer(
+        size_t(std::max(low, high)));
     // The high part goes sorted into the buffer, the low part closes up in the list, the high part
     // follows it; then the low part goes sorted through the buffer.
     scatterByFirst(facets, validCount, split, vertexCount, bucketEnd.data(), low, buffer.data());

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "geom/mesh/indexedfacet.h"
-#include "geom/mesh/largeblock.h"
 #include "geom/core/vector3f.h"
+#include "geom/mesh/indexedfacet.h"
+#include "platform/largeblock.h"
 
 #include <QVector>
 #include <vector>
@@ -80,7 +80,7 @@ private:
         quint32 key[3];
         qint32 indexPlusOne;
     };
-    using SlotTable = std::vector<Slot, LargeBlockAllocator<Slot>>;
+    using SlotTable = std::vector<Slot, platform::LargeBlockAllocator<Slot>>;
 
     QVector<Vector3f> m_newVertices;
     QVector<IndexedFacet> m_facets;

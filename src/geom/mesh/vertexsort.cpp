@@ -1,9 +1,9 @@
 #include "geom/mesh/vertexsort.h"
 
-#include "geom/core/processors.h"
 #include "geom/core/workerthreads.h"
-#include "geom/mesh/largeblock.h"
 #include "geom/mesh/vertexorder.h"
+#include "platform/largeblock.h"
+#include "platform/processors.h"
 
 #include <algorithm>
 #include <atomic>
@@ -73,11 +73,11 @@ void sortVertexPositions(const Vector3f *vertices, int *positions, int n)
 
     // Least significant digit first: every pass is stable, so equal vertices keep their order. The
     // keys have no place for a NaN; a vertex holding one sends the whole list to the comparison sort.
-    WorkerTeam team(n >= SliceThreshold ? std::min(usableProcessors(), MaxLanes) : 1u);
+    WorkerTeam team(n >= SliceThreshold ? std::min(platform::usableProcessors(), MaxLanes) : 1u);
     const quint32 slices = n >= SliceThreshold ? team.lanes() * SlicesPerLane : 1u;
     auto sliceBegin = [n, slices](quint32 slice) { return int(qint64(n) * slice / slices); };
 
-    std::vector<SortEntry, LargeBlockAllocator<SortEntry>> entries(static_cast<size_t>(n));
+    std::vector<SortEntry, platform::LargeBlockAllocator<SortEntry>> entries(static_cast<size_t>(n));
     // One table of digit counts per slice; the first pass's from the keys, a later pass's from the
     // slice as the pass before left it.
     std::vector<int> counts(size_t(slices) * DigitCount);
@@ -110,7 +110,7 @@ void sortVertexPositions(const Vector3f *vertices, int *positions, int n)
             totals[k] += sliceTotals[size_t(slice) * PassCount * DigitCount + k];
     }
 
-    std::vector<SortEntry, LargeBlockAllocator<SortEntry>> buffer(static_cast<size_t>(n));
+    std::vector<SortEntry, platform::LargeBlockAllocator<SortEntry>> buffer(static_cast<size_t>(n));
     bool firstPass = true;
     for (int pass = 0; pass < PassCount; ++pass) {
         const int *total = &totals[size_t(pass) * DigitCount];

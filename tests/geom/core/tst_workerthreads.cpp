@@ -1,9 +1,7 @@
-#include "geom/core/processors.h"
 #include "geom/core/workerthreads.h"
 #include "threadlessrun.h"
 
 #include <QtTest>
-#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -55,7 +53,6 @@ private slots:
     void backgroundWork();
     void servingEvents();
     void withoutThreads();
-    void processorsFollowTheAffinity();
 };
 
 void TestWorkerThreads::teamDoesEveryItemOnce_data()
@@ -216,27 +213,6 @@ int runWithoutThreads()
 }
 
 } // namespace
-
-// A process pinned to fewer processors (taskset) must not start a thread for every one the
-// machine has.
-void TestWorkerThreads::processorsFollowTheAffinity()
-{
-    cpu_set_t all;
-    QCOMPARE(sched_getaffinity(0, sizeof all, &all), 0);
-    if (CPU_COUNT(&all) < 2)
-        QSKIP("a single processor is usable already");
-    int first = 0;
-    while (!CPU_ISSET(first, &all))
-        ++first;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(first, &one);
-    QCOMPARE(sched_setaffinity(0, sizeof one, &one), 0);
-    const unsigned pinned = geom::usableProcessors();
-    sched_setaffinity(0, sizeof all, &all);
-    QCOMPARE(pinned, 1u);
-    QCOMPARE(geom::usableProcessors(), unsigned(CPU_COUNT(&all)));
-}
 
 int main(int argc, char **argv)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detail/processors.h"
+#include "platform/processors.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -25,7 +25,7 @@ inline unsigned chunk_count(std::size_t Triangles, unsigned Requested)
         return Requested;
     if (Triangles < parallel_threshold)
         return 1;
-    return std::max(1u, std::min(max_chunks, usable_processors()));
+    return std::max(1u, std::min(max_chunks, platform::usableProcessors()));
 }
 
 // The start of chunk Chunk of Chunks equal chunks of [0, Total).

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "detail/check.h"
-#include "detail/large_allocator.h"
+#include "detail/large_vector.h"
 
 #include <cstddef>
 #include <cstdint>

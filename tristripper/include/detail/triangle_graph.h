@@ -2,7 +2,7 @@
 
 #include "detail/check.h"
 #include "detail/chunks.h"
-#include "detail/large_allocator.h"
+#include "detail/large_vector.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "geom/core/hugepages.h"
+#include "platform/hugepages.h"
 
 #include <cstdint>
 
@@ -6,9 +6,9 @@
 #include <sys/mman.h>
 #endif
 
-namespace geom {
+namespace platform {
 
-void adviseHugePages(const void *data, size_t bytes)
+void adviseHugePages(const void *data, std::size_t bytes)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (!data || bytes < HugePageSize)
@@ -16,8 +16,9 @@ void adviseHugePages(const void *data, size_t bytes)
     // note: only the whole huge pages inside the block are advised, none that it shares with
     // the blocks around it. The advice stays with the addresses when the block is freed, which
     // only changes how a later block there is brought in.
-    const uintptr_t begin = (uintptr_t(data) + HugePageSize - 1) & ~uintptr_t(HugePageSize - 1);
-    const uintptr_t end = (uintptr_t(data) + bytes) & ~uintptr_t(HugePageSize - 1);
+    const std::uintptr_t begin =
+        (std::uintptr_t(data) + HugePageSize - 1) & ~std::uintptr_t(HugePageSize - 1);
+    const std::uintptr_t end = (std::uintptr_t(data) + bytes) & ~std::uintptr_t(HugePageSize - 1);
     if (end > begin)
         madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
 #else
@@ -26,4 +27,4 @@ void adviseHugePages(const void *data, size_t bytes)
 #endif
 }
 
-} // namespace geom
+} // namespace platform

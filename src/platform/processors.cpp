@@ -1,4 +1,4 @@
-#pragma once
+#include "platform/processors.h"
 
 #include <thread>
 
@@ -6,11 +6,9 @@
 #include <sched.h>
 #endif
 
-namespace geom {
+namespace platform {
 
-// The processors this process may run on (its affinity, which QThread::idealThreadCount() does
-// not heed), at least 1.
-inline unsigned usableProcessors()
+unsigned usableProcessors()
 {
 #if defined(__linux__)
     cpu_set_t set;
@@ -22,4 +20,4 @@ inline unsigned usableProcessors()
     return count == 0 ? 1 : count;
 }
 
-} // namespace geom
+} // namespace platform
