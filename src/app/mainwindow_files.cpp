@@ -3,9 +3,9 @@
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
+#include "app/servingevents.h"
 #include "batch/failuretext.h"
 #include "batch/stagedoutput.h"
-#include "geom/core/workerthreads.h"
 #include "geom/formats/plystream.h"
 #include "geom/formats/qrnreader.h"
 #include "geom/formats/qrnwriter.h"
@@ -141,7 +141,7 @@ T runServingEvents(const std::function<T()> &task, QProgressBar *progressBar,
 {
     T result = failed;
     try {
-        geom::runServingEvents(
+        ::runServingEvents(
             [&result, &task] { result = task(); }, progressIntervalMs,
             [&] { progressBar->setValue(int(qBound(0.0, progress(), double(progressMaximum)))); });
     } catch (...) {

@@ -1,9 +1,5 @@
 #include "geom/core/workerthreads.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
-#include <atomic>
 #include <utility>
 
 namespace geom {
@@ -124,37 +120,6 @@ void WorkerTeam::drain(std::unique_lock<std::mutex> &lock)
         if (++m_finished == m_count)
             m_idle.notify_all();
     }
-}
-
-void runServingEvents(const std::function<void()> &work, int intervalMs, const std::function<void()> &tick)
-{
-    // note: the loop outlives the work's thread (the work object goes first and joins it), so
-    // the quit the work posts never reaches a destroyed loop.
-    QEventLoop loop;
-    std::atomic<bool> finished{false};
-    BackgroundWork background([&] {
-        struct Done
-        {
-            QEventLoop &loop;
-            std::atomic<bool> &finished;
-            ~Done()
-            {
-                QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-                finished = true;
-            }
-        } done{loop, finished};
-        work();
-    });
-    if (background.threaded()) {
-        QTimer timer;
-        timer.setInterval(intervalMs);
-        QObject::connect(&timer, &QTimer::timeout, tick);
-        timer.start();
-        // A quit posted after this check waits in the queue for the loop.
-        if (!finished)
-            loop.exec();
-    }
-    background.wait();
 }
 
 } // namespace geom

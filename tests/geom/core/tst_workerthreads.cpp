@@ -4,7 +4,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -51,7 +50,6 @@ private slots:
     void teamDoesEveryItemOnce();
     void teamRethrowsAfterTheRest();
     void backgroundWork();
-    void servingEvents();
     void withoutThreads();
 };
 
@@ -127,33 +125,6 @@ void TestWorkerThreads::backgroundWork()
     failing.wait();
 }
 
-// The calling thread serves its events and ticks while the work runs: a work that waits for an
-// event of the caller finishes; a work that throws ends the serving and its exception arrives.
-void TestWorkerThreads::servingEvents()
-{
-    std::atomic<bool> served{false};
-    QTimer::singleShot(0, [&served] { served = true; });
-    int ticks = 0;
-    bool sawEvent = false;
-    geom::runServingEvents(
-        [&] {
-            for (int i = 0; i < 5000 && !served; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            sawEvent = served;
-            // Long enough for a few ticks.
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        },
-        1, [&ticks] { ++ticks; });
-    QVERIFY(sawEvent);
-    QVERIFY(ticks > 0);
-
-    // note: a loop left waiting for a quit that never comes would hang here until the test's
-    // time-out.
-    QVERIFY_EXCEPTION_THROWN(geom::runServingEvents([] { throw std::runtime_error("work failed"); }, 1, [] {}),
-                             std::runtime_error);
-    QVERIFY_EXCEPTION_THROWN(geom::runServingEvents([] { throw 1; }, 1, [] {}), int);
-}
-
 // Where the system refuses every new thread, the team is the caller alone and background work is
 // done by the thread that waits for it: everything completes. The child runs without Qt Test,
 // whose watchdog thread would not start there.
@@ -198,15 +169,6 @@ int runWithoutThreads()
     work.wait();
     if (done != 1) {
         std::fprintf(stderr, "background work done %d times\n", done);
-        return 1;
-    }
-    char name[] = "tst_workerthreads";
-    char *argv[] = {name, nullptr};
-    int argc = 1;
-    QCoreApplication app(argc, argv);
-    geom::runServingEvents([&done] { ++done; }, 1, [] {});
-    if (done != 2) {
-        std::fprintf(stderr, "work that serves events done %d times in all\n", done - 1);
         return 1;
     }
     return 0;
