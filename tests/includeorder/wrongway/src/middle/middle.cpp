@@ -1,0 +1,3 @@
+#include "middle/middle.h"
+#include "high/high.h"
+#include <vector>

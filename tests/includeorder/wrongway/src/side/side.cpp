@@ -1,0 +1,1 @@
+#include "middle/middle.h"
