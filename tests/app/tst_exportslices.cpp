@@ -1,4 +1,3 @@
-#include "app/application.h"
 #include "app/exportslicesdialog.h"
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
@@ -528,13 +527,7 @@ void TestExportSlices::noLayerKeepsTheFile()
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
-    Application app(argc, argv);
-    MainWindow::dropCommandLineFile();
-    TestExportSlices test;
-    return QTest::qExec(&test, argc, argv);
+    return widgettest::windowTestMain<TestExportSlices>(argc, argv);
 }
 
 #include "tst_exportslices.moc"

@@ -1,4 +1,3 @@
-#include "app/application.h"
 #include "app/colorsetting.h"
 #include "app/colorwidget.h"
 #include "app/mainwindow.h"
@@ -606,14 +605,7 @@ void TestMainWindow::newsModuleFoundOrMissing()
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
-    Application app(argc, argv);
-    // The test's own arguments (function names, options) are no model files.
-    MainWindow::dropCommandLineFile();
-    TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
+    return widgettest::windowTestMain<TestMainWindow>(argc, argv);
 }
 
 #include "tst_mainwindow.moc"

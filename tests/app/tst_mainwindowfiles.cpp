@@ -1,4 +1,3 @@
-#include "app/application.h"
 #include "app/mainwindow.h"
 #include "app/transformpanel.h"
 #include "batchfixtures.h"
@@ -26,6 +25,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1109,15 +1109,11 @@ int main(int argc, char *argv[])
     // Before any thread: the small file systems of the tests are mounted where only this process
     // sees them.
     mounttest::enterPrivateMounts();
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
-    Application app(argc, argv);
-    MainWindow::dropCommandLineFile();
-    if (qEnvironmentVariableIsSet(SaveChildVariable))
+    return widgettest::windowTestMain<TestMainWindowFiles>(argc, argv, []() -> std::optional<int> {
+        if (!qEnvironmentVariableIsSet(SaveChildVariable))
+            return std::nullopt;
         return saveInChild(qEnvironmentVariable(SaveChildVariable));
-    TestMainWindowFiles test;
-    return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "tst_mainwindowfiles.moc"

@@ -1,4 +1,3 @@
-#include "app/application.h"
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
 #include "app/transformpanel.h"
@@ -774,13 +773,7 @@ void TestMainWindowScene::clipSliderEnds()
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
-    Application app(argc, argv);
-    MainWindow::dropCommandLineFile();
-    TestMainWindowScene test;
-    return QTest::qExec(&test, argc, argv);
+    return widgettest::windowTestMain<TestMainWindowScene>(argc, argv);
 }
 
 #include "tst_mainwindowscene.moc"

@@ -1,10 +1,10 @@
-#include "app/application.h"
 #include "app/colorsetting.h"
 #include "app/colorwidget.h"
 #include "app/mainwindow.h"
 #include "app/preferencesdialog.h"
 #include "batchfixtures.h"
 #include "common/framegrab.h"
+#include "mainwindowfixture.h"
 #include "modaldialoganswerer.h"
 #include "view/glwidget.h"
 #include "view/meshdisplaycache.h"
@@ -346,13 +346,7 @@ void TestPreferences::speedLabels()
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
-    Application app(argc, argv);
-    MainWindow::dropCommandLineFile();
-    TestPreferences test;
-    return QTest::qExec(&test, argc, argv);
+    return widgettest::windowTestMain<TestPreferences>(argc, argv);
 }
 
 #include "tst_preferences.moc"

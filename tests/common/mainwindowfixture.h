@@ -2,9 +2,10 @@
 
 // The main window of the widget tests: built as the program builds it, shown, with a model
 // opened; its rendering modes, the answers to its file dialogs, typing into its fields, mouse
-// clicks, its menu entries and the texts of its information panel. Header only: the including
-// test links quarn_app and quarn_testwidgets.
+// clicks, its menu entries, the texts of its information panel, and the main() of a window test.
+// Header only: the including test links quarn_app and quarn_testwidgets.
 
+#include "app/application.h"
 #include "app/mainwindow.h"
 #include "modaldialoganswerer.h"
 
@@ -27,9 +28,32 @@
 #include <QVector>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace widgettest {
+
+// The main() of a window test: the application made as the program makes it, with the toolkit's
+// own dialogs (which the tests answer) and the program's names for its settings, and no model file
+// taken from the command line (the test's own arguments, function names and options, are none);
+// then the functions of a Test made after it. When `instead` returns a code, the process ends with
+// it and no test function runs (a test program that runs itself again as a child).
+template <typename Test>
+int windowTestMain(int argc, char *argv[], const std::function<std::optional<int>()> &instead = nullptr)
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvan"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarn"));
+    Application app(argc, argv);
+    MainWindow::dropCommandLineFile();
+    if (instead) {
+        if (const std::optional<int> code = instead())
+            return *code;
+    }
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 // The window's news dialog, built by the news module beside the program; null without one. Its
 // class is the module's, not the test's, so it is found by its class name.
