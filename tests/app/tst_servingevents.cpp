@@ -56,13 +56,7 @@ void TestServingEvents::servingEvents()
 // The child runs without Qt Test, whose watchdog thread would not start there.
 void TestServingEvents::withoutThreads()
 {
-    if (threadtest::sanitized())
-        QSKIP("AddressSanitizer needs more address space than the limit leaves");
-    const threadtest::ChildRun child = threadtest::runWithoutThreads(ChildVariable, QStringLiteral("1"));
-    QVERIFY2(child.finished, "the child run did not finish");
-    if (child.skipped)
-        QSKIP("this system starts threads under the limit");
-    QVERIFY2(child.passed, child.output.constData());
+    THREADTEST_VERIFY_CHILD(ChildVariable, QStringLiteral("1"));
 }
 
 namespace {

@@ -1,8 +1,9 @@
 #pragma once
 
 // A program, or this test program again as a child, run where no thread can start, for the
-// tests of what our code does when the system refuses threads. Header only, Qt Core alone, so
-// that the tests of geom/core can use it without the rest of the shared helpers.
+// tests of what our code does when the system refuses threads. Header only, Qt Core alone (its
+// macro uses Qt Test's where it is expanded), so that the tests of geom/core can use it without
+// the rest of the shared helpers.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -84,3 +85,17 @@ inline ChildRun runWithoutThreads(const char *variable, const QString &value)
 }
 
 } // namespace threadtest
+
+// In a Qt Test function: runs the child of runWithoutThreads with the value and goes on when it
+// passed. Skips the function under AddressSanitizer and where a thread still starts; fails it when
+// the child did not end or did not pass, with the child's output.
+#define THREADTEST_VERIFY_CHILD(variable, value)                                                             \
+    do {                                                                                                     \
+        if (threadtest::sanitized())                                                                         \
+            QSKIP("AddressSanitizer needs more address space than the limit leaves");                        \
+        const threadtest::ChildRun child = threadtest::runWithoutThreads(variable, value);                   \
+        QVERIFY2(child.finished, "the child run did not finish");                                            \
+        if (child.skipped)                                                                                   \
+            QSKIP("this system starts threads under the limit");                                             \
+        QVERIFY2(child.passed, child.output.constData());                                                    \
+    } while (false)

@@ -130,13 +130,7 @@ void TestWorkerThreads::backgroundWork()
 // whose watchdog thread would not start there.
 void TestWorkerThreads::withoutThreads()
 {
-    if (threadtest::sanitized())
-        QSKIP("AddressSanitizer needs more address space than the limit leaves");
-    const threadtest::ChildRun child = threadtest::runWithoutThreads(ChildVariable, QStringLiteral("1"));
-    QVERIFY2(child.finished, "the child run did not finish");
-    if (child.skipped)
-        QSKIP("this system starts threads under the limit");
-    QVERIFY2(child.passed, child.output.constData());
+    THREADTEST_VERIFY_CHILD(ChildVariable, QStringLiteral("1"));
 }
 
 namespace {

@@ -629,17 +629,11 @@ void TestStlWriter::admeshReadsOutput()
 // same bytes.
 void TestStlWriter::writesWithoutThreads()
 {
-    if (threadtest::sanitized())
-        QSKIP("AddressSanitizer needs more address space than the limit leaves");
     const QByteArray expected = threadlessBytes();
     QVERIFY(!expected.isEmpty());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("threadless.stl"));
-    const threadtest::ChildRun child = threadtest::runWithoutThreads(ChildVariable, path);
-    QVERIFY2(child.finished, "the child run did not finish");
-    if (child.skipped)
-        QSKIP("this system starts threads under the limit");
-    QVERIFY2(child.passed, child.output.constData());
+    THREADTEST_VERIFY_CHILD(ChildVariable, path);
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == expected);
