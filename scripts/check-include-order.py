@@ -119,7 +119,8 @@ def main():
         print(fault)
     order = " -> ".join(", ".join(group) for group in groups)
     if faults:
-        print(f"{len(faults)} faults against the order {order} (apart: {', '.join(apart) or 'none'})")
+        told = "1 fault" if len(faults) == 1 else f"{len(faults)} faults"
+        print(f"{told} against the order {order} (apart: {', '.join(apart) or 'none'})")
         return 1
     print(f"includes of {len(scanned)} files follow the order {order}")
     return 0
