@@ -55,7 +55,8 @@ def room_of(path, folders):
 
 
 def resolve(root, including, spelt, quoted):
-    places = ([os.path.dirname(including)] if quoted else []) + [os.path.join(root, r) for r in INCLUDE_ROOTS]
+    places = [os.path.dirname(including)] if quoted else []
+    places += [os.path.join(root, folder) for folder in INCLUDE_ROOTS]
     for place in places:
         candidate = os.path.join(place, spelt)
         if os.path.isfile(candidate):
@@ -72,7 +73,8 @@ def sources(folder):
 
 
 def main():
-    root = os.path.realpath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
+    given = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
+    root = os.path.realpath(given)
     groups, apart = read_order(root)
     if not groups:
         print("check-include-order.py: ARCHITECTURE.md holds no 'order:' line", file=sys.stderr)
