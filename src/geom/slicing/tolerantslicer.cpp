@@ -250,29 +250,25 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
 {
     QMutexLocker lock(&d->mutex);
     d->running.storeRelaxed(1);
-    QList<Slice> result;
-    // How the run ends when no layer holds a contour, and also when it was stopped.
-    Outcome why = MissesModel;
-    auto finish = [&]() {
-        const bool stopped = why == Cancelled || why == Fault;
-        const bool layers =
-            std::any_of(result.cbegin(), result.cend(), [](const Slice &s) { return s.contourCount() > 0; });
-        d->outcome = layers && !stopped ? Layers : why;
-        emit extractFinished(result.size());
-        d->running.storeRelaxed(0);
-        return result;
-    };
+    TolerantSlicerPrivate::Extraction run(thickness, d->windingRule);
+    if (d->beginExtraction(from, to, run))
+        d->cutLayers(run);
+    return d->endExtraction(run);
+}
 
+bool TolerantSlicerPrivate::beginExtraction(float from, float to, Extraction &run)
+{
+    const float thickness = run.thickness;
     if (!(std::isfinite(thickness) && thickness > 0.0f && std::isfinite(from) && std::isfinite(to))) {
         qWarning("TolerantSlicer.extractSlices invalid thickness or range (%g, %g, %g)", double(thickness),
                  double(from), double(to));
-        why = InvalidInput;
-        return finish();
+        run.why = TolerantSlicer::InvalidInput;
+        return false;
     }
     // Nothing can be cut: no facets, or no edge that is not horizontal.
-    if (d->facetCount == 0 || d->highestCut < d->lowestCut) {
-        why = d->facetCount > d->badFacets ? Flat : NoFacets;
-        return finish();
+    if (facetCount == 0 || highestCut < lowestCut) {
+        run.why = facetCount > badFacets ? TolerantSlicer::Flat : TolerantSlicer::NoFacets;
+        return false;
     }
 
     if (to < from)
@@ -281,115 +277,137 @@ QList<Slice> TolerantSlicer::extractSlices(float from, float to, float thickness
     if (outOfRange)
         qWarning("TolerantSlicer.extractSlices ignoring out of range values (%.1f, %.1f)", double(from),
                  double(to));
-    const double tol = d->tolerance;
-    float first = float(std::round(double(from) / tol) * tol);
+    float first = float(std::round(double(from) / tolerance) * tolerance);
     if (first <= -rangeLimit)
         first = -rangeLimit;
-    float last = float(std::round(double(to) / tol) * tol);
+    float last = float(std::round(double(to) / tolerance) * tolerance);
     if (last > rangeLimit)
         last = rangeLimit;
     const double layers = std::round(double(last - first) / double(thickness));
     if (layers > maxLayers) {
         qWarning("TolerantSlicer.extractSlices too many layers (%.0f) of thickness %g", layers,
                  double(thickness));
-        why = TooManyLayers;
-        return finish();
+        run.why = TolerantSlicer::TooManyLayers;
+        return false;
     }
-    const int expected = layers <= 1.0 ? 1 : int(layers);
-
-    Tessellator merger(d->windingRule);
-    Tessellator uniter(Tessellator::Positive);
+    run.expected = layers <= 1.0 ? 1 : int(layers);
     if (!(first < last)) {
-        why = outOfRange ? OutOfRange : InvalidInput;
-        return finish();
+        run.why = outOfRange ? TolerantSlicer::OutOfRange : TolerantSlicer::InvalidInput;
+        return false;
     }
-    if (d->running.fetchAndAddRelaxed(1) == 0) {
-        why = Cancelled;
-        return finish();
-    }
+    run.base = first;
+    run.last = last;
+    return goOn(run);
+}
 
-    float base = first;
-    quint32 savedCursor = 0;
-    int lastComplete = -1;
-    int lastLeadingIncomplete = -1;
-    // What the levels met, for the outcome of a run that makes no layer.
-    TolerantSlicerPrivate::LevelCounts met;
+void TolerantSlicerPrivate::cutLayers(Extraction &run)
+{
     try {
-        float z = base;
+        float z = run.base;
         for (;;) {
-            const float level = d->levelAt(z);
-            if (result.isEmpty()) {
+            if (run.result.isEmpty()) {
                 // Nothing cut yet: above every edge nothing ever will be; below the lowest edge the
                 // level is empty, and the climb by the tolerance needs no tracing there.
-                if (level > d->highestCut)
-                    break;
-                if (level < d->lowestCut) {
-                    base = float(double(base) + tol);
-                    z = base;
-                    if (z >= last)
-                        break;
-                    if (d->running.fetchAndAddRelaxed(1) == 0) {
-                        why = Cancelled;
-                        break;
-                    }
+                const float level = levelAt(z);
+                if (level > highestCut)
+                    return;
+                if (level < lowestCut) {
+                    run.base = float(double(run.base) + tolerance);
+                    z = run.base;
+                    if (z >= run.last || !goOn(run))
+                        return;
                     continue;
                 }
             }
-            const bool searching = result.isEmpty();
-            Slice slice(z, thickness);
-            quint32 cursor = savedCursor;
-            const TolerantSlicerPrivate::LevelCounts counts = d->traceLevel(slice, &cursor);
-            met.walks += counts.walks;
-            met.vanished += counts.vanished;
-            met.incomplete += counts.incomplete;
-
-            bool tail = true;
-            if (counts.incomplete != 0) {
-                if (!d->incompleteLayers.contains(z))
-                    d->incompleteLayers.insert(z, thickness);
-                if (lastComplete >= 0) {
-                    result.append(uniter.unite(slice, result.at(lastComplete)));
-                } else {
-                    result.append(slice);
-                    lastLeadingIncomplete = result.size() - 1;
-                    tail = false;
-                }
-            } else if (searching && slice.contourCount() == 0) {
-                base = float(double(base) + tol);
-                tail = false;
-            } else {
-                for (int j = 0; j <= lastLeadingIncomplete; ++j) {
-                    result[j] = uniter.unite(result.at(j), slice);
-                    emit sliceReady(j + 1, expected);
-                }
-                lastComplete = result.size();
-                savedCursor = cursor;
-                result.append(d->mergeContours ? merger.outline(slice) : slice);
-                lastLeadingIncomplete = -1;
-            }
-            if (tail) {
-                if (expected > 1 && result.size() >= expected && result.last().contourCount() == 0) {
-                    result.removeLast();
-                    break;
-                }
-                emit sliceReady(result.size(), expected);
-            }
-
-            z = float(result.size()) * thickness + base;
-            if (z >= last)
-                break;
-            if (d->running.fetchAndAddRelaxed(1) == 0) {
-                why = Cancelled;
-                break;
-            }
+            if (!addLayer(run, z))
+                return;
+            z = float(run.result.size()) * run.thickness + run.base;
+            if (z >= run.last || !goOn(run))
+                return;
         }
     } catch (const std::exception &e) {
-        qWarning("TolerantSlicer.extractSlices stopped after %d slices: %s", int(result.size()), e.what());
-        why = Fault;
+        qWarning("TolerantSlicer.extractSlices stopped after %d slices: %s", int(run.result.size()),
+                 e.what());
+        run.why = TolerantSlicer::Fault;
     }
-    if (why == MissesModel && met.walks > 0)
-        why = met.vanished > 0 && met.incomplete == 0 ? ContoursTooSmall : OpenContours;
-    return finish();
+}
+
+bool TolerantSlicerPrivate::addLayer(Extraction &run, float z)
+{
+    const bool searching = run.result.isEmpty();
+    Slice slice(z, run.thickness);
+    quint32 cursor = run.savedCursor;
+    const LevelCounts counts = traceLevel(slice, &cursor);
+    run.met.walks += counts.walks;
+    run.met.vanished += counts.vanished;
+    run.met.incomplete += counts.incomplete;
+
+    if (counts.incomplete != 0)
+        return !addIncompleteLayer(run, slice) || announceLayer(run);
+    if (searching && slice.contourCount() == 0) {
+        // The first layer is searched upward in steps of the tolerance until something is cut.
+        run.base = float(double(run.base) + tolerance);
+        return true;
+    }
+    addCompleteLayer(run, slice, cursor);
+    return announceLayer(run);
+}
+
+bool TolerantSlicerPrivate::addIncompleteLayer(Extraction &run, const Slice &slice)
+{
+    if (!incompleteLayers.contains(slice.z()))
+        incompleteLayers.insert(slice.z(), run.thickness);
+    if (run.lastComplete >= 0) {
+        run.result.append(run.uniter.unite(slice, run.result.at(run.lastComplete)));
+        return true;
+    }
+    run.result.append(slice);
+    run.lastLeadingIncomplete = run.result.size() - 1;
+    return false;
+}
+
+void TolerantSlicerPrivate::addCompleteLayer(Extraction &run, const Slice &slice, quint32 cursor)
+{
+    for (int j = 0; j <= run.lastLeadingIncomplete; ++j) {
+        run.result[j] = run.uniter.unite(run.result.at(j), slice);
+        emit q->sliceReady(j + 1, run.expected);
+    }
+    run.lastComplete = run.result.size();
+    run.savedCursor = cursor;
+    run.result.append(mergeContours ? run.merger.outline(slice) : slice);
+    run.lastLeadingIncomplete = -1;
+}
+
+bool TolerantSlicerPrivate::announceLayer(Extraction &run)
+{
+    if (run.expected > 1 && run.result.size() >= run.expected && run.result.last().contourCount() == 0) {
+        run.result.removeLast();
+        return false;
+    }
+    emit q->sliceReady(run.result.size(), run.expected);
+    return true;
+}
+
+bool TolerantSlicerPrivate::goOn(Extraction &run)
+{
+    if (running.fetchAndAddRelaxed(1) != 0)
+        return true;
+    run.why = TolerantSlicer::Cancelled;
+    return false;
+}
+
+QList<Slice> TolerantSlicerPrivate::endExtraction(Extraction &run)
+{
+    if (run.why == TolerantSlicer::MissesModel && run.met.walks > 0)
+        run.why = run.met.vanished > 0 && run.met.incomplete == 0 ? TolerantSlicer::ContoursTooSmall
+                                                                  : TolerantSlicer::OpenContours;
+    const bool stopped = run.why == TolerantSlicer::Cancelled || run.why == TolerantSlicer::Fault;
+    const bool layers = std::any_of(run.result.cbegin(), run.result.cend(),
+                                    [](const Slice &s) { return s.contourCount() > 0; });
+    outcome = layers && !stopped ? TolerantSlicer::Layers : run.why;
+    emit q->extractFinished(run.result.size());
+    running.storeRelaxed(0);
+    return run.result;
 }
 
 Slice TolerantSlicer::extractSlice(float z)

@@ -4,6 +4,8 @@
 #include "geom/core/vector3f.h"
 #include "geom/mesh/indexedfacet.h"
 #include "geom/slicing/crackends_p.h"
+#include "geom/slicing/slice.h"
+#include "geom/slicing/tessellator.h"
 #include "geom/slicing/tolerantslicer.h"
 
 #include <QAtomicInt>
@@ -17,7 +19,6 @@
 
 namespace geom {
 
-class Slice;
 class StlMesh;
 
 // The tables of a slicer and the tracing of one level.
@@ -54,6 +55,38 @@ public:
         int vanished = 0;   // closed contours left with 2 points or fewer by simplification
     };
 
+    // One run of extractSlices: its range and thickness, the layers made so far, where the next
+    // level's scan starts, what the levels met and, once it ends, why.
+    struct Extraction
+    {
+        Extraction(float layerThickness, int windingRule)
+            : thickness(layerThickness)
+            , merger(windingRule)
+            , uniter(Tessellator::Positive)
+        {}
+
+        float thickness;
+        // The range's top rounded to the tolerance: no layer starts at or above it.
+        float last = 0.0f;
+        // The z of layer 0: the range's rounded bottom, raised by the tolerance while nothing is cut.
+        float base = 0.0f;
+        // The layer count each announcement gives as the total.
+        int expected = 1;
+        // The first record that the last complete level crossed: the next level scans from there.
+        quint32 savedCursor = 0;
+        int lastComplete = -1;
+        // The last of the incomplete layers that no complete layer precedes yet.
+        int lastLeadingIncomplete = -1;
+        LevelCounts met;
+        // How the run ends when no layer holds a contour, and also when it was stopped.
+        TolerantSlicer::Outcome why = TolerantSlicer::MissesModel;
+        QList<Slice> result;
+        // Outlines a complete layer by the slicer's winding rule (when merging).
+        Tessellator merger;
+        // Completes an incomplete layer by a union with a complete one.
+        Tessellator uniter;
+    };
+
     explicit TolerantSlicerPrivate(TolerantSlicer *owner, const StlMesh *m, double t);
 
     void prepareMesh();
@@ -67,6 +100,14 @@ public:
     // Appends the closed contours of the slice's level; the contours given up as incomplete are in
     // the counts.
     LevelCounts traceLevel(Slice &slice, quint32 *cursor);
+
+    // The steps of extractSlices, under the mutex. beginExtraction checks and rounds the range
+    // into run; false, with run.why, when no level can be cut. cutLayers makes the layers bottom-up
+    // and leaves run.why as it is unless cancelled or stopped by a fault. endExtraction decides the
+    // outcome, announces the end and hands out the layers.
+    bool beginExtraction(float from, float to, Extraction &run);
+    void cutLayers(Extraction &run);
+    QList<Slice> endExtraction(Extraction &run);
 
     TolerantSlicer *q;
     const StlMesh *mesh;
@@ -134,6 +175,21 @@ private:
         } kind;
         quint32 next;
     };
+
+    // Traces the layer at z and places it in run.result; false when it ended the run.
+    bool addLayer(Extraction &run, float z);
+    // A layer with open contours: united with the last complete layer, or kept until a complete
+    // one follows when there is none yet. True when it is final (and announced next).
+    bool addIncompleteLayer(Extraction &run, const Slice &slice);
+    // A complete layer: the leading incomplete layers are united with it and announced, the scan's
+    // start moves to its cursor, and it is appended, outlined when merging.
+    void addCompleteLayer(Extraction &run, const Slice &slice, quint32 cursor);
+    // Announces the last layer, or drops it and returns false when it is an empty layer past the
+    // expected count.
+    bool announceLayer(Extraction &run);
+    // Counts the running flag up before the next level; false, with run.why Cancelled, when a
+    // cancel cleared it.
+    bool goOn(Extraction &run);
 
     // Marks in leftOut the facets that repeat an earlier one (the same three vertices in the same
     // turn); facets marked already are passed over.
