@@ -19,12 +19,19 @@ namespace geom {
 
 namespace {
 
-// Grid heights never lie on a level: levels are offset from the grid by this much.
-const double levelOffset = 0.0005;
-
 inline double roundHalfAway(double v)
 {
     return std::round(v);
+}
+
+// The signed area of a closed ring of points, in double.
+double ringArea(const QVector<Vector2f> &points)
+{
+    const int n = points.size();
+    double twice = 0.0;
+    for (int i = 0, j = n - 1; i < n; j = i++)
+        twice += double(points[j].x) * double(points[i].y) - double(points[i].x) * double(points[j].y);
+    return 0.5 * twice;
 }
 
 inline bool finite(const Vector3f &v)
@@ -393,8 +400,7 @@ TolerantSlicerPrivate::LevelCounts TolerantSlicerPrivate::traceLevel(Slice &slic
             ++counts.incomplete;
             continue;
         }
-        if (!finishContour(trace.points, trace.vote, slice))
-            ++counts.vanished;
+        finishContour(trace.points, trace.vote, slice, counts);
     }
     return counts;
 }
@@ -545,10 +551,12 @@ TolerantSlicerPrivate::nextNeighbour(quint32 current, quint32 currentId, quint8 
     return {Step::Next, taken};
 }
 
-bool TolerantSlicerPrivate::finishContour(QVector<Vector2f> &points, int vote, Slice &slice) const
+void TolerantSlicerPrivate::finishContour(QVector<Vector2f> &points, int vote, Slice &slice,
+                                          LevelCounts &counts) const
 {
     if (vote < 0)
         std::reverse(points.begin(), points.end());
+    const double traced = ringArea(points);
     if (simplifyTolerance > double(1e-5f)) {
         simplifyContour(points, simplifyTolerance);
         points = snapToGrid(points, gridStep, nullptr);
@@ -556,12 +564,16 @@ bool TolerantSlicerPrivate::finishContour(QVector<Vector2f> &points, int vote, S
     } else {
         points = snapToGrid(points, gridStep, nullptr);
     }
-    if (points.size() <= 2)
-        return false;
+    counts.tracedArea += std::abs(traced);
+    if (points.size() <= 2) {
+        ++counts.vanished;
+        counts.changedArea += std::abs(traced);
+        return;
+    }
+    counts.changedArea += std::abs(traced - ringArea(points));
     Contour contour;
     contour.points() = points;
     slice.contours().append(contour);
-    return true;
 }
 
 } // namespace geom

@@ -42,6 +42,31 @@ public:
     };
     Q_ENUM(Outcome)
 
+    // What the slicer's tolerances, which are lengths in the model's own unit, took from the layers
+    // of an extraction: a model very small or very large for its unit loses shape, layers or heights.
+    struct Losses
+    {
+        // Closed contours that the contour tolerance left with 2 points or fewer, so they vanished.
+        int vanishedContours = 0;
+        // Layers whose cut met the model but all of whose contours vanished.
+        int emptyLayers = 0;
+        // The height above the lowest cut through the model that no layer holds: where the first
+        // layer is searched upward past levels whose contours all vanished.
+        double uncutBottom = 0.0;
+        // Layers of the model that lie outside the heights that can be sliced and were not cut.
+        int droppedLayers = 0;
+        // The share of the traced contours' area that simplifying and snapping them changed.
+        double changedShare = 0.0;
+        // How far a layer's cut may lie from its middle, vertex heights and levels being rounded to
+        // the tolerance.
+        double cutShift = 0.0;
+        // The layers made, their thickness, and the slicer's height and contour tolerances.
+        int layers = 0;
+        float thickness = 0.0f;
+        double tolerance = 0.0;
+        double simplifyTolerance = 0.0;
+    };
+
     // Builds the tables of the mesh (may be null) at the z quantum max(tolerance, 0.001).
     TolerantSlicer(StlMesh *mesh, double tolerance);
     // Waits for a holder of the mutex on another thread, then frees the tables.
@@ -78,6 +103,11 @@ public:
     Outcome outcome() const;
     // The user's sentence for an outcome: why no layer was made (an empty string for Layers).
     static QString outcomeText(Outcome outcome);
+    // What the tolerances took from the layers of the last extraction; all 0 before the first.
+    Losses losses() const;
+    // The user's text for losses that change the layers noticeably: what was lost and the likely
+    // cause. An empty string when the losses are those of an ordinary model.
+    static QString lossText(const Losses &losses);
 
     // Layers from the mesh's lowest z up to its highest z plus one thickness, bottom-up.
     QList<Slice> extractSlices(float thickness);

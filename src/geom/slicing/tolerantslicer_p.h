@@ -14,6 +14,7 @@
 #include <QRecursiveMutex>
 #include <QVector>
 
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,20 @@ public:
         int incomplete = 0; // contours given up as open
         int walks = 0;      // walks started on an edge the level cuts
         int vanished = 0;   // closed contours left with 2 points or fewer by simplification
+        // The area of the closed contours as traced, and how much simplifying and snapping them
+        // changed it (the whole area of those that vanished), each contour taken by its size.
+        double tracedArea = 0.0;
+        double changedArea = 0.0;
+
+        LevelCounts &operator+=(const LevelCounts &other)
+        {
+            incomplete += other.incomplete;
+            walks += other.walks;
+            vanished += other.vanished;
+            tracedArea += other.tracedArea;
+            changedArea += other.changedArea;
+            return *this;
+        }
     };
 
     // One run of extractSlices: its range and thickness, the layers made so far, where the next
@@ -78,6 +93,9 @@ public:
         // The last of the incomplete layers that no complete layer precedes yet.
         int lastLeadingIncomplete = -1;
         LevelCounts met;
+        TolerantSlicer::Losses losses;
+        // The z of the first layer searched whose contours all vanished, while no layer is made.
+        float firstEmptied = std::numeric_limits<float>::quiet_NaN();
         // How the run ends when no layer holds a contour, and also when it was stopped.
         TolerantSlicer::Outcome why = TolerantSlicer::MissesModel;
         QList<Slice> result;
@@ -86,6 +104,9 @@ public:
         // Completes an incomplete layer by a union with a complete one.
         Tessellator uniter;
     };
+
+    // Grid heights never lie on a level: levels are offset from the grid by this much.
+    static constexpr double levelOffset = 0.0005;
 
     explicit TolerantSlicerPrivate(TolerantSlicer *owner, const StlMesh *m, double t);
 
@@ -152,6 +173,7 @@ public:
     // Facets left out of tracing for a vertex index out of range or a vertex that is not finite.
     quint32 badFacets = 0;
     TolerantSlicer::Outcome outcome = TolerantSlicer::NoFacets;
+    TolerantSlicer::Losses losses;
 
 private:
     // One level being traced: its height, the scan's first record, the crack ends once a hop needs
@@ -187,6 +209,9 @@ private:
     // Announces the last layer, or drops it and returns false when it is an empty layer past the
     // expected count.
     bool announceLayer(Extraction &run);
+    // The layers of thickness that the model has between from and to beyond the heights that can be
+    // sliced.
+    int layersOutOfRange(float from, float to, float thickness) const;
     // Counts the running flag up before the next level; false, with run.why Cancelled, when a
     // cancel cleared it.
     bool goOn(Extraction &run);
@@ -204,9 +229,9 @@ private:
                        LevelTrace &trace);
     // The crack records from the scan's start that the level cuts, into trace.ends.
     void collectCrackEnds(LevelTrace &trace) const;
-    // Orients, simplifies and snaps the walked points and appends them to the slice as a contour;
-    // false when too few points are left.
-    bool finishContour(QVector<Vector2f> &points, int vote, Slice &slice) const;
+    // Orients, simplifies and snaps the walked points and appends them to the slice as a contour,
+    // unless too few points are left; counts the contour's area and what the tolerances took.
+    void finishContour(QVector<Vector2f> &points, int vote, Slice &slice, LevelCounts &counts) const;
 
     // Corner words and record helpers; record access is bounds-checked (std::out_of_range).
     quint32 corner(quint32 id) const { return facetCorners[id]; }

@@ -153,6 +153,8 @@ private slots:
     void cancelFromSliceReady();
     void refusedInput_data();
     void refusedInput();
+    void lossesAreCounted_data();
+    void lossesAreCounted();
     void badFacetsAreSkipped();
     void settings();
     void fixtureBytes();
@@ -616,6 +618,92 @@ void TestTolerantSlicer::refusedInput()
     TolerantSlicer none(nullptr, 0.001);
     QVERIFY(none.extractSlices(1.0f).isEmpty());
     QCOMPARE(none.outcome(), TolerantSlicer::NoFacets);
+}
+
+void TestTolerantSlicer::lossesAreCounted_data()
+{
+    QTest::addColumn<QVector<geom::Facet>>("facets");
+    QTest::addColumn<float>("thickness");
+    QTest::addColumn<int>("vanished"); // or -1: any number
+    QTest::addColumn<int>("emptyLayers");
+    QTest::addColumn<double>("uncutBottom");
+    QTest::addColumn<int>("droppedLayers");
+    // A phrase of the text, or empty where the losses are those of an ordinary model and untold.
+    QTest::addColumn<QString>("told");
+
+    const QVector<geom::Facet> cube = meshtest::box(Vector3f(0, 0, 0), Vector3f(10, 10, 10));
+    const meshtest::Torus torus(4000, 40.0, 12.0);
+    QTest::newRow("cube of 10 mm") << cube << 0.1f << 0 << 0 << 0.0 << 0 << QString();
+    QTest::newRow("torus in millimetres") << torus.facets() << 0.1f << 0 << 0 << 0.0 << 0 << QString();
+    QTest::newRow("torus less 5 %") << damaged(torus.facets(), 50, 0, 1) << 0.1f << -1 << 0 << 0.0 << 0
+                                    << QString();
+    QTest::newRow("torus less 25 %") << damaged(torus.facets(), 250, 0, 6) << 0.1f << -1 << 0 << 0.0 << 0
+                                     << QString();
+    // One wall of 0.005 vanishes in every layer beside a cube that keeps its own: a small share.
+    QTest::newRow("thin wall beside a cube")
+        << cube + meshtest::box(Vector3f(20, 0, 0), Vector3f(30, 0.005f, 10)) << 1.0f << 10 << 0 << 0.0 << 0
+        << QString();
+    QTest::newRow("needle on a cube")
+        << cube + meshtest::box(Vector3f(5, 5, 10), Vector3f(5.005f, 5.005f, 15)) << 1.0f << 5 << 5 << 0.0
+        << 0 << "5 layers that cut the model hold no contour";
+    // The first layer is searched upward past the needle; its bottom lies 4.5 above the model's.
+    QTest::newRow("needle under a cube")
+        << meshtest::box(Vector3f(5, 5, 0), Vector3f(5.005f, 5.005f, 5)) +
+               meshtest::box(Vector3f(0, 0, 5), Vector3f(10, 10, 15))
+        << 1.0f << -1 << 0 << 4.5 << 0 << "the lowest 4.5 of the model's height is in no layer";
+    QTest::newRow("torus of a hundredth") << meshtest::scaled(torus.facets(), 0.01f) << 0.01f << 0 << 0 << 0.0
+                                          << 0 << "simplifying the contours changed their area by";
+    QTest::newRow("layers thinner than the height rounding")
+        << cube << 0.002f << 0 << 0 << 0.0 << 0 << "a layer may be cut up to 0.0015 from its middle";
+    // Cut up to 16384: 4 of the 8 layers of 100.
+    QTest::newRow("model partly above the heights that can be sliced")
+        << meshtest::box(Vector3f(0, 0, 16000), Vector3f(10, 10, 16800)) << 100.0f << 0 << 0 << 0.0 << 4
+        << "4 layers of the model lie outside the heights that can be sliced";
+}
+
+// A run that makes layers counts what the tolerances took from them; the text tells it with the
+// likely cause only where the layers noticeably differ from the model.
+void TestTolerantSlicer::lossesAreCounted()
+{
+    QFETCH(QVector<geom::Facet>, facets);
+    QFETCH(float, thickness);
+    QFETCH(int, vanished);
+    QFETCH(int, emptyLayers);
+    QFETCH(double, uncutBottom);
+    QFETCH(int, droppedLayers);
+    QFETCH(QString, told);
+    auto mesh = meshOf(facets);
+    QUARN_CHECK_MESH(*mesh);
+    meshtest::MessageCapture capture({QtDebugMsg, QtWarningMsg});
+    TolerantSlicer slicer(mesh.get(), 0.001);
+    slicer.setSampleOffset(thickness / 2.0);
+    slicer.setMergeContours(true);
+    const QList<Slice> slices = slicer.extractSlices(thickness);
+    slicer.setParent(nullptr);
+    QCOMPARE(slicer.outcome(), TolerantSlicer::Layers);
+
+    const TolerantSlicer::Losses losses = slicer.losses();
+    if (vanished >= 0)
+        QCOMPARE(losses.vanishedContours, vanished);
+    QCOMPARE(losses.emptyLayers, emptyLayers);
+    QVERIFY2(qAbs(losses.uncutBottom - uncutBottom) < 1e-3, qPrintable(QString::number(losses.uncutBottom)));
+    QCOMPARE(losses.droppedLayers, droppedLayers);
+    QCOMPARE(losses.layers, slices.size());
+
+    const QString text = TolerantSlicer::lossText(losses);
+    if (told.isEmpty()) {
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        QVERIFY2(losses.changedShare < 1e-3, qPrintable(QString::number(losses.changedShare)));
+        return;
+    }
+    QVERIFY2(text.startsWith(QStringLiteral("The layers were written, but they are not true to the model: ")),
+             qPrintable(text));
+    QVERIFY2(text.contains(told), qPrintable(text));
+    const bool large = droppedLayers > 0;
+    QCOMPARE(text.contains(QStringLiteral("Scale it down in the transform panel.")), large);
+    QCOMPARE(text.contains(QStringLiteral("scale the model up in the transform panel.")) ||
+                 text.contains(QStringLiteral("Scale it up in the transform panel.")),
+             !large);
 }
 
 // Facets with a non-finite vertex or an index outside the vertex list are left out with one
