@@ -147,8 +147,8 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
     qDebug() << "Slicing completed in" << timer.elapsed() << "ms";
     if (!failure.isEmpty()) {
         qWarning("Unable to write %s: %s", qPrintable(target), qPrintable(failure));
-        QMessageBox::critical(this, tr("Export Slices"), tr("Unable to write \"%1\".").arg(fileName),
-                              QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Export Slices"),
+                              tr("Unable to write \"%1\" (%2).").arg(fileName, failure), QMessageBox::Ok);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "meshbuilders.h"
 #include "meshcheck.h"
 #include "modaldialoganswerer.h"
+#include "scratchmount.h"
 #include "slcreader.h"
 
 #include <QAction>
@@ -26,6 +27,8 @@
 
 #include <algorithm>
 #include <memory>
+
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(QVector<geom::Facet>)
 
@@ -49,6 +52,8 @@ private slots:
     void refusedExports();
     void noLayerKeepsTheFile_data();
     void noLayerKeepsTheFile();
+    void failedWriteSaysWhy_data();
+    void failedWriteSaysWhy();
 };
 
 namespace {
@@ -132,6 +137,15 @@ slctest::SlcFile readSlcFile(const QString &path)
 QVector<geom::Facet> cube10()
 {
     return meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(10, 10, 10));
+}
+
+// Saves a picture of a box under the artefacts as <prefix>-<the row's name>.png.
+bool saveBoxPicture(QWidget *box, const QString &prefix)
+{
+    const QString name = QString::fromLatin1(QTest::currentDataTag())
+                             .replace(QRegularExpression("[ ,]+"), QStringLiteral("-"));
+    return QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)) &&
+           box->grab().toImage().save(QStringLiteral(QUARN_ARTEFACT_DIR "/%1-%2.png").arg(prefix, name));
 }
 
 } // namespace
@@ -423,12 +437,6 @@ void TestExportSlices::refusedExports_data()
     QTest::newRow("too many layers") << "1e-9"
                                      << "cube.slc"
                                      << "Model is too large to slice.";
-    QTest::newRow("missing folder") << "0.1"
-                                    << "missing/cube.slc"
-                                    << "Unable to write \"cube.slc\".";
-    QTest::newRow("read-only target") << "0.1"
-                                      << "readonly.slc"
-                                      << "Unable to write \"readonly.slc\".";
 }
 
 void TestExportSlices::refusedExports()
@@ -500,10 +508,9 @@ void TestExportSlices::noLayerKeepsTheFile()
 
     Options options;
     options.thickness = thickness;
-    QImage shot;
-    const Messages messages = exportTo(window.get(), target, options, {}, [&shot](QWidget *dialog) {
+    const Messages messages = exportTo(window.get(), target, options, {}, [](QWidget *dialog) {
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-            shot = box->grab().toImage();
+            QVERIFY(saveBoxPicture(box, QStringLiteral("exportslices-nolayer")));
             ModalDialogAnswerer::click(QMessageBox::Ok)(box);
         }
     });
@@ -517,16 +524,75 @@ void TestExportSlices::noLayerKeepsTheFile()
     QFile file(target);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), kept);
+}
 
-    QVERIFY(!shot.isNull());
-    QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
-    const QString name =
-        QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
-    QVERIFY(shot.save(QStringLiteral(QUARN_ARTEFACT_DIR "/exportslices-nolayer-%1.png").arg(name)));
+void TestExportSlices::failedWriteSaysWhy_data()
+{
+    // Where the target lies, and the reason the box gives.
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing folder") << "missing folder"
+                                    << "No such file or directory";
+    QTest::newRow("read-only file") << "read-only file"
+                                    << "Permission denied";
+    QTest::newRow("read-only file system") << "read-only file system"
+                                           << "Read-only file system";
+    QTest::newRow("full disk") << "full disk"
+                               << "No space left on device";
+}
+
+// An export that cannot write its file says why in its box, as the window's saves do, and leaves
+// the file of that name as it was, with no temporary file beside it. The boxes are saved as
+// pictures.
+void TestExportSlices::failedWriteSaysWhy()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("cube.stl"));
+    QVERIFY(batchtest::writeStl(model, cube10()));
+    QString folder = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+    // The old file and three pages to spare; the layers of 0.01 take about 60 kB.
+    std::unique_ptr<mounttest::SmallFileSystem> disk;
+    if (where.endsWith(QLatin1String("file system")) || where == QLatin1String("full disk")) {
+        disk = std::make_unique<mounttest::SmallFileSystem>(folder, 4 * ::sysconf(_SC_PAGESIZE));
+        if (!disk->isMounted())
+            QSKIP(mounttest::NoMountSkip);
+    }
+    const QByteArray kept("an earlier export");
+    if (where == QLatin1String("missing folder"))
+        folder = dir.filePath(QStringLiteral("missing"));
+    else
+        QVERIFY(batchtest::writeAll(folder + QStringLiteral("/cube.slc"), kept));
+    const QString target = folder + QStringLiteral("/cube.slc");
+    if (where == QLatin1String("read-only file"))
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    else if (where == QLatin1String("read-only file system"))
+        QVERIFY(disk->makeReadOnly());
+    const auto window = widgettest::mainWindowWith(model);
+
+    Options options;
+    options.thickness = QStringLiteral("0.01");
+    const Messages messages = exportTo(window.get(), target, options, {}, [](QWidget *dialog) {
+        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+            QVERIFY(saveBoxPicture(box, QStringLiteral("exportslices-failure")));
+            QCOMPARE(box->icon(), QMessageBox::Critical);
+            ModalDialogAnswerer::click(QMessageBox::Ok)(box);
+        }
+    });
+    QCOMPARE(messages, Messages({{QStringLiteral("Export Slices"),
+                                  QStringLiteral("Unable to write \"cube.slc\" (%1).").arg(reason)}}));
+    QCOMPARE(batchtest::readAll(target), where == QLatin1String("missing folder") ? QByteArray() : kept);
+    QVERIFY(batchtest::temporaryFiles(folder).isEmpty());
+    QVERIFY(!window->findChild<QProgressDialog *>()->isVisible());
 }
 
 int main(int argc, char *argv[])
 {
+    // Before any thread starts: the full and read-only file systems are mounted in a namespace of
+    // the test's own.
+    mounttest::enterPrivateMounts();
     return widgettest::windowTestMain<TestExportSlices>(argc, argv);
 }
 
