@@ -112,6 +112,7 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
 
     QList<geom::Slice> slices;
     geom::TolerantSlicer::Outcome outcome = geom::TolerantSlicer::Cancelled;
+    geom::TolerantSlicer::Losses losses;
     {
         // A child of the copy, so it must go first.
         geom::TolerantSlicer slicer(copy.get(), slicerTolerance);
@@ -125,6 +126,7 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
         if (!cancelled) {
             slices = slicer.extractSlices(thickness);
             outcome = slicer.outcome();
+            losses = slicer.losses();
         }
     }
     disconnect(recordCancel);
@@ -149,7 +151,13 @@ void MainWindow::on_exportSlicesDialog_finished(int result)
         qWarning("Unable to write %s: %s", qPrintable(target), qPrintable(failure));
         QMessageBox::critical(this, tr("Export Slices"),
                               tr("Unable to write \"%1\" (%2).").arg(fileName, failure), QMessageBox::Ok);
+        return;
     }
+    // The file is there, but a model very small or very large for its unit lost shape, layers or
+    // heights to the slicer's tolerances: the user learns it before printing the layers.
+    const QString lost = geom::TolerantSlicer::lossText(losses);
+    if (!lost.isEmpty())
+        QMessageBox::warning(this, tr("Export Slices"), lost, QMessageBox::Ok);
 }
 
 void MainWindow::sliceReady(int id, int total)

@@ -54,6 +54,8 @@ private slots:
     void noLayerKeepsTheFile();
     void failedWriteSaysWhy_data();
     void failedWriteSaysWhy();
+    void lossesAreToldAfterWriting_data();
+    void lossesAreToldAfterWriting();
 };
 
 namespace {
@@ -586,6 +588,61 @@ void TestExportSlices::failedWriteSaysWhy()
     QCOMPARE(batchtest::readAll(target), where == QLatin1String("missing folder") ? QByteArray() : kept);
     QVERIFY(batchtest::temporaryFiles(folder).isEmpty());
     QVERIFY(!window->findChild<QProgressDialog *>()->isVisible());
+}
+
+void TestExportSlices::lossesAreToldAfterWriting_data()
+{
+    QTest::addColumn<QVector<geom::Facet>>("facets");
+    QTest::addColumn<float>("lift"); // added to z by the model matrix
+    QTest::addColumn<QString>("thickness");
+    QTest::addColumn<QString>("advice");
+
+    // A torus of 104 mm stored in metres, sliced at 1 mm: its tube is 24 layers high.
+    QTest::newRow("model in metres") << meshtest::scaled(meshtest::Torus(2000, 40.0, 12.0).facets(), 0.001f)
+                                     << 0.0f << "0.001"
+                                     << "Scale it up in the transform panel.";
+    QTest::newRow("model partly above the heights that can be sliced")
+        << cube10() << 16380.0f << "0.1"
+        << "Scale it down in the transform panel.";
+}
+
+// An export whose layers lost shape, layers or heights to the slicer's tolerances writes its file
+// and then says what was lost and what to do; the box is saved as a picture.
+void TestExportSlices::lossesAreToldAfterWriting()
+{
+    QFETCH(QVector<geom::Facet>, facets);
+    QFETCH(float, lift);
+    QFETCH(QString, thickness);
+    QFETCH(QString, advice);
+    QTemporaryDir dir;
+    const QString model = dir.filePath(QStringLiteral("model.stl"));
+    QVERIFY(batchtest::writeStl(model, facets));
+    const QString target = dir.filePath(QStringLiteral("model.slc"));
+    const auto window = widgettest::mainWindowWith(model);
+    window->d->modelMatrix.translate(0, 0, lift);
+
+    Options options;
+    options.thickness = thickness;
+    slctest::SlcFile written;
+    const Messages messages = exportTo(window.get(), target, options, {}, [&](QWidget *dialog) {
+        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+            // Told once the file is in place.
+            written = readSlcFile(target);
+            QCOMPARE(box->icon(), QMessageBox::Warning);
+            QVERIFY(saveBoxPicture(box, QStringLiteral("exportslices-losses")));
+            ModalDialogAnswerer::click(QMessageBox::Ok)(box);
+        }
+    });
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().first, QStringLiteral("Export Slices"));
+    const QString &text = messages.first().second;
+    QVERIFY2(text.startsWith(QStringLiteral("The layers were written, but they are not true to the model: ")),
+             qPrintable(text));
+    QVERIFY2(text.endsWith(advice), qPrintable(text));
+    QCOMPARE(written.error, QString());
+    QVERIFY(!written.layers.isEmpty());
+    QCOMPARE(readSlcFile(target).layers.size(), written.layers.size());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 int main(int argc, char *argv[])
