@@ -130,10 +130,10 @@ Contour::Contour(const Contour &c, const QTransform &t, bool fast)
 Contour::Contour(const Contour &other)
     : m_points(other.m_points)
     , m_children(other.m_children)
-    , m_dirty(other.m_dirty)
     , m_area(other.m_area)
     , m_perimeter(other.m_perimeter)
     , m_bounds(other.m_bounds)
+    , m_dirty(other.m_dirty)
 {}
 
 Contour &Contour::operator=(const Contour &other)
@@ -145,8 +145,7 @@ Contour &Contour::operator=(const Contour &other)
         m_area = other.m_area;
         m_perimeter = other.m_perimeter;
         m_bounds = other.m_bounds;
-        m_pointSet.clear();
-        m_pointSetBuilt = false;
+        m_pointSet.reset();
     }
     return *this;
 }
@@ -323,16 +322,14 @@ bool Contour::isOnEdge(const Vector2f &p, int *edgeIndex) const
 
 void Contour::ensurePointSet() const
 {
-    if (m_pointSetBuilt)
-        return;
-    m_pointSet = std::set<Vector2f>(m_points.constBegin(), m_points.constEnd());
-    m_pointSetBuilt = true;
+    if (!m_pointSet)
+        m_pointSet = std::make_unique<std::set<Vector2f>>(m_points.constBegin(), m_points.constEnd());
 }
 
 std::set<Vector2f> Contour::allPoints() const
 {
     ensurePointSet();
-    std::set<Vector2f> all = m_pointSet;
+    std::set<Vector2f> all = *m_pointSet;
     for (const Contour &child : m_children) {
         const std::set<Vector2f> below = child.allPoints();
         all.insert(below.begin(), below.end());
@@ -413,16 +410,15 @@ void Contour::invalidate()
 
 void Contour::clearPointSet()
 {
-    m_pointSet.clear();
-    m_pointSetBuilt = false;
+    m_pointSet.reset();
 }
 
 void Contour::appendPoint(float x, float y)
 {
     const Vector2f p(x, y);
     m_points.append(p);
-    if (m_pointSetBuilt)
-        m_pointSet.insert(p);
+    if (m_pointSet)
+        m_pointSet->insert(p);
     // note: the measures change with every point, so a fresh cache goes stale here too.
     m_dirty = true;
 }

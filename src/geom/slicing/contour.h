@@ -9,6 +9,7 @@
 #include <QPolygonF>
 #include <QVector>
 
+#include <memory>
 #include <set>
 
 class QDataStream;
@@ -176,14 +177,16 @@ private:
 
     void ensurePointSet() const;
 
+    // note: a sliced layer may hold tens of thousands of small contours, so the point set, which
+    // few contours ever need, is built on first use behind a pointer (null until then), and the flag
+    // goes last, where it packs.
     QVector<Vector2f> m_points;
     QList<Contour> m_children;
-    mutable bool m_dirty = true;
     mutable double m_area = 0.0;
     mutable double m_perimeter = 0.0;
     mutable Rectangle m_bounds;
-    mutable std::set<Vector2f> m_pointSet;
-    mutable bool m_pointSetBuilt = false;
+    mutable std::unique_ptr<std::set<Vector2f>> m_pointSet;
+    mutable bool m_dirty = true;
 };
 
 // -1 or +1 when x holds fewer or more points than y, else the size of their symmetric difference
