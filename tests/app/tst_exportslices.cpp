@@ -141,6 +141,13 @@ QVector<geom::Facet> cube10()
     return meshtest::box(geom::Vector3f(0, 0, 0), geom::Vector3f(10, 10, 10));
 }
 
+// A window with the facets opened from model.stl in dir; null when the file cannot be written.
+std::unique_ptr<MainWindow> windowWithModel(const QTemporaryDir &dir, const QVector<geom::Facet> &facets)
+{
+    const QString model = dir.filePath(QStringLiteral("model.stl"));
+    return batchtest::writeStl(model, facets) ? widgettest::mainWindowWith(model) : nullptr;
+}
+
 // Saves a picture of a box under the artefacts as <prefix>-<the row's name>.png.
 bool saveBoxPicture(QWidget *box, const QString &prefix)
 {
@@ -496,16 +503,11 @@ void TestExportSlices::noLayerKeepsTheFile()
     QFETCH(QString, thickness);
     QFETCH(int, outcome);
     QTemporaryDir dir;
-    const QString model = dir.filePath(QStringLiteral("model.stl"));
-    QVERIFY(batchtest::writeStl(model, facets));
     const QString target = dir.filePath(QStringLiteral("model.slc"));
     const QByteArray kept("an earlier export");
-    {
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(kept);
-    }
-    const auto window = widgettest::mainWindowWith(model);
+    QVERIFY(batchtest::writeAll(target, kept));
+    const auto window = windowWithModel(dir, facets);
+    QVERIFY(window);
     window->d->modelMatrix.translate(0, 0, lift);
 
     Options options;
@@ -615,10 +617,9 @@ void TestExportSlices::lossesAreToldAfterWriting()
     QFETCH(QString, thickness);
     QFETCH(QString, advice);
     QTemporaryDir dir;
-    const QString model = dir.filePath(QStringLiteral("model.stl"));
-    QVERIFY(batchtest::writeStl(model, facets));
     const QString target = dir.filePath(QStringLiteral("model.slc"));
-    const auto window = widgettest::mainWindowWith(model);
+    const auto window = windowWithModel(dir, facets);
+    QVERIFY(window);
     window->d->modelMatrix.translate(0, 0, lift);
 
     Options options;

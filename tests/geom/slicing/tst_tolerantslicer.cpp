@@ -29,16 +29,32 @@ using geom::Vector3f;
 
 namespace {
 
+// The layers of a run and how it ended.
+struct Run
+{
+    QList<Slice> slices;
+    TolerantSlicer::Outcome outcome = TolerantSlicer::Layers;
+    TolerantSlicer::Losses losses;
+};
+
 // Slices like the export: tolerance 0.001, the cut in the middle of each layer.
-QList<Slice> sliceLikeExport(StlMesh *mesh, float thickness, bool merge = false, int rule = 2)
+Run exportRun(StlMesh *mesh, float thickness, bool merge = false, int rule = 2)
 {
     TolerantSlicer slicer(mesh, 0.001);
     slicer.setSampleOffset(thickness / 2.0);
     slicer.setMergeContours(merge);
     slicer.setWindingRule(rule);
-    QList<Slice> slices = slicer.extractSlices(thickness);
+    Run run;
+    run.slices = slicer.extractSlices(thickness);
+    run.outcome = slicer.outcome();
+    run.losses = slicer.losses();
     slicer.setParent(nullptr);
-    return slices;
+    return run;
+}
+
+QList<Slice> sliceLikeExport(StlMesh *mesh, float thickness, bool merge = false, int rule = 2)
+{
+    return exportRun(mesh, thickness, merge, rule).slices;
 }
 
 std::unique_ptr<StlMesh> meshOf(const QVector<geom::Facet> &facets)
@@ -359,14 +375,11 @@ void TestTolerantSlicer::damagedMeshes()
     auto mesh = meshOf(facets);
     QUARN_CHECK_MESH(*mesh);
     meshtest::MessageCapture capture({QtDebugMsg, QtWarningMsg});
-    TolerantSlicer slicer(mesh.get(), 0.001);
-    slicer.setSampleOffset(thickness / 2.0);
-    slicer.setMergeContours(true);
-    const QList<Slice> slices = slicer.extractSlices(thickness);
-    slicer.setParent(nullptr);
+    const Run run = exportRun(mesh.get(), thickness, true);
+    const QList<Slice> &slices = run.slices;
 
-    QCOMPARE(int(slicer.outcome()), outcome);
-    QCOMPARE(TolerantSlicer::outcomeText(slicer.outcome()).isEmpty(), outcome == TolerantSlicer::Layers);
+    QCOMPARE(int(run.outcome), outcome);
+    QCOMPARE(TolerantSlicer::outcomeText(run.outcome).isEmpty(), outcome == TolerantSlicer::Layers);
     QCOMPARE(slices.size(), layers);
     if (outcome == TolerantSlicer::Layers)
         QCOMPARE(countMatching(capture.messages(), "Incomplete contour"), 0);
@@ -675,20 +688,16 @@ void TestTolerantSlicer::lossesAreCounted()
     auto mesh = meshOf(facets);
     QUARN_CHECK_MESH(*mesh);
     meshtest::MessageCapture capture({QtDebugMsg, QtWarningMsg});
-    TolerantSlicer slicer(mesh.get(), 0.001);
-    slicer.setSampleOffset(thickness / 2.0);
-    slicer.setMergeContours(true);
-    const QList<Slice> slices = slicer.extractSlices(thickness);
-    slicer.setParent(nullptr);
-    QCOMPARE(slicer.outcome(), TolerantSlicer::Layers);
+    const Run run = exportRun(mesh.get(), thickness, true);
+    QCOMPARE(run.outcome, TolerantSlicer::Layers);
 
-    const TolerantSlicer::Losses losses = slicer.losses();
+    const TolerantSlicer::Losses &losses = run.losses;
     if (vanished >= 0)
         QCOMPARE(losses.vanishedContours, vanished);
     QCOMPARE(losses.emptyLayers, emptyLayers);
     QVERIFY2(qAbs(losses.uncutBottom - uncutBottom) < 1e-3, qPrintable(QString::number(losses.uncutBottom)));
     QCOMPARE(losses.droppedLayers, droppedLayers);
-    QCOMPARE(losses.layers, slices.size());
+    QCOMPARE(losses.layers, run.slices.size());
 
     const QString text = TolerantSlicer::lossText(losses);
     if (told.isEmpty()) {
