@@ -255,7 +255,11 @@ QString TolerantSlicer::lossText(const Losses &losses)
     // The layers' worth of the model that no layer holds.
     const double emptied = l.emptyLayers + (l.thickness > 0.0f ? l.uncutBottom / double(l.thickness) : 0.0);
     const bool hollowed = emptied >= std::max(1.0, std::ceil(noticeableShare * l.layers));
-    const bool shifted = l.cutShift > 0.5 * double(l.thickness);
+    // note: levels and vertex heights are rounded to the tolerance, so a cut may lie up to one and a
+    // half tolerances from its layer's middle. Thicker layers are told apart all the same (the inch
+    // presets of 0.001 to 0.002 among them), and a shift that changes the contours shows in their
+    // area; thinner ones may share one cut.
+    const bool shifted = double(l.thickness) < l.tolerance;
     const bool large = l.droppedLayers > 0;
     if (!reshaped && !hollowed && !shifted && !large)
         return QString();
@@ -275,8 +279,9 @@ QString TolerantSlicer::lossText(const Losses &losses)
     if (l.uncutBottom > 0.0)
         lost << tr("the lowest %1 of the model's height is in no layer").arg(length(l.uncutBottom));
     if (shifted)
-        lost << tr("a layer may be cut up to %1 from its middle, more than half of its thickness (%2)")
-                    .arg(length(l.cutShift), length(double(l.thickness)));
+        lost << tr("the layers are thinner than the %1 to which heights are rounded, so neighbouring "
+                   "layers may be cut at the same height")
+                    .arg(length(l.tolerance));
     if (large)
         lost
             << (l.droppedLayers == 1
@@ -498,9 +503,6 @@ QList<Slice> TolerantSlicerPrivate::endExtraction(Extraction &run)
     TolerantSlicer::Losses &lost = run.losses;
     lost.vanishedContours = run.met.vanished;
     lost.changedShare = run.met.tracedArea > 0.0 ? run.met.changedArea / run.met.tracedArea : 0.0;
-    // Levels lie up to half a tolerance and the offset from the layer's middle, and vertex heights
-    // up to half a tolerance from the model's.
-    lost.cutShift = tolerance + levelOffset;
     lost.layers = run.result.size();
     lost.thickness = run.thickness;
     lost.tolerance = tolerance;

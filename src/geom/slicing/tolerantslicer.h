@@ -57,9 +57,6 @@ public:
         int droppedLayers = 0;
         // The share of the traced contours' area that simplifying and snapping them changed.
         double changedShare = 0.0;
-        // How far a layer's cut may lie from its middle, vertex heights and levels being rounded to
-        // the tolerance.
-        double cutShift = 0.0;
         // The layers made, their thickness, and the slicer's height and contour tolerances.
         int layers = 0;
         float thickness = 0.0f;

@@ -666,8 +666,10 @@ void TestTolerantSlicer::lossesAreCounted_data()
         << 1.0f << -1 << 0 << 4.5 << 0 << "the lowest 4.5 of the model's height is in no layer";
     QTest::newRow("torus of a hundredth") << meshtest::scaled(torus.facets(), 0.01f) << 0.01f << 0 << 0 << 0.0
                                           << 0 << "simplifying the contours changed their area by";
+    const QVector<geom::Facet> smallCube = meshtest::box(Vector3f(0, 0, 0), Vector3f(1, 1, 1));
+    QTest::newRow("layers twice the height rounding") << smallCube << 0.002f << 0 << 0 << 0.0 << 0 << QString();
     QTest::newRow("layers thinner than the height rounding")
-        << cube << 0.002f << 0 << 0 << 0.0 << 0 << "a layer may be cut up to 0.0015 from its middle";
+        << smallCube << 0.0005f << 0 << 0 << 0.0 << 0 << "neighbouring layers may be cut at the same height";
     // Cut up to 16384: 4 of the 8 layers of 100.
     QTest::newRow("model partly above the heights that can be sliced")
         << meshtest::box(Vector3f(0, 0, 16000), Vector3f(10, 10, 16800)) << 100.0f << 0 << 0 << 0.0 << 4
