@@ -2,7 +2,7 @@
 // in a bare GL surface, in fill and in line mode, and the view's own cost per frame.
 //
 //   bench_view [N] [--runs R] [--frames F] [--size WxH] [--system-malloc]
-//              [--plain blend,normalize,offset,twoside]
+//              [--plain blend,normalize,offset,twoside] [--axis]
 //
 // N is the number of triangles (default 1000000). Each case is timed in R runs (default 5) of F
 // rounds (default 10) that draw one frame of every road, the order turning from round to round so
@@ -17,6 +17,8 @@
 //          --plain, all four by default), to show what that state costs the driver.
 // The view's own cost is an empty frame of the view (nothing drawn in answer to its frame signals)
 // against an empty bare frame (clear, swap, finish), in milliseconds and as a share of the frames.
+// The view's axis overlay is off unless --axis is given; with it, every view frame draws the
+// overlay too, and the view's own cost includes it.
 //
 // Needs a display: scripts/with-display.sh build/bench/bench_view. The two windows lie side by
 // side (their default 640x480 fits twice on the script's 1280x1024 screen): an overlapped window
@@ -561,6 +563,7 @@ int main(int argc, char **argv)
     int frames = 10;
     QSize size(640, 480);
     bool systemMalloc = false;
+    bool axis = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
             runs = std::atoi(argv[++i]);
@@ -570,6 +573,8 @@ int main(int argc, char **argv)
             std::sscanf(argv[++i], "%dx%d", &size.rwidth(), &size.rheight());
         else if (!std::strcmp(argv[i], "--system-malloc"))
             systemMalloc = true;
+        else if (!std::strcmp(argv[i], "--axis"))
+            axis = true;
         else if (!std::strcmp(argv[i], "--plain") && i + 1 < argc) {
             plainOff.clear();
             for (const QString &name :
@@ -580,7 +585,7 @@ int main(int argc, char **argv)
     }
     if (triangles < 1 || runs < 1 || frames < 1 || size.isEmpty()) {
         std::fprintf(stderr, "usage: bench_view [N] [--runs R] [--frames F] [--size WxH] [--system-malloc]\n"
-                             "                  [--plain blend,normalize,offset,twoside]\n");
+                             "                  [--plain blend,normalize,offset,twoside] [--axis]\n");
         return 2;
     }
     // note: glibc moves its trim and mmap thresholds with what the process frees, so whether freed
@@ -600,7 +605,7 @@ int main(int argc, char **argv)
     ViewRoad road(sheet);
     road.view.setMultiSampling(false);
     road.view.setAnimationEnabled(false);
-    road.view.setAxis3DEnabled(false);
+    road.view.setAxis3DEnabled(axis);
     road.view.resize(size);
     road.view.move(0, 0);
     road.view.show();
@@ -625,6 +630,7 @@ int main(int argc, char **argv)
     for (const std::string &name : plainOff)
         off += (off.empty() ? "" : ", ") + name;
     std::printf("plain: the bare draws without %s\n", off.empty() ? "nothing" : off.c_str());
+    std::printf("axis overlay of the view: %s\n", axis ? "on" : "off");
 
     const auto viewFrame = [&road] { road.view.refresh(true); };
     const auto bareFrame = [&bare] {
