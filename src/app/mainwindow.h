@@ -203,8 +203,8 @@ private:
     void pushTransform(const QMatrix4x4 &delta);
     // Turns the model about its origin so that the front-facing facet nearest to nearPoint on
     // the ray towards farPoint (world coordinates) faces -Z. Nothing when no facet is hit or the
-    // facet already faces down. The view's click handling reaches it by name.
-    Q_INVOKABLE void rotateFacetDownward(const QVector3D &nearPoint, const QVector3D &farPoint);
+    // facet already faces down.
+    void rotateFacetDownward(const QVector3D &nearPoint, const QVector3D &farPoint);
 
     Ui::MainWindow *m_ui;
     MainWindowPrivate *d;

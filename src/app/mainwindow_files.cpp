@@ -329,10 +329,8 @@ void MainWindow::openFile(const QString &fileName)
             d->clipSlider->setValue(d->clipSlider->maximum());
             GLWidget *view = m_ui->widget;
             view->makeCurrent();
-            // The scene's centre and radius come from the scene slots when they are present.
-            if (metaObject()->indexOfMethod("on_widget_configureScene(GLWidget*)") >= 0)
-                QMetaObject::invokeMethod(this, "on_widget_configureScene", Qt::DirectConnection,
-                                          Q_ARG(GLWidget *, view));
+            // The standard views below are framed on the new scene's centre and radius.
+            on_widget_configureScene(view);
             view->setViewingAngle(0, false);
             view->setViewingAngle(7, false);
             QSettings().setValue(lastDirectoryKey, info.dir().path());

@@ -194,9 +194,7 @@ void MainWindow::on_widget_mouseClicked(QMouseEvent *event)
             const QPointF position(event->pos());
             const QVector3D nearPoint = view->unproject(position, 0.0f);
             const QVector3D farPoint = view->unproject(position, 1.0f);
-            // The lay-flat routine belongs to the transforms; it is reached by name.
-            QMetaObject::invokeMethod(this, "rotateFacetDownward", Qt::DirectConnection,
-                                      Q_ARG(QVector3D, nearPoint), Q_ARG(QVector3D, farPoint));
+            rotateFacetDownward(nearPoint, farPoint);
             layFlat->setChecked(false);
             return;
         }

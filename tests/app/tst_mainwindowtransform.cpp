@@ -70,12 +70,6 @@ private:
     static QUndoStack *undoStack(const MainWindow *window) { return window->d->undoStack; }
     static const geom::StlMesh *mesh(const MainWindow *window) { return window->d->mesh; }
     static geom::Cuboid sceneBounds(const MainWindow *window) { return window->d->sceneBounds; }
-    static void rotateFacetDownward(MainWindow *window, const QVector3D &nearPoint, const QVector3D &farPoint)
-    {
-        // As the view's click handling reaches it: by name.
-        QVERIFY(QMetaObject::invokeMethod(window, "rotateFacetDownward", Qt::DirectConnection,
-                                          Q_ARG(QVector3D, nearPoint), Q_ARG(QVector3D, farPoint)));
-    }
 };
 
 namespace {
@@ -536,7 +530,7 @@ void TestMainWindowTransform::noModelNoCommand()
     QTest::mouseClick(child<QToolButton>(panel, "translateUpToolButton"), Qt::LeftButton);
     QTest::mouseClick(child<QToolButton>(panel, "rotateUpToolButton"), Qt::LeftButton);
     QTest::mouseClick(child<QToolButton>(panel, "applyMirrorToolButton"), Qt::LeftButton);
-    rotateFacetDownward(window.get(), QVector3D(0, 0, 10), QVector3D(0, 0, -10));
+    window->rotateFacetDownward(QVector3D(0, 0, 10), QVector3D(0, 0, -10));
     QCOMPARE(undoStack(window.get())->count(), 0);
     QVERIFY(modelMatrix(window.get()).isIdentity());
 }
@@ -591,7 +585,7 @@ void TestMainWindowTransform::layFacetFlat()
             clicked << i;
     }
 
-    rotateFacetDownward(window.get(), from, to);
+    window->rotateFacetDownward(from, to);
     QCOMPARE(stack->count(), before + commands);
     if (commands == 0) {
         QVERIFY(sameBits(modelMatrix(window.get()), start));
