@@ -496,9 +496,9 @@ void GLWidget::createGLWindow(QGLFormat format)
         build(glFormat(false));
     }
     m_glWindow->move(0, 0);
-    connect(m_glWindow, SIGNAL(initializeGLEvent()), this, SLOT(initializeGL()));
-    connect(m_glWindow, SIGNAL(paintGLEvent()), this, SLOT(paintGL()));
-    connect(m_glWindow, SIGNAL(resizeGLEvent(int, int)), this, SLOT(resizeGL(int, int)));
+    connect(m_glWindow, &GLWindow::initializeGLEvent, this, &GLWidget::initializeGL);
+    connect(m_glWindow, &GLWindow::paintGLEvent, this, &GLWidget::paintGL);
+    connect(m_glWindow, &GLWindow::resizeGLEvent, this, &GLWidget::resizeGL);
     m_glWindow->makeCurrent();
     m_glWindow->setAutoBufferSwap(false);
     static_cast<QGridLayout *>(layout())->addWidget(m_glWindow, 0, 0);

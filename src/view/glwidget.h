@@ -472,6 +472,10 @@ private:
         bool operator==(const FrameCamera &other) const;
     };
 
+    // Whether one of this view's signals has a receiver: the input events go to the owner only
+    // then, else the view handles them itself.
+    template <typename Signal>
+    bool isConnected(Signal signal) const;
     // Builds the surface (see setMultiSampling) and places it in the layout.
     void createGLWindow(QGLFormat format);
     void cacheDriverFacts();

@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QTimer>
@@ -26,9 +27,15 @@ const float TrackballHalfRadiusSquared = 0.4802f;
 // ---------------------------------------------------------------------------------------------
 // Event routing
 
+template <typename Signal>
+bool GLWidget::isConnected(Signal signal) const
+{
+    return isSignalConnected(QMetaMethod::fromSignal(signal));
+}
+
 void GLWidget::mousePressEvent(QMouseEvent *event)
 {
-    if (receivers(SIGNAL(mousePress(QMouseEvent *))) == 0 || isViewHidden()) {
+    if (!isConnected(&GLWidget::mousePress) || isViewHidden()) {
         handleMousePress(event, nullptr);
         return;
     }
@@ -62,7 +69,7 @@ void GLWidget::mouseMoveEvent(QMouseEvent *event)
     if (event->buttons() != Qt::NoButton)
         m_dragging = true;
     m_delayedMouseTimer->stop();
-    if (receivers(SIGNAL(mouseMove(QMouseEvent *))) > 0 && !isViewHidden())
+    if (isConnected(&GLWidget::mouseMove) && !isViewHidden())
         emit mouseMove(event);
     else
         handleMouseMove(event);
@@ -73,7 +80,7 @@ void GLWidget::mouseReleaseEvent(QMouseEvent *event)
     m_pendingPress.setAccepted(true);
     m_dragging = false;
     m_delayedMouseTimer->stop();
-    if (receivers(SIGNAL(mouseRelease(QMouseEvent *))) > 0 && !isViewHidden())
+    if (isConnected(&GLWidget::mouseRelease) && !isViewHidden())
         emit mouseRelease(event);
     else
         handleMouseRelease(event);
@@ -81,13 +88,13 @@ void GLWidget::mouseReleaseEvent(QMouseEvent *event)
 
 void GLWidget::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    if (receivers(SIGNAL(mouseDoubleClicked(QMouseEvent *))) > 0)
+    if (isConnected(&GLWidget::mouseDoubleClicked))
         emit mouseDoubleClicked(event);
 }
 
 void GLWidget::wheelEvent(QWheelEvent *event)
 {
-    if (receivers(SIGNAL(mouseWheel(QWheelEvent *))) > 0 && !isViewHidden())
+    if (isConnected(&GLWidget::mouseWheel) && !isViewHidden())
         emit mouseWheel(event);
     else
         handleWheel(event);
@@ -95,7 +102,7 @@ void GLWidget::wheelEvent(QWheelEvent *event)
 
 void GLWidget::keyPressEvent(QKeyEvent *event)
 {
-    if (receivers(SIGNAL(keyPress(QKeyEvent *))) > 0)
+    if (isConnected(&GLWidget::keyPress))
         emit keyPress(event);
     else
         QWidget::keyPressEvent(event);
@@ -103,7 +110,7 @@ void GLWidget::keyPressEvent(QKeyEvent *event)
 
 void GLWidget::keyReleaseEvent(QKeyEvent *event)
 {
-    if (receivers(SIGNAL(keyRelease(QKeyEvent *))) > 0)
+    if (isConnected(&GLWidget::keyRelease))
         emit keyRelease(event);
     else
         QWidget::keyReleaseEvent(event);
@@ -111,7 +118,7 @@ void GLWidget::keyReleaseEvent(QKeyEvent *event)
 
 void GLWidget::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (event->reason() != QContextMenuEvent::Mouse && receivers(SIGNAL(contextMenu(QPoint))) > 0) {
+    if (event->reason() != QContextMenuEvent::Mouse && isConnected(&GLWidget::contextMenu)) {
         const QPoint position = mapFromGlobal(QCursor::pos());
         if (rect().contains(position)) {
             emit contextMenu(position);
