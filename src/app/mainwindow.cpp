@@ -215,7 +215,6 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     delete d->newsDialog;
-    delete d->mesh;
     delete d;
     delete m_ui;
 }
@@ -430,7 +429,7 @@ void MainWindow::updateFileInformation()
                 translationOnly = translationOnly && m(row, column) == (row == column ? 1.0f : 0.0f);
         }
         std::unique_ptr<geom::StlMesh> copy;
-        const geom::StlMesh *measured = d->mesh;
+        const geom::StlMesh *measured = d->mesh.get();
         if (translationOnly) {
             d->sceneBounds = d->mesh->bounds();
             d->sceneBounds.translate(geom::Vector3f(m(0, 3), m(1, 3), m(2, 3)));

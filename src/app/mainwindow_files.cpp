@@ -316,7 +316,7 @@ void MainWindow::openFile(const QString &fileName)
         // The open model is replaced only by one that was read: a failed load keeps it.
         if (loaded.mesh) {
             discardFile();
-            d->mesh = loaded.mesh.release();
+            d->mesh = std::move(loaded.mesh);
             d->headerBytes = loaded.header;
             const geom::Cuboid bounds = d->mesh->bounds();
             const geom::Vector3f centre((bounds.min().x + bounds.max().x) / 2,
@@ -364,8 +364,7 @@ void MainWindow::closeFile()
 
 void MainWindow::discardFile()
 {
-    delete d->mesh;
-    d->mesh = nullptr;
+    d->mesh.reset();
     // The arrays' buffer objects live in the view's context.
     m_ui->widget->makeCurrent();
     d->displayCache.clear();
@@ -524,7 +523,7 @@ QString MainWindow::writeQrnFile(const QString &fileName)
         geom::QrnWriter writer(&file);
         writer.setComment(d->headerBytes);
         writer.setTransform(d->modelMatrix);
-        const geom::StlMesh *mesh = d->mesh;
+        const geom::StlMesh *mesh = d->mesh.get();
         const std::function<geom::QrnWriter::Status()> task = [&writer, mesh] {
             try {
                 return writer.write(mesh);
@@ -546,7 +545,7 @@ QString MainWindow::writeStlFile(const QString &fileName)
         geom::StlWriter writer(&file);
         writer.setHeader(d->headerBytes);
         writer.setTransform(d->modelMatrix);
-        geom::StlMesh *mesh = d->mesh;
+        geom::StlMesh *mesh = d->mesh.get();
         const std::function<int()> task = [&writer, mesh] {
             try {
                 return writer.write(mesh);
@@ -574,7 +573,7 @@ QString MainWindow::writePlyFile(const QString &fileName, int format)
             if (stream.comment(false).isEmpty())
                 stream.setComment(d->headerBytes, true);
         }
-        const geom::StlMesh *mesh = d->mesh;
+        const geom::StlMesh *mesh = d->mesh.get();
         const QMatrix4x4 matrix = d->modelMatrix;
         // The transformed copy is built in the task too: it is a pass over the whole mesh.
         const std::function<QString()> task = [&stream, mesh, matrix] {

@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <array>
+#include <memory>
 
 class ExportSlicesDialog;
 class QDialog;
@@ -63,7 +64,8 @@ struct MainWindowPrivate
     geom::Cuboid sceneBounds;
     double sceneRadius = 0;
     QByteArray headerBytes;
-    geom::StlMesh *mesh = nullptr;
+    // The open model, from a successful load until the file is closed or replaced.
+    std::unique_ptr<geom::StlMesh> mesh;
     QMatrix4x4 modelMatrix;
     QUndoStack *undoStack = nullptr;
     QString currentFile;

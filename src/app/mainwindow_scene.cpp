@@ -84,7 +84,7 @@ void MainWindow::on_widget_renderScene(GLWidget *widget)
     const int caching = QSettings().value(QStringLiteral("PreferencesDialog/Caching"), 0).toInt();
     d->displayCache.setCaching(caching == 2);
     if (d->displayCache.isEmpty())
-        d->displayCache.update(d->mesh, 0);
+        d->displayCache.update(d->mesh.get(), 0);
     // A mirroring matrix turns every facet's winding: its front faces are the clockwise ones, or
     // the whole model would be drawn as flipped facets (or culled away).
     const bool mirrored = d->modelMatrix.determinant() < 0;

@@ -656,7 +656,7 @@ void TestMainWindowScene::layFlatByClickingAFacet()
     // The side facing the camera most squarely, other than top and bottom: its facets and the
     // middle of their corners in world space.
     const QMatrix4x4 start = d->modelMatrix;
-    const QVector<QVector3D> normals = worldNormals(d->mesh, start);
+    const QVector<QVector3D> normals = worldNormals(d->mesh.get(), start);
     const QVector3D towards = -view()->viewDirection();
     QVector3D side;
     for (const QVector3D &n : normals) {
@@ -695,7 +695,7 @@ void TestMainWindowScene::layFlatByClickingAFacet()
 
     QVERIFY(!layFlat->isChecked());
     QCOMPARE(stack->count(), before + 1);
-    const QVector<QVector3D> turned = worldNormals(d->mesh, d->modelMatrix);
+    const QVector<QVector3D> turned = worldNormals(d->mesh.get(), d->modelMatrix);
     for (int i : facets)
         QVERIFY2((turned.at(i) - QVector3D(0, 0, -1)).length() < 1e-5f,
                  qPrintable(QStringLiteral("facet %1 faces (%2, %3, %4)")

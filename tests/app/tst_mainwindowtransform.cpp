@@ -68,7 +68,7 @@ private slots:
 private:
     static QMatrix4x4 modelMatrix(const MainWindow *window) { return window->d->modelMatrix; }
     static QUndoStack *undoStack(const MainWindow *window) { return window->d->undoStack; }
-    static const geom::StlMesh *mesh(const MainWindow *window) { return window->d->mesh; }
+    static const geom::StlMesh *mesh(const MainWindow *window) { return window->d->mesh.get(); }
     static geom::Cuboid sceneBounds(const MainWindow *window) { return window->d->sceneBounds; }
 };
 
