@@ -276,11 +276,10 @@ public:
     void setShaderUniforms();
     // Binds the fixed program in place of the wireframe program, when that is bound.
     void switchToFixedProgram();
-    // Closed cone on the z axis (base at 0), cylinder, sphere and cube, drawn filled with normals.
+    // Closed cone on the z axis (base at 0), cylinder and sphere, drawn filled with normals.
     void drawCone(float radius, float height, int slices, int stacks);
     void drawCylinder(float radius, float height, int slices, int stacks);
     void drawSphere(float radius, int slices, int stacks);
-    void drawCube(float size);
 
     // --- Offscreen frame grab ---
 

@@ -85,36 +85,6 @@ void GLWidget::drawSphere(float radius, int slices, int stacks)
     gluSphere(quadric.get(), radius, slices, stacks);
 }
 
-void GLWidget::drawCube(float size)
-{
-    const float h = size / 2.0f;
-    static const GLfloat normals[6][3] = {{1, 0, 0},  {-1, 0, 0}, {0, 1, 0},
-                                          {0, -1, 0}, {0, 0, 1},  {0, 0, -1}};
-    GLfloat vertices[24 * 3];
-    GLfloat vertexNormals[24 * 3];
-    int at = 0;
-    for (const auto &n : normals) {
-        const QVector3D normal(n[0], n[1], n[2]);
-        const QVector3D u = std::fabs(n[0]) > 0 ? QVector3D(0, 1, 0) : QVector3D(1, 0, 0);
-        const QVector3D v = QVector3D::crossProduct(normal, u);
-        for (const QVector3D &corner : {-u - v, u - v, u + v, -u + v}) {
-            const QVector3D p = (normal + corner) * h;
-            for (int k = 0; k < 3; ++k) {
-                vertices[at * 3 + k] = p[k];
-                vertexNormals[at * 3 + k] = normal[k];
-            }
-            ++at;
-        }
-    }
-    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, vertices);
-    glNormalPointer(GL_FLOAT, 0, vertexNormals);
-    glDrawArrays(GL_QUADS, 0, 24);
-    glPopClientAttrib();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Axis overlay
 

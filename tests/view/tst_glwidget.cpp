@@ -6,17 +6,14 @@
 
 #include <QGLShaderProgram>
 
-// GLWidget's state, defaults, setters, GPU facts and shader programs on a real context (Xvfb,
-// llvmpipe). The same executable also runs with Mesa told to offer only OpenGL 2.1 and GLSL 1.20
-// (see CMakeLists.txt): the programs are then built from rewritten text.
+// GLWidget's state, setters, GPU facts and shader programs on a real context (Xvfb, llvmpipe).
+// The same executable also runs with Mesa told to offer only OpenGL 2.1 and GLSL 1.20 (see
+// CMakeLists.txt): the programs are then built from rewritten text.
 class TestGLWidget : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void defaultColors_data();
-    void defaultColors();
-    void defaults();
     void animationFlags();
     void sameModelCursorsQueuesNothing();
     void settersDoNotRepaint();
@@ -40,76 +37,6 @@ bool TestGLWidget::showAndPaint(GLWidget &widget, int *frames)
     if (!QTest::qWaitForWindowExposed(&widget))
         return false;
     return QTest::qWaitFor([frames] { return *frames > 0; });
-}
-
-void TestGLWidget::defaultColors_data()
-{
-    QTest::addColumn<QColor>("actual");
-    QTest::addColumn<QColor>("expected");
-
-    QTest::newRow("background top") << GLWidget::defaultBackgroundTopColor << QColor(255, 255, 255, 255);
-    QTest::newRow("background bottom")
-        << GLWidget::defaultBackgroundBottomColor << QColor(216, 216, 216, 255);
-    QTest::newRow("edge") << GLWidget::defaultEdgeColor << QColor(0, 0, 0, 255);
-    QTest::newRow("fill") << GLWidget::defaultFillColor << QColor(255, 170, 0, 255);
-    QTest::newRow("back fill") << GLWidget::defaultBackFillColor << QColor(255, 0, 0, 255);
-    QTest::newRow("offside fill") << GLWidget::defaultOffsideFillColor << QColor(255, 0, 191, 255);
-    QTest::newRow("x-ray top") << GLWidget::defaultXRayBackgroundTopColor << QColor(0, 0, 0, 255);
-    QTest::newRow("x-ray bottom") << GLWidget::defaultXRayBackgroundBottomColor << QColor(0, 0, 0, 255);
-    QTest::newRow("x-ray fill") << GLWidget::defaultXRayFillColor << QColor(85, 170, 255, 255);
-    QTest::newRow("label") << GLWidget::defaultLabelColor << QColor(255, 255, 255, 255);
-    QTest::newRow("label brush") << GLWidget::defaultLabelBrush.color() << QColor(64, 64, 64, 64);
-}
-
-void TestGLWidget::defaultColors()
-{
-    QFETCH(QColor, actual);
-    QFETCH(QColor, expected);
-    QCOMPARE(actual, expected);
-}
-
-void TestGLWidget::defaults()
-{
-    QCOMPARE(GLWidget::defaultLabelBrush.style(), Qt::SolidPattern);
-
-    GLWidget widget;
-    QCOMPARE(widget.sizeHint(), QSize(320, 320));
-    QCOMPARE(widget.minimumSizeHint(), QSize(50, 50));
-    QCOMPARE(widget.rotationMode(), GLWidget::RotateFree);
-    QVERIFY(widget.lightingEnabled());
-    QCOMPARE(widget.fieldOfView(), 0.7853982f);
-    QCOMPARE(widget.sceneRadius(), 1.0f);
-    QCOMPARE(widget.sceneCenter(), QVector3D());
-    QCOMPARE(widget.clipHighlight(), 0.01f);
-    QCOMPARE(widget.clipDirection(), Clip::NoClip);
-    QCOMPARE(widget.clipOffset(), 0.0);
-    QCOMPARE(widget.minDepth(), 0.0005f);
-    QCOMPARE(widget.animationDuration(), 200);
-    QCOMPARE(widget.delayedMouseTimerInterval(), 1000);
-    QCOMPARE(widget.cameraOrientation(), QQuaternion());
-    QCOMPARE(widget.cameraPosition(), QVector3D());
-    QCOMPARE(widget.font().family(), QString("MS Shell Dlg 2"));
-    QVERIFY(widget.axis3DEnabled());
-    for (bool flag : {widget.lines(), widget.hiddenLines(), widget.wireframe(), widget.shaders(),
-                      widget.xRayShading(), widget.perspective(), widget.lockedView(), widget.mouseSelect(),
-                      widget.mouseWrapAround(), widget.mouseZoomInverted(), widget.backFaceCulling(),
-                      widget.modelCursors(), widget.isPainting(), widget.isViewHidden()})
-        QVERIFY(!flag);
-
-    QCOMPARE(widget.backgroundTopColor(), GLWidget::defaultBackgroundTopColor);
-    QCOMPARE(widget.backgroundBottomColor(), GLWidget::defaultBackgroundBottomColor);
-    QCOMPARE(widget.edgeColor(), GLWidget::defaultEdgeColor);
-    QCOMPARE(widget.fillColor(), GLWidget::defaultFillColor);
-    QCOMPARE(widget.backFillColor(), GLWidget::defaultBackFillColor);
-    QCOMPARE(widget.offsideFillColor(), GLWidget::defaultOffsideFillColor);
-    QVERIFY(!widget.altFillColor().isValid());
-
-    widget.setUseDisplayLists(true);
-    QVERIFY(!widget.useDisplayLists());
-
-    QObject *timer = widget.findChild<QTimer *>("delayedMouseTimer");
-    QVERIFY(timer);
-    QVERIFY(static_cast<QTimer *>(timer)->isSingleShot());
 }
 
 void TestGLWidget::animationFlags()
