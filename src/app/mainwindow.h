@@ -61,8 +61,9 @@ public slots:
     // Shows the licence that a "license:" link names.
     void viewLicense(const QUrl &url);
 
-    // Files. Loads and saves run on the global thread pool while this window waits behind a
-    // busy filter; while one runs, openFile and closeFile do nothing.
+    // Files. Each load or save runs on a thread of its own (on the GUI thread when the system
+    // refuses one) while this window waits behind a busy filter; while one runs, openFile and
+    // closeFile do nothing.
     // Drops the mesh, the model matrix and the undo history; the window shows nothing.
     void closeFile();
 

@@ -10,12 +10,12 @@
 class BatchProgressDialog;
 class QFileInfo;
 
-// Works off a batch's job list on one pool thread: compresses STL files into compressed mesh
+// Works off a batch's job list on one worker thread: compresses STL files into compressed mesh
 // files and decompresses compressed mesh files into binary STL files, each output beside its
 // source. An output replaces an existing file only when it was written completely. With a
 // progress dialog the queue publishes its status when the dialog asks and asks the dialog before
 // it replaces a file; without one it publishes nothing, replaces without asking and writes one
-// line per failed file on standard error. Lives in the GUI thread; run() is the pool's task.
+// line per failed file on standard error. Lives in the GUI thread; run() is the worker's task.
 class ProcessWorkQueue : public QObject
 {
     Q_OBJECT
@@ -34,7 +34,7 @@ public:
     // Deletes the job list. The task running run() must have ended.
     ~ProcessWorkQueue() override;
 
-    // The worker body, run once on a pool thread: every job in order, then the final
+    // The worker body, run once on the worker thread: every job in order, then the final
     // publication, workProcessStopped() and processingComplete() or processingCancelled().
     void run();
 
