@@ -479,7 +479,20 @@ private:
     void createGLWindow(QGLFormat format);
     void cacheDriverFacts();
     void buildShaderPrograms();
+
+    // The scene passes of a frame, chosen by the rendering switches: lighting off, X-ray, lines by
+    // the wireframe program, or fixed-function fill and line passes.
     void renderPasses();
+    void renderXRayPasses();
+    void renderWireframeProgramPasses();
+    // A pass with lines off, then one of lines alone over it without depth test (hidden lines or
+    // wireframe); culled: back faces were culled for the first pass only.
+    void renderLinesOverFill(bool culled);
+    void renderLitFillPass();
+    void renderEdgePass();
+    // A scene pass of the fill that in wireframe mode writes depth only.
+    void renderFillScenePass();
+
     void applyViewState(const ViewState &state);
     FrameCamera frameCamera() const;
     // Brings the camera to rest before an action maps window points to the scene: a running

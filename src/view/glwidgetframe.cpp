@@ -116,104 +116,121 @@ void GLWidget::renderPasses()
         return;
     }
     if (m_xRayShading) {
-        glEnable(GL_LIGHTING);
-        setGLColor(m_fillColor, GL_FRONT_AND_BACK, true);
-        if (m_lines) {
-            setProperty("RenderingLines", true);
-            {
-                PushAttrib attributes(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT | GL_POLYGON_BIT);
-                glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-                glDisable(GL_LIGHTING);
-                glDisable(GL_DEPTH_TEST);
-                if (m_wireframe)
-                    glBlendFunc(GL_SRC_ALPHA, GL_SRC_ALPHA);
-                renderScenePass();
-            }
-            setProperty("RenderingLines", false);
-        }
-        if (!m_wireframe)
-            renderScenePass();
+        renderXRayPasses();
         return;
     }
     if (m_lines && m_shaders && m_wireframeShaderProgram && m_wireframeShaderProgram->isLinked()) {
-        glEnable(GL_LIGHTING);
-        glEnable(GL_LIGHT0);
-        setGLColor(m_fillColor, GL_FRONT_AND_BACK, true);
-        {
-            PushAttrib attributes(GL_ENABLE_BIT);
-            const bool cull = m_backFaceCulling && !m_wireframe;
-            if (cull) {
-                glCullFace(GL_BACK);
-                glEnable(GL_CULL_FACE);
-            }
-            setGLColor(m_backFillColor, GL_BACK, true);
-            if (!m_hiddenLines && !m_wireframe) {
-                renderScenePass();
-            } else {
-                const bool lines = m_lines;
-                const bool wireframe = m_wireframe;
-                m_lines = false;
-                if (wireframe) {
-                    PushAttrib colors(GL_COLOR_BUFFER_BIT);
-                    setColorMask(false);
-                    renderScenePass();
-                } else {
-                    renderScenePass();
-                }
-                if (cull)
-                    glDisable(GL_CULL_FACE);
-                glDisable(GL_DEPTH_TEST);
-                m_lines = true;
-                m_wireframe = true;
-                renderScenePass();
-                m_lines = lines;
-                m_wireframe = wireframe;
-            }
-        }
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-        return;
+        renderWireframeProgramPasses();
+    } else {
+        renderLitFillPass();
+        if (m_lines)
+            renderEdgePass();
     }
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+}
 
+void GLWidget::renderXRayPasses()
+{
     glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
     setGLColor(m_fillColor, GL_FRONT_AND_BACK, true);
-    {
-        PushAttrib attributes(GL_ENABLE_BIT);
-        if (m_lines) {
-            glEnable(GL_POLYGON_OFFSET_FILL);
-            glPolygonOffset(0.5f, 1.0f);
-        }
-        if (m_backFaceCulling && !m_wireframe) {
-            glCullFace(GL_BACK);
-            glEnable(GL_CULL_FACE);
-        }
-        setGLColor(m_backFillColor, GL_BACK, true);
-        if (m_wireframe) {
-            PushAttrib colors(GL_COLOR_BUFFER_BIT);
-            setColorMask(false);
-            renderScenePass();
-        } else {
-            renderScenePass();
-        }
-    }
     if (m_lines) {
         setProperty("RenderingLines", true);
-        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-        setGLColor(m_edgeColor, GL_FRONT_AND_BACK, true);
         {
-            PushAttrib attributes(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT);
+            PushAttrib attributes(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT | GL_POLYGON_BIT);
+            glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
             glDisable(GL_LIGHTING);
-            if (m_wireframe) {
-                glDisable(GL_DEPTH_TEST);
+            glDisable(GL_DEPTH_TEST);
+            if (m_wireframe)
                 glBlendFunc(GL_SRC_ALPHA, GL_SRC_ALPHA);
-            } else if (m_hiddenLines) {
-                glDisable(GL_DEPTH_TEST);
-            }
             renderScenePass();
         }
         setProperty("RenderingLines", false);
     }
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    if (!m_wireframe)
+        renderScenePass();
+}
+
+void GLWidget::renderWireframeProgramPasses()
+{
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    setGLColor(m_fillColor, GL_FRONT_AND_BACK, true);
+    PushAttrib attributes(GL_ENABLE_BIT);
+    const bool cull = m_backFaceCulling && !m_wireframe;
+    if (cull) {
+        glCullFace(GL_BACK);
+        glEnable(GL_CULL_FACE);
+    }
+    setGLColor(m_backFillColor, GL_BACK, true);
+    // The program draws fill and edges together in one pass.
+    if (!m_hiddenLines && !m_wireframe)
+        renderScenePass();
+    else
+        renderLinesOverFill(cull);
+}
+
+void GLWidget::renderLinesOverFill(bool culled)
+{
+    const bool lines = m_lines;
+    const bool wireframe = m_wireframe;
+    m_lines = false;
+    renderFillScenePass();
+    if (culled)
+        glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+    m_lines = true;
+    m_wireframe = true;
+    renderScenePass();
+    m_lines = lines;
+    m_wireframe = wireframe;
+}
+
+void GLWidget::renderLitFillPass()
+{
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    setGLColor(m_fillColor, GL_FRONT_AND_BACK, true);
+    PushAttrib attributes(GL_ENABLE_BIT);
+    if (m_lines) {
+        glEnable(GL_POLYGON_OFFSET_FILL);
+        glPolygonOffset(0.5f, 1.0f);
+    }
+    if (m_backFaceCulling && !m_wireframe) {
+        glCullFace(GL_BACK);
+        glEnable(GL_CULL_FACE);
+    }
+    setGLColor(m_backFillColor, GL_BACK, true);
+    renderFillScenePass();
+}
+
+void GLWidget::renderEdgePass()
+{
+    setProperty("RenderingLines", true);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    setGLColor(m_edgeColor, GL_FRONT_AND_BACK, true);
+    {
+        PushAttrib attributes(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT);
+        glDisable(GL_LIGHTING);
+        if (m_wireframe) {
+            glDisable(GL_DEPTH_TEST);
+            glBlendFunc(GL_SRC_ALPHA, GL_SRC_ALPHA);
+        } else if (m_hiddenLines) {
+            glDisable(GL_DEPTH_TEST);
+        }
+        renderScenePass();
+    }
+    setProperty("RenderingLines", false);
+}
+
+void GLWidget::renderFillScenePass()
+{
+    if (m_wireframe) {
+        PushAttrib colors(GL_COLOR_BUFFER_BIT);
+        setColorMask(false);
+        renderScenePass();
+    } else {
+        renderScenePass();
+    }
 }
 
 void GLWidget::renderScenePass()
