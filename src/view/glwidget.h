@@ -493,6 +493,24 @@ private:
     // A scene pass of the fill that in wireframe mode writes depth only.
     void renderFillScenePass();
 
+    // The steps of the axis overlay (renderFrame). windowRect is its square in GL window
+    // coordinates. The scene's depth under the square is copied aside before the arrows draw
+    // there and put back after them.
+    enum class AxisDepthCopy
+    {
+        None,     // not kept: animating, or a multisampled grab
+        InBuffer, // blitted into m_axisDepthBuffer
+        InMemory  // read into m_axisDepthPixels
+    };
+    void drawAxisDisc();
+    AxisDepthCopy saveAxisDepth(const QRect &windowRect);
+    // One depth blit between the window and m_axisDepthBuffer; false, and no blits from then on,
+    // when the driver refuses it.
+    bool blitAxisDepth(bool save, const QRect &windowRect);
+    void drawAxisArrows();
+    void labelAxes();
+    void restoreAxisDepth(AxisDepthCopy kept, const QRect &windowRect);
+
     void applyViewState(const ViewState &state);
     FrameCamera frameCamera() const;
     // Brings the camera to rest before an action maps window points to the scene: a running

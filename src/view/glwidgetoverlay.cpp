@@ -95,7 +95,9 @@ void GLWidget::renderFrame()
     if (!m_axis3DEnabled)
         return;
     const int windowHeight = height();
-    const QPoint corner(m_axisViewRect.x(), windowHeight - 1 - m_axisViewRect.bottom());
+    // The overlay's square in GL window coordinates, rows from the bottom.
+    const QRect windowRect(QPoint(m_axisViewRect.x(), windowHeight - 1 - m_axisViewRect.bottom()),
+                           m_axisViewRect.size());
 
     glPushAttrib(GL_ENABLE_BIT | GL_LIGHTING_BIT | GL_CURRENT_BIT);
     beginOverlayMode(-255.0f, 255.0f);
@@ -106,7 +108,19 @@ void GLWidget::renderFrame()
     glPushMatrix();
     glTranslatef(float(m_axisBufferRect.width() / 2), float(windowHeight - m_axisBufferRect.height() / 2),
                  0.0f);
+    drawAxisDisc();
+    const AxisDepthCopy kept = saveAxisDepth(windowRect);
+    drawAxisArrows();
+    labelAxes();
+    glPopMatrix();
+    restoreAxisDepth(kept, windowRect);
+    glPopAttrib();
+    endOverlayMode();
+    glPopAttrib();
+}
 
+void GLWidget::drawAxisDisc()
+{
     glDisable(GL_LIGHTING);
     glEnable(GL_BLEND);
     setGLColor(defaultLabelBrush.color(), GL_FRONT_AND_BACK, false);
@@ -118,42 +132,43 @@ void GLWidget::renderFrame()
     glDisable(GL_BLEND);
     glEnable(GL_LIGHTING);
     glEnable(GL_LIGHT0);
+}
 
+GLWidget::AxisDepthCopy GLWidget::saveAxisDepth(const QRect &windowRect)
+{
     // While a grab draws into its framebuffer object the scene's depth is there, not in the window.
     const bool grabbing = m_offscreenFramebuffer && m_offscreenFramebuffer->isBound();
     // The arrows write depth in the corner; the scene's depth there is saved first and put back
     // afterwards so that depth reads in the corner still hit the scene. A multisampled grab
     // buffer refuses pixel reads, and its depth goes with the grabbed frame: nothing to keep.
-    const bool keepDepth = !isAnimating() && !(grabbing && m_offscreenFramebuffer->format().samples() > 0);
-    const QRect windowRect(corner, m_axisViewRect.size()); // GL window coordinates, rows from the bottom
-    const auto blit = [&](bool save) {
-        QGL::glErrors();
-        if (save)
-            QGLFramebufferObject::blitFramebuffer(m_axisDepthBuffer, m_axisBufferRect, nullptr, windowRect,
-                                                  GL_DEPTH_BUFFER_BIT, GL_NEAREST);
-        else
-            QGLFramebufferObject::blitFramebuffer(nullptr, windowRect, m_axisDepthBuffer, m_axisBufferRect,
-                                                  GL_DEPTH_BUFFER_BIT, GL_NEAREST);
-        if (!QGL::glErrors().isEmpty()) {
-            depthBlitsWork() = false;
-            return false;
-        }
-        return true;
-    };
-    const bool viaBlit = m_axisDepthBuffer && depthBlitsWork() && !grabbing;
-    bool saved = false;
-    bool savedByBlit = false;
-    if (keepDepth) {
-        if (viaBlit && blit(true)) {
-            saved = savedByBlit = true;
-        } else {
-            m_axisDepthPixels.resize(m_axisBufferRect.width() * m_axisBufferRect.height() * 4);
-            glReadPixels(windowRect.x(), windowRect.y(), m_axisBufferRect.width(), m_axisBufferRect.height(),
-                         GL_DEPTH_COMPONENT, GL_FLOAT, m_axisDepthPixels.data());
-            saved = true;
-        }
-    }
+    if (isAnimating() || (grabbing && m_offscreenFramebuffer->format().samples() > 0))
+        return AxisDepthCopy::None;
+    if (m_axisDepthBuffer && depthBlitsWork() && !grabbing && blitAxisDepth(true, windowRect))
+        return AxisDepthCopy::InBuffer;
+    m_axisDepthPixels.resize(m_axisBufferRect.width() * m_axisBufferRect.height() * 4);
+    glReadPixels(windowRect.x(), windowRect.y(), m_axisBufferRect.width(), m_axisBufferRect.height(),
+                 GL_DEPTH_COMPONENT, GL_FLOAT, m_axisDepthPixels.data());
+    return AxisDepthCopy::InMemory;
+}
 
+bool GLWidget::blitAxisDepth(bool save, const QRect &windowRect)
+{
+    QGL::glErrors();
+    if (save)
+        QGLFramebufferObject::blitFramebuffer(m_axisDepthBuffer, m_axisBufferRect, nullptr, windowRect,
+                                              GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    else
+        QGLFramebufferObject::blitFramebuffer(nullptr, windowRect, m_axisDepthBuffer, m_axisBufferRect,
+                                              GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    if (!QGL::glErrors().isEmpty()) {
+        depthBlitsWork() = false;
+        return false;
+    }
+    return true;
+}
+
+void GLWidget::drawAxisArrows()
+{
     glDepthMask(GL_TRUE);
     const GLfloat emission[4] = {0.1f, 0.1f, 0.1f, 1.0f};
     const GLfloat noEmission[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -185,7 +200,10 @@ void GLWidget::renderFrame()
     setGLColor(Qt::white, GL_FRONT_AND_BACK, true);
     drawSphere(7.9998f, 10, 10);
     glDisable(GL_LIGHTING);
+}
 
+void GLWidget::labelAxes()
+{
     const struct
     {
         const char *text;
@@ -204,27 +222,22 @@ void GLWidget::renderFrame()
         label.background = QBrush(Qt::NoBrush);
         renderText(label);
     }
-    glPopMatrix();
+}
 
-    if (saved) {
-        if (!(savedByBlit && blit(false))) {
-            if (savedByBlit) {
-                // The restore blit failed after a good save: read nothing back rather than garbage.
-                saved = false;
-            } else {
-                glPushAttrib(GL_COLOR_BUFFER_BIT);
-                glDepthRange(m_minDepth, 1.0);
-                glDepthFunc(GL_GREATER);
-                glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-                glWindowPos2i(windowRect.x(), windowRect.y());
-                glDrawPixels(m_axisBufferRect.width(), m_axisBufferRect.height(), GL_DEPTH_COMPONENT,
-                             GL_FLOAT, m_axisDepthPixels.constData());
-                glPopAttrib();
-            }
-        }
-    }
-    glPopAttrib();
-    endOverlayMode();
+void GLWidget::restoreAxisDepth(AxisDepthCopy kept, const QRect &windowRect)
+{
+    // A restore blit that fails after a good save reads nothing back rather than garbage.
+    if (kept == AxisDepthCopy::InBuffer)
+        blitAxisDepth(false, windowRect);
+    if (kept != AxisDepthCopy::InMemory)
+        return;
+    glPushAttrib(GL_COLOR_BUFFER_BIT);
+    glDepthRange(m_minDepth, 1.0);
+    glDepthFunc(GL_GREATER);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    glWindowPos2i(windowRect.x(), windowRect.y());
+    glDrawPixels(m_axisBufferRect.width(), m_axisBufferRect.height(), GL_DEPTH_COMPONENT, GL_FLOAT,
+                 m_axisDepthPixels.constData());
     glPopAttrib();
 }
 
