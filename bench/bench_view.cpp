@@ -430,9 +430,9 @@ void plainDraw()
 class BareSurface : public QGLWidget
 {
 public:
-    BareSurface(const QGLFormat &format, const std::vector<float> &data)
+    BareSurface(const QGLFormat &format, const std::vector<float> &vertices)
         : QGLWidget(format)
-        , m_drawer(data)
+        , m_drawer(vertices)
     {
         setAutoBufferSwap(false);
     }

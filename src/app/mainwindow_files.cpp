@@ -481,11 +481,11 @@ void MainWindow::on_action_Save_As_triggered()
     case 2: {
         const QStringList formats = {tr("Binary Big Endian"), tr("Binary Little Endian"), tr("Text Ascii")};
         bool accepted = false;
-        const QString format =
+        const QString encoding =
             QInputDialog::getItem(this, tr("Save As"), tr("Polygon format"), formats, 1, false, &accepted);
         if (!accepted)
             return;
-        const int index = formats.indexOf(format);
+        const int index = formats.indexOf(encoding);
         save(fileName, tr("Saving to Polygon file..."),
              [this, index](const QString &name) { return writePlyFile(name, index); });
         break;

@@ -70,18 +70,18 @@ struct edge_table
 // Each chunk owns a range of vertices: it reads every triangle, and counts and files only the
 // edges that start at its own vertices, in input order. No bucket is shared, so no chunk needs
 // counters of its own per vertex.
-edge_table::edge_table(const triangle_graph &Triangles, std::uint32_t VertexCount, unsigned Chunks)
-    : Triangles(Triangles)
+edge_table::edge_table(const triangle_graph &Graph, std::uint32_t VertexCount, unsigned Chunks)
+    : Triangles(Graph)
     , End(VertexCount, 0)
 {
-    const std::size_t n = Triangles.size();
+    const std::size_t n = Graph.size();
     const std::size_t V = VertexCount;
     // Visit(first, entry) for every edge of the chunk's vertices, in input order.
-    const auto ForOwnEdges = [&Triangles, n, V, Chunks](unsigned Chunk, auto Visit) {
+    const auto ForOwnEdges = [&Graph, n, V, Chunks](unsigned Chunk, auto Visit) {
         const std::size_t From = chunk_begin(Chunk, Chunks, V);
         const std::size_t To = chunk_begin(Chunk + 1, Chunks, V);
         for (std::size_t i = 0; i < n; ++i) {
-            const strip_triangle &t = *Triangles[i];
+            const strip_triangle &t = *Graph[i];
             const auto Entry = static_cast<edge_entry>(3 * i);
             if (t.a >= From && t.a < To)
                 Visit(t.a, Entry);
