@@ -202,9 +202,10 @@ int main(int argc, char **argv)
     std::printf("layer volume        %.7g   mesh volume %.7g   relative difference %.2e\n", volume,
                 copy->volume(), std::abs(volume - copy->volume()) / std::abs(copy->volume()));
     std::printf("mesh                %8.1f MiB\n", meshMiB);
-    std::printf("peak memory         %8.1f MiB   (after reading %.1f MiB, after the copy %.1f MiB; peak / mesh "
-                "%.2f)\n",
-                slicedPeakMiB, beforeMiB, copiedMiB, slicedPeakMiB / meshMiB);
+    std::printf(
+        "peak memory         %8.1f MiB   (after reading %.1f MiB, after the copy %.1f MiB; peak / mesh "
+        "%.2f)\n",
+        slicedPeakMiB, beforeMiB, copiedMiB, slicedPeakMiB / meshMiB);
     if (slicingPeakKnown)
         std::printf("slicing peak        %8.1f MiB   (above the %.1f MiB before slicing; / mesh %.2f)\n",
                     slicingPeakMiB, startMiB, slicingPeakMiB / meshMiB);

@@ -7,8 +7,8 @@
 // after W warm-up runs (default 1); every run is a forked child, so its peak memory is its own.
 // With --ascii the files read are ASCII STL of the same facets (the writes stay binary).
 
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlwriter.h"
+#include "geom/mesh/stlmesh.h"
 #include "measure.h"
 #include "meshfile.h"
 #include "surfacegen.h"

@@ -2,8 +2,8 @@
 
 #include "fuzzsupport.h"
 
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
+#include "geom/mesh/stlmesh.h"
 #include "meshcheck.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 #include "meshfile.h"
 
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
+#include "geom/mesh/stlmesh.h"
 
 #include <QFile>
 

@@ -167,7 +167,8 @@ void MainWindow::sliceReady(int id, int total)
     // about as much as slicing the layer; a few dozen changes a second are all the eye follows.
     // The first and the last layer always show, and events are processed after every layer, so
     // that Cancel gets through at once.
-    if (id > 1 && id < total && d->sliceProgressAge.isValid() && d->sliceProgressAge.elapsed() < progressInterval) {
+    if (id > 1 && id < total && d->sliceProgressAge.isValid() &&
+        d->sliceProgressAge.elapsed() < progressInterval) {
         QCoreApplication::processEvents();
         return;
     }

@@ -188,7 +188,8 @@ void TestPreferences::cachingButtonsKeepTheDrawnModel()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("model.stl"));
-    QVERIFY(batchtest::writeStl(path, meshtest::box(geom::Vector3f(-1.5f, 0, 1), geom::Vector3f(2.5f, 2, 4))));
+    QVERIFY(
+        batchtest::writeStl(path, meshtest::box(geom::Vector3f(-1.5f, 0, 1), geom::Vector3f(2.5f, 2, 4))));
     {
         ModalDialogAnswerer answerer;
         m_window->openFile(path);

@@ -103,8 +103,12 @@ void addConversionRows()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("output");
-    QTest::newRow("compress") << "-compress" << "a.stl" << "a.qrn";
-    QTest::newRow("decompress") << "-decompress" << "a.qrn" << "a.stl";
+    QTest::newRow("compress") << "-compress"
+                              << "a.stl"
+                              << "a.qrn";
+    QTest::newRow("decompress") << "-decompress"
+                                << "a.qrn"
+                                << "a.stl";
 }
 
 // Writes facets to path as STL or compressed, as its suffix says.

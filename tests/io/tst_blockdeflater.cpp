@@ -206,8 +206,9 @@ void TestBlockDeflater::bytesOfFreshStreams()
     QCOMPARE(inflated(reference), content);
     const Member member = deflated(content, threads, 100003);
     QVERIFY(member.ok);
-    QVERIFY2(member.bytes == reference,
-             qPrintable(QStringLiteral("%1 bytes against %2").arg(member.bytes.size()).arg(reference.size())));
+    QVERIFY2(
+        member.bytes == reference,
+        qPrintable(QStringLiteral("%1 bytes against %2").arg(member.bytes.size()).arg(reference.size())));
 }
 
 // A sink that refuses bytes fails the member; finish() must not report success.

@@ -41,4 +41,3 @@ void CubeOwner::render(GLWidget *widget)
     }
     glEnd();
 }
-

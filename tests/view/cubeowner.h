@@ -22,4 +22,3 @@ public slots:
     void configure(GLWidget *widget);
     void render(GLWidget *widget);
 };
-

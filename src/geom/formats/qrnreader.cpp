@@ -57,7 +57,8 @@ namespace {
 
 // Appends the facet with the reader's range check: a facet naming a vertex outside the list is
 // kept (the mesh leaves it out when it is built) and counted.
-inline void appendFacet(QVector<IndexedFacet> &facets, const IndexedFacet &f, qint32 vertexCount, int &outside)
+inline void appendFacet(QVector<IndexedFacet> &facets, const IndexedFacet &f, qint32 vertexCount,
+                        int &outside)
 {
     const auto beyond = [vertexCount](qint32 i) { return i < 0 || i >= vertexCount; };
     outside += beyond(f.a) || beyond(f.b) || beyond(f.c);

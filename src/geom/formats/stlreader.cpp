@@ -256,8 +256,8 @@ public:
 
     void parse();
     bool readAscii();
-    bool readSolid(LineInput &input, StlMeshBuilder &builder, std::vector<Facet> &batch, const char *solidLine,
-                   int solidLength);
+    bool readSolid(LineInput &input, StlMeshBuilder &builder, std::vector<Facet> &batch,
+                   const char *solidLine, int solidLength);
     void merge(StlMeshBuilder &builder, const Facet *facets, const quint16 *attributes, int n);
     bool readBinary();
 

@@ -2,9 +2,9 @@
 
 #include "geom/core/cuboid.h"
 #include "geom/core/facet.h"
+#include "geom/core/vector3f.h"
 #include "geom/mesh/indexedfacet.h"
 #include "geom/mesh/strippedfacets.h"
-#include "geom/core/vector3f.h"
 
 #include <QMatrix4x4>
 #include <QObject>

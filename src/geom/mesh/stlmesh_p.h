@@ -1,8 +1,8 @@
 #pragma once
 
 #include "geom/core/cuboid.h"
-#include "geom/mesh/indexedfacet.h"
 #include "geom/core/vector3f.h"
+#include "geom/mesh/indexedfacet.h"
 
 #include <QReadWriteLock>
 #include <QVector>

@@ -1,7 +1,7 @@
 #include "geom/mesh/stlmesh.h"
 
-#include "geom/mesh/stlmesh_p.h"
 #include "geom/core/utiltx.h"
+#include "geom/mesh/stlmesh_p.h"
 
 #include <QReadLocker>
 #include <QWriteLocker>

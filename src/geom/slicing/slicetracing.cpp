@@ -262,7 +262,8 @@ quint32 TolerantSlicerPrivate::link(quint32 pos) const
     if (flags & Crack)
         return crackOf.at(corner(idAt(pos)));
     if (flags & Junction) {
-        const auto it = std::lower_bound(junctionOf.begin(), junctionOf.end(), std::make_pair(pos, quint32(0)));
+        const auto it =
+            std::lower_bound(junctionOf.begin(), junctionOf.end(), std::make_pair(pos, quint32(0)));
         if (it == junctionOf.end() || it->first != pos)
             throw std::out_of_range("TolerantSlicer: junction record without a junction");
         return it->second;

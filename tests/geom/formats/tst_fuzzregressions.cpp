@@ -2,8 +2,8 @@
 // after what it shows.
 
 #include "geom/formats/qrnreader.h"
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
+#include "geom/mesh/stlmesh.h"
 #include "io/gzipfile.h"
 
 #include "meshbuilders.h"

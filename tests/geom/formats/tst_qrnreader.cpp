@@ -515,7 +515,8 @@ void TestQrnReader::sameMeshAsStrippedForm()
     }
     QVector<geom::IndexedFacet> group;
     for (int column = 0; column + 1 < n; ++column) {
-        group.append(meshtest::indexedFacet(at(1, column + 1), at(1, column), at(2, column), quint32(column)));
+        group.append(
+            meshtest::indexedFacet(at(1, column + 1), at(1, column), at(2, column), quint32(column)));
         group.append(meshtest::indexedFacet(at(2, column), at(2, column + 1), at(1, column + 1), 0xffffu));
     }
     c.i32(1).u32(quint32(group.size() * 3));

@@ -1,10 +1,10 @@
 #include "geom/formats/qrnwriter.h"
 
 #include "crypto/qryptocipher.h"
-#include "geom/formats/qrnreader.h"
-#include "geom/mesh/stlmesh.h"
-#include "geom/formats/stlreader.h"
 #include "geom/core/utiltx.h"
+#include "geom/formats/qrnreader.h"
+#include "geom/formats/stlreader.h"
+#include "geom/mesh/stlmesh.h"
 #include "io/gzipfile.h"
 #include "meshbuilders.h"
 #include "meshcheck.h"

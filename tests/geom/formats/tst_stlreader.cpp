@@ -1,6 +1,6 @@
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
 #include "geom/formats/stlwriter.h"
+#include "geom/mesh/stlmesh.h"
 
 #include "meshbuilders.h"
 #include "meshcheck.h"

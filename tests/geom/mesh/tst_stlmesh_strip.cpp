@@ -1,5 +1,5 @@
-#include "geom/mesh/stlmesh.h"
 #include "geom/formats/stlreader.h"
+#include "geom/mesh/stlmesh.h"
 
 #include "meshbuilders.h"
 #include "meshcheck.h"

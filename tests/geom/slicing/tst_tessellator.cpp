@@ -478,7 +478,6 @@ void TestTessellator::outline()
                                      {geom::Contour(QVector<Vector2f>{{0, 0}, {1, 1}}),
                                       geom::Contour(QVector<Vector2f>{{0, 0}, {std::nanf(""), 0}, {1, 1}})});
     QCOMPARE(t.outline(thin).contourCount(), 0);
-
 }
 
 void TestTessellator::booleans_data()

@@ -667,7 +667,8 @@ void TestTolerantSlicer::lossesAreCounted_data()
     QTest::newRow("torus of a hundredth") << meshtest::scaled(torus.facets(), 0.01f) << 0.01f << 0 << 0 << 0.0
                                           << 0 << "simplifying the contours changed their area by";
     const QVector<geom::Facet> smallCube = meshtest::box(Vector3f(0, 0, 0), Vector3f(1, 1, 1));
-    QTest::newRow("layers twice the height rounding") << smallCube << 0.002f << 0 << 0 << 0.0 << 0 << QString();
+    QTest::newRow("layers twice the height rounding")
+        << smallCube << 0.002f << 0 << 0 << 0.0 << 0 << QString();
     QTest::newRow("layers thinner than the height rounding")
         << smallCube << 0.0005f << 0 << 0 << 0.0 << 0 << "neighbouring layers may be cut at the same height";
     // Cut up to 16384: 4 of the 8 layers of 100.
