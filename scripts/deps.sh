@@ -4,6 +4,8 @@
 QUARN_PACKAGES=(
     # toolchain
     g++ cmake ninja-build pkg-config python3
+    # the house format, checked by the test script
+    clang-format
     # sanitizer and fuzz build (clang with libFuzzer's runtime)
     clang libclang-rt-14-dev
     # the Windows compiler and headers that the context-menu extension's Windows code is checked with
@@ -37,6 +39,9 @@ quarn_build() {
     shift
     if [ ! -f "$dir/build.ninja" ]; then
         cmake -S "$QUARN_ROOT" -B "$dir" -G Ninja "$@"
+    elif [ $# -gt 0 ]; then
+        # A tree configured before keeps its cache; the options given now still apply.
+        cmake "$dir" "$@" >/dev/null
     fi
     cmake --build "$dir" --parallel "$(nproc)" ${QUARN_TARGETS:+--target $QUARN_TARGETS}
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the Windows code of the context-menu extension against the
-# MinGW-w64 headers, builds and runs the whole test suite, then runs the tests of the data-side
+# Installs what is missing, checks the format of every source and the Windows code of the
+# context-menu extension against the MinGW-w64 headers, builds (warnings are errors) and runs the
+# whole test suite, then runs the tests of the data-side
 # libraries (file readers of untrusted input) again under ASan and UBSan, has clang check every
 # other unit's syntax, and gives every fuzz target a short run.
 set -euo pipefail
@@ -12,13 +13,17 @@ quarn_install_missing
 jobs=$(nproc)
 status=0
 
+echo "== Format of every C++ source (clang-format, .clang-format)"
+(cd "$QUARN_ROOT" && git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror) || status=1
+
 echo "== The context-menu extension's Windows code against the MinGW-w64 headers (syntax only)"
 "$QUARN_ROOT/scripts/check-windows-shellext.sh" || status=1
 
 echo "== Build and test (build/)"
 # note: -g1 instead of -g: the same optimised code, with line tables for backtraces but without
 # the variable information that makes up most of the compiler's and linker's work here.
-quarn_build "$QUARN_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+quarn_build "$QUARN_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
+    -DQUARN_WERROR=ON
 (cd "$QUARN_ROOT/build" && ctest --output-on-failure --parallel "$jobs") || status=1
 
 echo "== Data-side build under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/, clang)"
@@ -30,7 +35,7 @@ if [ -f "$asan/CMakeCache.txt" ] && ! grep -q '^QUARN_FUZZ:BOOL=ON' "$asan/CMake
 fi
 # Line tables (-g1) are all that the sanitizers' reports need.
 CC=clang CXX=clang++ quarn_build "$asan" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DQUARN_SANITIZE=ON \
-    -DQUARN_DATA_ONLY=ON -DQUARN_FUZZ=ON
+    -DQUARN_DATA_ONLY=ON -DQUARN_FUZZ=ON -DQUARN_WERROR=ON
 
 echo "== Every other unit with clang, syntax only (the units of build/ that build-asan/ has not compiled)"
 # note: on two cores this pass takes about 45 s; building the rest with clang under the sanitizers
