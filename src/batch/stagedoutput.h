@@ -59,7 +59,6 @@ public:
     // the targets stay as they were.
     static void removeTemporaryFilesOnSignals();
 
-    QString target() const { return m_target; }
     // The temporary file's path; empty before open() succeeded.
     QString temporaryPath() const { return m_temporary; }
     QString errorString() const { return m_error; }
