@@ -45,7 +45,9 @@ QString readFailureText(geom::StlReader::Statuses status)
     return QStringLiteral("Not readable");
 }
 
-QString readFailureText(geom::QrnReader::Status status)
+namespace {
+
+QString qrnStatusText(geom::QrnReader::Status status)
 {
     switch (status) {
     case geom::QrnReader::OutOfMemory:
@@ -59,13 +61,15 @@ QString readFailureText(geom::QrnReader::Status status)
     }
 }
 
+} // namespace
+
 QString readFailureText(const geom::QrnReader &reader, geom::QrnReader::Status status)
 {
     const bool keyMissing =
         status == geom::QrnReader::IncorrectFormat || status == geom::QrnReader::CorruptedData;
     if (keyMissing && reader.enciphered())
         return QStringLiteral("Enciphered, cannot be read without its key");
-    return readFailureText(status);
+    return qrnStatusText(status);
 }
 
 QString droppedFacetsText(int count)

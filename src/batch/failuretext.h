@@ -22,10 +22,9 @@ QString fileTypeFailureText(unsigned mode);
 
 // Out of memory wins over a bad header or a truncation; anything else is "Not readable".
 QString readFailureText(geom::StlReader::Statuses status);
-// 6, 4 and 5 have their own texts; any other status is "Not readable".
-QString readFailureText(geom::QrnReader::Status status);
-// As above, but a file whose vertex block is enciphered says so, since without the key (which
-// the batch never has) it cannot be read.
+// Out of memory, an incorrect format and corrupted data (6, 4 and 5) have their own texts; any
+// other status is "Not readable". A file whose vertex block is enciphered says so instead of the
+// format or data fault, since without the key (which the batch never has) it cannot be read.
 QString readFailureText(const geom::QrnReader &reader, geom::QrnReader::Status status);
 // A read that succeeded but left out `count` facets naming missing vertices.
 QString droppedFacetsText(int count);
