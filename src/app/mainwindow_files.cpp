@@ -43,6 +43,26 @@ constexpr int progressMaximum = 1000;
 // The progress bar is updated this often while a task runs.
 constexpr int progressIntervalMs = 200;
 
+// The formats of the models that the window opens and saves, in the order of the Save As
+// filters. A file's format is the one its name's suffix says: the program opens a file by it.
+enum ModelFormat
+{
+    StlFormat,
+    QrnFormat,
+    PlyFormat
+};
+const char *const formatSuffixes[] = {".stl", ".qrn", ".ply"};
+
+// The format whose suffix ends `fileName` (in any case); -1 for none.
+int formatOfName(const QString &fileName)
+{
+    for (int format = StlFormat; format <= PlyFormat; ++format) {
+        if (fileName.endsWith(QLatin1String(formatSuffixes[format]), Qt::CaseInsensitive))
+            return format;
+    }
+    return -1;
+}
+
 QString trMain(const char *text)
 {
     return QCoreApplication::translate("MainWindow", text);
@@ -295,19 +315,15 @@ void MainWindow::openFile(const QString &fileName)
         return;
     }
     using Reader = Loaded (*)(const QString &, qint64, QProgressBar *, QStatusBar *);
-    Reader reader = nullptr;
-    if (fileName.endsWith(QLatin1String(".qrn"), Qt::CaseInsensitive))
-        reader = loadQrn;
-    else if (fileName.endsWith(QLatin1String(".stl"), Qt::CaseInsensitive))
-        reader = loadStl;
-    else if (fileName.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive))
-        reader = loadPly;
+    const Reader readers[] = {loadStl, loadQrn, loadPly};
+    const int format = formatOfName(fileName);
     // Checked before anything is closed: a name that cannot be read costs the user nothing.
-    if (!reader) {
+    if (format < 0) {
         QMessageBox::critical(this, tr("Open - Error"),
                               tr("Cannot open file with unsupported file extension."), QMessageBox::Ok);
         return;
     }
+    const Reader reader = readers[format];
 
     Loaded loaded;
     {
@@ -405,7 +421,7 @@ void MainWindow::on_action_Quarn_triggered()
         tr("Quarn Files (*.qrn)"));
     // The action names the format, so the name follows it: the program opens a file by its
     // suffix, and compressed data under ".stl" would be a file it cannot read back.
-    save(withSuffix(fileName, QStringLiteral(".qrn")), tr("Compressing to Quarn file..."),
+    save(withSuffix(fileName, QLatin1String(formatSuffixes[QrnFormat])), tr("Compressing to Quarn file..."),
          [this](const QString &name) { return writeQrnFile(name); });
 }
 
@@ -415,7 +431,8 @@ void MainWindow::on_action_Unquarn_triggered()
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save As"), info.path() + QLatin1Char('/') + info.baseName() + ".stl",
         tr("Binary STL Files (*.stl)"));
-    save(withSuffix(fileName, QStringLiteral(".stl")), tr("Saving to Stereolithography file..."),
+    save(withSuffix(fileName, QLatin1String(formatSuffixes[StlFormat])),
+         tr("Saving to Stereolithography file..."),
          [this](const QString &name) { return writeStlFile(name); });
 }
 
@@ -453,32 +470,26 @@ void MainWindow::on_action_Save_As_triggered()
     if (fileName.isNull())
         return;
     // A typed suffix of ours decides the format, not the filter, which may be left from the
-    // current file: the program opens a file by its suffix, and other data under it would be a
-    // file it cannot read back.
-    const QStringList suffixes = {QStringLiteral(".stl"), QStringLiteral(".qrn"), QStringLiteral(".ply")};
-    int format = -1;
-    for (int i = 0; i < suffixes.size() && format < 0; ++i) {
-        if (fileName.endsWith(suffixes.at(i), Qt::CaseInsensitive))
-            format = i;
-    }
+    // current file: other data under the suffix would be a file the program cannot read back.
+    int format = formatOfName(fileName);
     if (format < 0) {
         format = filters.indexOf(selected);
         if (format < 0)
             return;
-        fileName = withSuffix(fileName, suffixes.at(format));
+        fileName = withSuffix(fileName, QLatin1String(formatSuffixes[format]));
         if (fileName.isNull())
             return;
     }
     switch (format) {
-    case 0:
+    case StlFormat:
         save(fileName, tr("Saving to Stereolithography file..."),
              [this](const QString &name) { return writeStlFile(name); });
         break;
-    case 1:
+    case QrnFormat:
         save(fileName, tr("Compressing to Quarn file..."),
              [this](const QString &name) { return writeQrnFile(name); });
         break;
-    case 2: {
+    case PlyFormat: {
         const QStringList formats = {tr("Binary Big Endian"), tr("Binary Little Endian"), tr("Text Ascii")};
         bool accepted = false;
         const QString encoding =
