@@ -158,6 +158,13 @@ Measures measuresOf(const QString &path)
     return m;
 }
 
+// The artefact name of a picture of the current data row: prefix, then the row's tag with its
+// spaces and commas made dashes.
+QString rowPicture(const QString &prefix)
+{
+    return prefix + QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[ ,]+"), "-");
+}
+
 } // namespace
 
 void TestMainWindowFiles::init()
@@ -373,11 +380,7 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     // Refused before reading, with the whole path; a reader's failure names the file.
     const QString shownName = title == QLatin1String("Open") ? QDir::toNativeSeparators(path) : name;
     QCOMPARE(answerer.seen().at(0).text, text.contains(QLatin1String("%1")) ? text.arg(shownName) : text);
-    QVERIFY(QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)));
-    const QString shot =
-        QStringLiteral(QUARN_ARTEFACT_DIR "/open-refused-%1.png")
-            .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
-    QVERIFY(box.save(shot));
+    QVERIFY(saveArtefact(box, rowPicture(QStringLiteral("open-refused-"))));
     QCOMPARE(window->windowTitle(), title0);
     QCOMPARE(panelTexts(window.get()), before);
     QVERIFY(!window->isBusy());
@@ -779,9 +782,7 @@ void TestMainWindowFiles::failedSaveKeepsTheTarget()
         QList<ModalDialogAnswerer::Answer> answers{chooseFile(target, filter)};
         if (!plyFormat.isEmpty())
             answers << chooseItem(plyFormat);
-        const QString picture =
-            QStringLiteral("save-failure-") +
-            QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[ ,]+"), "-");
+        const QString picture = rowPicture(QStringLiteral("save-failure-"));
         answers << [picture](QWidget *box) {
             if (!saveArtefact(box->grab().toImage(), picture))
                 qWarning("picture %s not saved", qPrintable(picture));
