@@ -580,8 +580,11 @@ void MainWindow::showEvent(QShowEvent *event)
         return;
     commandLineFilePending = false;
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1)
-        QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection, Q_ARG(QString, arguments.at(1)));
+    if (arguments.size() > 1) {
+        const QString fileName = arguments.at(1);
+        QMetaObject::invokeMethod(
+            this, [this, fileName] { openFile(fileName); }, Qt::QueuedConnection);
+    }
 }
 
 void MainWindow::changeEvent(QEvent *event)

@@ -639,8 +639,9 @@ void MainWindow::dropEvent(QDropEvent *event)
     const QMimeData *mime = event->mimeData();
     if (mime->hasUrls() && !mime->urls().isEmpty()) {
         // Queued: the drag's source waits for the drop to be handled, not for the file to load.
-        QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection,
-                                  Q_ARG(QString, mime->urls().first().toLocalFile()));
+        const QString fileName = mime->urls().first().toLocalFile();
+        QMetaObject::invokeMethod(
+            this, [this, fileName] { openFile(fileName); }, Qt::QueuedConnection);
     }
     event->acceptProposedAction();
 }
