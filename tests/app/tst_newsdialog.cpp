@@ -1,4 +1,5 @@
 #include "app/newsdialog.h"
+#include "messagecapture.h"
 #include "modaldialoganswerer.h"
 #include "pageserver.h"
 
@@ -48,26 +49,6 @@ public:
 public slots:
     void open(const QUrl &url) { opened << url; }
 };
-
-// The messages printed while it lives, as "category: text".
-class CategoryCapture
-{
-public:
-    CategoryCapture() { previous = qInstallMessageHandler(handle); }
-    ~CategoryCapture() { qInstallMessageHandler(previous); }
-
-    static QStringList messages;
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext &context, const QString &text)
-    {
-        messages << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
-    }
-    static QtMessageHandler previous;
-};
-
-QStringList CategoryCapture::messages;
-QtMessageHandler CategoryCapture::previous = nullptr;
 
 // Points the news at a port of this machine where nothing listens; false when none was found.
 bool useClosedPort()
@@ -279,14 +260,17 @@ void TestNewsDialog::failedLoadIsLoggedInItsCategory()
     QVERIFY(useClosedPort());
 
     QLoggingCategory::setFilterRules(rules);
-    CategoryCapture::messages.clear();
+    QStringList printed;
     {
-        CategoryCapture capture;
-        auto dialog = makeDialog();
-        QTRY_VERIFY(!dialog->isLoading());
+        meshtest::MessageCapture capture({QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg});
+        {
+            auto dialog = makeDialog();
+            QTRY_VERIFY(!dialog->isLoading());
+        }
+        printed = capture.categorisedMessages();
     }
     QLoggingCategory::setFilterRules(QString());
-    QCOMPARE(CategoryCapture::messages, messages);
+    QCOMPARE(printed, messages);
 }
 
 void TestNewsDialog::destroyDuringStalledLoadReturns()

@@ -33,11 +33,22 @@ QStringList MessageCapture::messages() const
     return m_messages;
 }
 
-void MessageCapture::handle(QtMsgType type, const QMessageLogContext &, const QString &text)
+QStringList MessageCapture::categorisedMessages() const
 {
     QMutexLocker locker(&captureMutex);
-    if (activeCapture && activeCapture->m_kept.contains(type))
+    QStringList categorised;
+    for (int i = 0; i < m_messages.size(); ++i)
+        categorised << m_categories.at(i) + QStringLiteral(": ") + m_messages.at(i);
+    return categorised;
+}
+
+void MessageCapture::handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    QMutexLocker locker(&captureMutex);
+    if (activeCapture && activeCapture->m_kept.contains(type)) {
         activeCapture->m_messages << text;
+        activeCapture->m_categories << QString::fromLatin1(context.category);
+    }
 }
 
 } // namespace meshtest

@@ -19,12 +19,15 @@ public:
 
     // The collected texts, in the order they were printed.
     QStringList messages() const;
+    // The same, each as "category: text" with the logging category it was printed in.
+    QStringList categorisedMessages() const;
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text);
 
     QList<QtMsgType> m_kept;
     QStringList m_messages;
+    QStringList m_categories;
     QtMessageHandler m_previous;
 };
 
