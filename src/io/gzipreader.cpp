@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <unistd.h>
 
@@ -16,7 +15,6 @@ constexpr unsigned char GzipMagic1 = 0x8b;
 constexpr int GzipWindowBits = 15 + 16;
 // zlib counts in unsigned ints; larger requests go in pieces.
 constexpr qint64 MaximumPiece = qint64(1) << 30;
-constexpr std::size_t SkipChunk = 65536;
 
 } // namespace
 
@@ -184,34 +182,35 @@ qint64 GZipReader::produce(char *data, qint64 n)
     return made > 0 || m_state != Damaged ? made : -1;
 }
 
+qint64 GZipReader::refillOutput()
+{
+    const qint64 r = produce(m_out.get(), qint64(m_outSize));
+    m_outBegin = 0;
+    m_outEnd = r > 0 ? std::size_t(r) : 0;
+    return r;
+}
+
+qint64 GZipReader::takeBuffered(char *data, qint64 n)
+{
+    const std::size_t piece = std::size_t(std::min<qint64>(n, qint64(m_outEnd - m_outBegin)));
+    std::memcpy(data, m_out.get() + m_outBegin, piece);
+    m_outBegin += piece;
+    return qint64(piece);
+}
+
 qint64 GZipReader::read(char *data, qint64 n)
 {
-    qint64 got = 0;
-    if (m_outBegin < m_outEnd && n > 0) {
-        const qint64 piece = std::min<qint64>(n, qint64(m_outEnd - m_outBegin));
-        std::memcpy(data, m_out.get() + m_outBegin, std::size_t(piece));
-        m_outBegin += std::size_t(piece);
-        got = piece;
-    }
+    if (n <= 0)
+        return 0;
+    qint64 got = takeBuffered(data, n);
     while (got < n) {
         // note: large requests are inflated straight into the caller's memory, small ones
         // through the output buffer, as gzread does.
-        if (n - got >= qint64(m_outSize)) {
-            const qint64 r = produce(data + got, n - got);
-            if (r <= 0)
-                return got > 0 ? got : r;
-            got += r;
-            continue;
-        }
-        const qint64 r = produce(m_out.get(), qint64(m_outSize));
+        const bool direct = n - got >= qint64(m_outSize);
+        const qint64 r = direct ? produce(data + got, n - got) : refillOutput();
         if (r <= 0)
             return got > 0 ? got : r;
-        m_outBegin = 0;
-        m_outEnd = std::size_t(r);
-        const qint64 piece = std::min<qint64>(n - got, r);
-        std::memcpy(data + got, m_out.get(), std::size_t(piece));
-        m_outBegin = std::size_t(piece);
-        got += piece;
+        got += direct ? r : takeBuffered(data + got, n - got);
     }
     return got;
 }
@@ -222,13 +221,8 @@ qint64 GZipReader::readLine(char *data, qint64 room)
         return -1;
     qint64 length = 0;
     while (length < room - 1) {
-        if (m_outBegin == m_outEnd) {
-            const qint64 r = produce(m_out.get(), qint64(m_outSize));
-            if (r <= 0)
-                break;
-            m_outBegin = 0;
-            m_outEnd = std::size_t(r);
-        }
+        if (m_outBegin == m_outEnd && refillOutput() <= 0)
+            break;
         const std::size_t want =
             std::size_t(std::min<qint64>(room - 1 - length, qint64(m_outEnd - m_outBegin)));
         const char *start = m_out.get() + m_outBegin;
@@ -246,14 +240,7 @@ qint64 GZipReader::readLine(char *data, qint64 room)
 
 bool GZipReader::atEnd()
 {
-    if (m_outBegin < m_outEnd)
-        return false;
-    const qint64 r = produce(m_out.get(), qint64(m_outSize));
-    if (r <= 0)
-        return true;
-    m_outBegin = 0;
-    m_outEnd = std::size_t(r);
-    return false;
+    return m_outBegin == m_outEnd && refillOutput() <= 0;
 }
 
 bool GZipReader::unread(char c)
@@ -273,22 +260,13 @@ bool GZipReader::seek(qint64 target)
 {
     if (target < 0)
         return false;
-    qint64 here = position();
-    if (target < here || m_state == Damaged) {
+    if (target < position() || m_state == Damaged)
         restart();
-        here = 0;
-    }
-    // Inside what was inflated ahead already.
-    if (target - here <= qint64(m_outEnd - m_outBegin)) {
-        m_outBegin += std::size_t(target - here);
-        return true;
-    }
-    std::unique_ptr<char[]> scratch(new char[SkipChunk]);
-    while (here < target) {
-        const qint64 r = read(scratch.get(), std::min<qint64>(target - here, SkipChunk));
-        if (r <= 0)
+    // The bytes on the way are inflated through the output buffer and passed over there.
+    while (position() < target) {
+        if (m_outBegin == m_outEnd && refillOutput() <= 0)
             return false;
-        here += r;
+        m_outBegin += std::size_t(std::min<qint64>(target - position(), qint64(m_outEnd - m_outBegin)));
     }
     return true;
 }

@@ -60,6 +60,10 @@ private:
     // damage came first.
     qint64 produce(char *data, qint64 n);
     qint64 copyPlain(char *data, qint64 n);
+    // Fills the output buffer afresh with what produce() gives; its count, as produce's.
+    qint64 refillOutput();
+    // Up to n bytes of the output buffer into data; the count.
+    qint64 takeBuffered(char *data, qint64 n);
     // Keeps the unread input and adds what the file has behind it; false when the file cannot
     // be read (the state is then Damaged).
     bool fill();
