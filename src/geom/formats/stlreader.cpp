@@ -138,13 +138,16 @@ inline bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool isBlankLine(const char *line, int length)
+inline void skipBlanks(const char *&p, const char *end)
 {
-    for (int i = 0; i < length; ++i) {
-        if (!isBlank(line[i]))
-            return false;
-    }
-    return true;
+    while (p < end && isBlank(*p))
+        ++p;
+}
+
+inline bool onlyBlanks(const char *p, const char *end)
+{
+    skipBlanks(p, end);
+    return p == end;
 }
 
 // Numbers that std::from_chars refuses as out of range (and hexadecimal ones) go through the C
@@ -166,8 +169,7 @@ float parseWithCLocale(const char *begin, const char *end, const char **stop)
 // digits, exponent, inf, nan), independent of the process locale. Advances `p` past it.
 bool parseNumber(const char *&p, const char *end, float &value)
 {
-    while (p < end && isBlank(*p))
-        ++p;
+    skipBlanks(p, end);
     const char *s = p;
     bool negative = false;
     if (s < end && (*s == '+' || *s == '-')) {
@@ -205,17 +207,6 @@ inline bool takeWord(const char *&p, const char *end, const char (&word)[N])
         return false;
     p += n;
     return true;
-}
-
-inline void skipBlanks(const char *&p, const char *end)
-{
-    while (p < end && isBlank(*p))
-        ++p;
-}
-
-inline bool onlyBlanks(const char *p, const char *end)
-{
-    return isBlankLine(p, int(end - p));
 }
 
 // A vertex line as " vertex %g %g %g " reads it, from the first byte after the line's leading
@@ -319,7 +310,7 @@ bool StlReaderPrivate::readAscii()
             break;
         // note: blank lines after a solid's end line are only layout; without this, a file that
         // ends in an empty line would be taken for binary data.
-        if (solidRead && isBlankLine(line, length))
+        if (solidRead && onlyBlanks(line, line + length))
             continue;
         if (length < 5 || std::memcmp(line, "solid", 5) != 0)
             break;
