@@ -432,7 +432,7 @@ GLWidget::GLWidget(QWidget *parent)
                        q(0, 0, 1, 45) * q(1, 0, 0, isometric),
                        q(0, 0, 1, 135) * q(1, 0, 0, isometric),
                        q(0, 0, 1, -135) * q(1, 0, 0, isometric)};
-    m_cameraOrientation = m_standardViews.first();
+    m_camera.orientation = m_standardViews.first();
 
     makeCurrent();
     cacheDriverFacts();
@@ -655,43 +655,43 @@ void GLWidget::setMultiSampling(bool enabled)
 
 void GLWidget::setSceneCenter(QVector3D center)
 {
-    m_sceneCenter = center;
+    m_camera.sceneCenter = center;
 }
 
 void GLWidget::setSceneRadius(float radius)
 {
     const float tiny = 1e-5f;
-    if (std::fabs(m_sceneRadius) > tiny && std::fabs(radius) > tiny)
-        m_radiusScale *= radius / m_sceneRadius;
-    m_sceneRadius = radius;
+    if (std::fabs(m_camera.sceneRadius) > tiny && std::fabs(radius) > tiny)
+        m_camera.radiusScale *= radius / m_camera.sceneRadius;
+    m_camera.sceneRadius = radius;
 }
 
 void GLWidget::setFieldOfView(float fieldOfView)
 {
-    m_fieldOfView = fieldOfView;
+    m_camera.fieldOfView = fieldOfView;
     refresh();
 }
 
 void GLWidget::setFieldOfViewD(int degrees)
 {
-    m_fieldOfView = float(degrees * 0.017453292f);
+    m_camera.fieldOfView = float(degrees * 0.017453292f);
     refresh();
 }
 
 void GLWidget::setHorizontalFieldOfView(float fieldOfView)
 {
-    m_fieldOfView = float(2.0 * std::atan(std::tan(fieldOfView / 2.0) / aspectRatio()));
+    m_camera.fieldOfView = float(2.0 * std::atan(std::tan(fieldOfView / 2.0) / aspectRatio()));
     refresh();
 }
 
 void GLWidget::setCameraPosition(QVector3D position)
 {
-    m_cameraPosition = position;
+    m_camera.position = position;
 }
 
 void GLWidget::setCameraOrientation(QQuaternion orientation)
 {
-    m_cameraOrientation = orientation;
+    m_camera.orientation = orientation;
 }
 
 void GLWidget::setViewState(ViewState viewState)

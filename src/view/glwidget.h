@@ -151,7 +151,7 @@ public:
     bool wireframe() const { return m_wireframe; }
     bool shaders() const { return m_shaders; }
     bool xRayShading() const { return m_xRayShading; }
-    bool perspective() const { return m_perspective; }
+    bool perspective() const { return m_camera.perspective; }
     bool useDisplayLists() const { return m_useDisplayLists; } // always false
     bool lightingEnabled() const { return m_lightingEnabled; }
     bool lockedView() const { return m_lockedView; }
@@ -167,15 +167,15 @@ public:
     RotationMode rotationMode() const { return m_rotationMode; }
     int animationDuration() const { return m_animationDuration; }
     bool axis3DEnabled() const { return m_axis3DEnabled; }
-    QVector3D sceneCenter() const { return m_sceneCenter; }
-    float sceneRadius() const { return m_sceneRadius; }
-    float fieldOfView() const { return m_fieldOfView; } // vertical, radians
+    QVector3D sceneCenter() const { return m_camera.sceneCenter; }
+    float sceneRadius() const { return m_camera.sceneRadius; }
+    float fieldOfView() const { return m_camera.fieldOfView; } // vertical, radians
     float minDepth() const { return m_minDepth; }
-    QVector3D cameraPosition() const { return m_cameraPosition; }
-    QQuaternion cameraOrientation() const { return m_cameraOrientation; }
+    QVector3D cameraPosition() const { return m_camera.position; }
+    QQuaternion cameraOrientation() const { return m_camera.orientation; }
     QVector3D rotationCenter() const { return m_rotationCenter; }
-    float radiusScale() const { return m_radiusScale; }
-    float zoom() const { return m_zoom; }
+    float radiusScale() const { return m_camera.radiusScale; }
+    float zoom() const { return m_camera.zoom; }
     QColor backgroundBottomColor() const { return m_backgroundBottomColor; }
     QColor backgroundTopColor() const { return m_backgroundTopColor; }
     QColor edgeColor() const { return m_edgeColor; }
@@ -455,20 +455,30 @@ protected:
     void paintOverlay();
 
 private:
-    // The inputs of a frame's projection and camera matrix, with the size they were drawn at.
+    // What the projection and the camera matrix are made from (setupProjection).
+    struct Camera
+    {
+        QVector3D sceneCenter;
+        float sceneRadius = 1.0f;
+        float fieldOfView = 0.7853982f; // vertical, radians
+        QVector3D position;
+        QQuaternion orientation;
+        float radiusScale = 1.0f;
+        float zoom = 1.0f;
+        bool perspective = false;
+
+        bool operator==(const Camera &other) const;
+    };
+    // The camera of a frame, with the size it was drawn at.
     struct FrameCamera
     {
         QSize size;
-        QVector3D position;
-        QQuaternion orientation;
-        QVector3D sceneCenter;
-        float sceneRadius = 0.0f;
-        float fieldOfView = 0.0f;
-        float radiusScale = 0.0f;
-        float zoom = 0.0f;
-        bool perspective = false;
+        Camera camera;
 
-        bool operator==(const FrameCamera &other) const;
+        bool operator==(const FrameCamera &other) const
+        {
+            return size == other.size && camera == other.camera;
+        }
     };
 
     // Whether one of this view's signals has a receiver: the input events go to the owner only
@@ -549,15 +559,9 @@ private:
     QGLFramebufferObject *m_axisDepthBuffer = nullptr;
     QVector<QPointF> m_axisCircle;
     QByteArray m_axisDepthPixels;
-    QVector3D m_sceneCenter;
-    float m_sceneRadius = 1.0f;
-    float m_fieldOfView = 0.7853982f;
+    Camera m_camera;
     QMatrix4x4 m_modelViewMatrix;
-    QVector3D m_cameraPosition;
-    QQuaternion m_cameraOrientation;
     QVector3D m_rotationCenter;
-    float m_radiusScale = 1.0f;
-    float m_zoom = 1.0f;
     float m_minDepth = 0.0005f;
     bool m_lines = false;
     bool m_hiddenLines = false;
@@ -566,7 +570,6 @@ private:
     bool m_shaders = false;
     bool m_xRayShading = false;
     bool m_occlusionQueryAvailable = false;
-    bool m_perspective = false;
     bool m_useDisplayLists = false;
     bool m_lightingEnabled = true;
     bool m_lockedView = false;

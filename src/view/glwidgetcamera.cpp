@@ -69,33 +69,33 @@ float GLWidget::aspectRatio() const
 
 float GLWidget::horizontalFieldOfView() const
 {
-    return float(2.0 * std::atan(aspectRatio() * std::tan(m_fieldOfView / 2.0)));
+    return float(2.0 * std::atan(aspectRatio() * std::tan(m_camera.fieldOfView / 2.0)));
 }
 
 QVector3D GLWidget::viewDirection() const
 {
-    return m_cameraOrientation.rotatedVector(QVector3D(0, 0, -1));
+    return m_camera.orientation.rotatedVector(QVector3D(0, 0, -1));
 }
 
 float GLWidget::nearPlane() const
 {
-    const float depth = QVector3D::dotProduct(m_sceneCenter - m_cameraPosition, viewDirection());
-    const float radius = m_sceneRadius * std::sqrt(3.0f);
+    const float depth = QVector3D::dotProduct(m_camera.sceneCenter - m_camera.position, viewDirection());
+    const float radius = m_camera.sceneRadius * std::sqrt(3.0f);
     float nearest = depth - radius;
-    if (m_perspective)
+    if (m_camera.perspective)
         nearest = std::max(nearest, radius * 0.005f);
     return nearest;
 }
 
 float GLWidget::farPlane() const
 {
-    const float depth = QVector3D::dotProduct(m_sceneCenter - m_cameraPosition, viewDirection());
-    return depth + m_sceneRadius * std::sqrt(3.0f);
+    const float depth = QVector3D::dotProduct(m_camera.sceneCenter - m_camera.position, viewDirection());
+    return depth + m_camera.sceneRadius * std::sqrt(3.0f);
 }
 
 QPointF GLWidget::orthoHalfSize() const
 {
-    const double size = double(m_sceneRadius) / m_zoom / m_radiusScale;
+    const double size = double(m_camera.sceneRadius) / m_camera.zoom / m_camera.radiusScale;
     const double aspect = aspectRatio();
     if (aspect < 1.0)
         return QPointF(size, size / aspect);
@@ -110,13 +110,13 @@ QPointF GLWidget::pixelSize() const
 
 QPointF GLWidget::pixelSizeAt(const QVector3D &point) const
 {
-    if (!m_perspective)
+    if (!m_camera.perspective)
         return pixelSize();
     const double z = std::fabs(worldToCamera(point).z());
     const double w = std::max(1, width());
     const double h = std::max(1, height());
     const double horizontal = 2.0 * z * std::tan(horizontalFieldOfView() / 2.0);
-    const double vertical = 2.0 * z * std::tan(m_fieldOfView / 2.0);
+    const double vertical = 2.0 * z * std::tan(m_camera.fieldOfView / 2.0);
     if (w - 1 >= h - 1)
         return QPointF(horizontal / w, vertical / h);
     const double aspect = aspectRatio();
@@ -125,21 +125,21 @@ QPointF GLWidget::pixelSizeAt(const QVector3D &point) const
 
 QVector3D GLWidget::worldToCamera(const QVector3D &point) const
 {
-    return m_cameraOrientation.conjugated().rotatedVector(point - m_cameraPosition);
+    return m_camera.orientation.conjugated().rotatedVector(point - m_camera.position);
 }
 
 float GLWidget::cameraDistance(double radius) const
 {
     if (radius < TinyRadius)
-        radius = m_sceneRadius;
-    if (m_perspective) {
+        radius = m_camera.sceneRadius;
+    if (m_camera.perspective) {
         const double horizontal = radius / std::sin(horizontalFieldOfView() / 2.0);
-        const double vertical = radius / std::sin(m_fieldOfView / 2.0);
+        const double vertical = radius / std::sin(m_camera.fieldOfView / 2.0);
         if (width() - 1 < height() - 1)
             return float(std::min(horizontal, vertical));
         return float(std::max(vertical, horizontal));
     }
-    return float(radius / std::tan(m_fieldOfView / 2.0));
+    return float(radius / std::tan(m_camera.fieldOfView / 2.0));
 }
 
 QMatrix4x4 GLWidget::modelViewMatrix() const
@@ -149,17 +149,17 @@ QMatrix4x4 GLWidget::modelViewMatrix() const
 
 ViewState GLWidget::toViewState() const
 {
-    return toViewState(m_sceneCenter);
+    return toViewState(m_camera.sceneCenter);
 }
 
 ViewState GLWidget::toViewState(const QVector3D &center) const
 {
     ViewState state;
     state.center = center;
-    state.offset = m_cameraPosition - center;
-    state.orientation = m_cameraOrientation;
-    state.radiusScale = m_radiusScale;
-    state.zoom = m_zoom;
+    state.offset = m_camera.position - center;
+    state.orientation = m_camera.orientation;
+    state.radiusScale = m_camera.radiusScale;
+    state.zoom = m_camera.zoom;
     return state;
 }
 
@@ -188,8 +188,8 @@ void GLWidget::setupProjection()
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     const float aspect = aspectRatio();
-    if (m_perspective) {
-        gluPerspective(m_fieldOfView * 180.0 / M_PI, aspect, nearPlane(), farPlane());
+    if (m_camera.perspective) {
+        gluPerspective(m_camera.fieldOfView * 180.0 / M_PI, aspect, nearPlane(), farPlane());
         if (aspect < 1.0f)
             glScalef(aspect, aspect, 1.0f);
     } else {
@@ -198,36 +198,26 @@ void GLWidget::setupProjection()
     }
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    const GLfloat light[4] = {0.0f, 0.0f, 1.0f, m_perspective ? 1.0f : 0.0f};
+    const GLfloat light[4] = {0.0f, 0.0f, 1.0f, m_camera.perspective ? 1.0f : 0.0f};
     glLightfv(GL_LIGHT0, GL_POSITION, light);
 
     m_modelViewMatrix.setToIdentity();
-    m_modelViewMatrix.rotate(m_cameraOrientation.conjugated());
-    m_modelViewMatrix.translate(-m_cameraPosition);
+    m_modelViewMatrix.rotate(m_camera.orientation.conjugated());
+    m_modelViewMatrix.translate(-m_camera.position);
     QGL::glLoadMatrix(m_modelViewMatrix);
 }
 
-bool GLWidget::FrameCamera::operator==(const FrameCamera &other) const
+bool GLWidget::Camera::operator==(const Camera &other) const
 {
-    return size == other.size && position == other.position && orientation == other.orientation &&
-           sceneCenter == other.sceneCenter && sceneRadius == other.sceneRadius &&
-           fieldOfView == other.fieldOfView && radiusScale == other.radiusScale && zoom == other.zoom &&
+    return sceneCenter == other.sceneCenter && sceneRadius == other.sceneRadius &&
+           fieldOfView == other.fieldOfView && position == other.position &&
+           orientation == other.orientation && radiusScale == other.radiusScale && zoom == other.zoom &&
            perspective == other.perspective;
 }
 
 GLWidget::FrameCamera GLWidget::frameCamera() const
 {
-    FrameCamera camera;
-    camera.size = size();
-    camera.position = m_cameraPosition;
-    camera.orientation = m_cameraOrientation;
-    camera.sceneCenter = m_sceneCenter;
-    camera.sceneRadius = m_sceneRadius;
-    camera.fieldOfView = m_fieldOfView;
-    camera.radiusScale = m_radiusScale;
-    camera.zoom = m_zoom;
-    camera.perspective = m_perspective;
-    return camera;
+    return {size(), m_camera};
 }
 
 bool GLWidget::isSettled() const
@@ -302,7 +292,7 @@ QPointF GLWidget::project(const QVector3D &point, bool frontOnly, double *depth)
     QPointF result(nan, nan);
     if (!m_glWindow)
         return result;
-    if (frontOnly && QVector3D::dotProduct(viewDirection(), point - m_cameraPosition) <= 0)
+    if (frontOnly && QVector3D::dotProduct(viewDirection(), point - m_camera.position) <= 0)
         return result;
     makeCurrent();
     GLint viewport[4] = {0, 0, width(), height()};
@@ -392,7 +382,7 @@ void GLWidget::endOverlayMode()
 
 void GLWidget::zoomToAll(bool animate)
 {
-    zoomToAll(m_sceneCenter, m_sceneRadius, animate);
+    zoomToAll(m_camera.sceneCenter, m_camera.sceneRadius, animate);
 }
 
 void GLWidget::zoomToAll(QVector3D center, float radius, bool animate)
@@ -411,12 +401,12 @@ void GLWidget::zoomToAll(QVector3D center, float radius, bool animate)
 void GLWidget::zoomToAllImpl(QVector3D center, float radius, bool animate)
 {
     const float distance = cameraDistance(radius);
-    m_cameraPosition = center - viewDirection() * distance;
-    m_radiusScale = 1.0f;
+    m_camera.position = center - viewDirection() * distance;
+    m_camera.radiusScale = 1.0f;
     if (radius >= TinyRadius)
-        m_zoom = m_sceneRadius / radius;
+        m_camera.zoom = m_camera.sceneRadius / radius;
     else
-        m_zoom = 1.0f;
+        m_camera.zoom = 1.0f;
     if (!animate)
         refresh();
 }
@@ -436,9 +426,9 @@ void GLWidget::zoomToViewPoint(QPointF point, float factor, bool animate)
     if (factor == 0.0f)
         return;
     // In parallel projection the depth under the point does not move it on screen.
-    settleCamera(m_perspective);
+    settleCamera(m_camera.perspective);
     const ViewState start = toViewState();
-    if (m_perspective) {
+    if (m_camera.perspective) {
         float depth = 0.0f;
         QVector3D target = unprojectPixel(point, &depth);
         const QVector3D nearPoint = unproject(point, 0.0f);
@@ -451,25 +441,26 @@ void GLWidget::zoomToViewPoint(QPointF point, float factor, bool animate)
                 target = QVector3D(hit.first.x, hit.first.y, hit.first.z);
         }
         const QVector3D direction = (farPoint - nearPoint).normalized();
-        const float distance = (m_cameraPosition - target).length();
+        const float distance = (m_camera.position - target).length();
         const float newDistance = factor > 0.0f ? distance / (factor + 1.0f) : (1.0f - factor) * distance;
         float step = newDistance - distance;
-        const float minimum = m_sceneRadius * 0.001f;
+        const float minimum = m_camera.sceneRadius * 0.001f;
         if (std::fabs(step) < minimum)
             step = step > 0.0f ? minimum : -minimum;
         if (std::isfinite(step) &&
-            std::fabs(1.0f / ((m_cameraPosition - m_sceneCenter).length() + step)) > 1e-5f)
-            m_cameraPosition -= direction * step;
+            std::fabs(1.0f / ((m_camera.position - m_camera.sceneCenter).length() + step)) > 1e-5f)
+            m_camera.position -= direction * step;
     } else {
         const QVector3D target = unprojectPixel(point);
-        const float zoomed = factor >= 0.0f ? (factor + 1.0f) * m_zoom : m_zoom / (1.0f - factor);
-        m_zoom = qBound(MinZoom, zoomed, MaxZoom);
+        const float zoomed =
+            factor >= 0.0f ? (factor + 1.0f) * m_camera.zoom : m_camera.zoom / (1.0f - factor);
+        m_camera.zoom = qBound(MinZoom, zoomed, MaxZoom);
         setupProjection();
         const QPointF moved = project(target);
         const QPointF half = orthoHalfSize();
         if (std::isfinite(moved.x()) && std::isfinite(moved.y()))
-            m_cameraPosition +=
-                cameraMove(m_cameraOrientation, -(point.x() - moved.x()) * 2.0 * half.x() / width(),
+            m_camera.position +=
+                cameraMove(m_camera.orientation, -(point.x() - moved.x()) * 2.0 * half.x() / width(),
                            (point.y() - moved.y()) * 2.0 * half.y() / height());
         setupProjection();
     }
@@ -487,15 +478,15 @@ void GLWidget::zoomToBox(QRect box, bool animate)
     animateFlush(true);
     const ViewState start = toViewState();
     const QPoint center((box.left() + box.right()) / 2, (box.top() + box.bottom()) / 2);
-    if (m_perspective) {
+    if (m_camera.perspective) {
         zoomToViewPoint(center, float(scale - 1.0), false);
     } else {
         const QPointF half = orthoHalfSize();
         const int dx = center.x() - (width() - 1) / 2;
         const int dy = center.y() - (height() - 1) / 2;
-        m_cameraPosition +=
-            cameraMove(m_cameraOrientation, dx * 2.0 * half.x() / width(), -dy * 2.0 * half.y() / height());
-        m_zoom = qBound(MinZoom, float(m_zoom * scale), MaxZoom);
+        m_camera.position +=
+            cameraMove(m_camera.orientation, dx * 2.0 * half.x() / width(), -dy * 2.0 * half.y() / height());
+        m_camera.zoom = qBound(MinZoom, float(m_camera.zoom * scale), MaxZoom);
         setupProjection();
     }
     if (animate)
@@ -509,7 +500,7 @@ void GLWidget::zoomToBox(QRect box, bool animate)
 
 void GLWidget::setViewingAngle(int viewAngle, bool animate)
 {
-    setViewingAngle(viewAngle, m_sceneCenter, m_sceneRadius, animate);
+    setViewingAngle(viewAngle, m_camera.sceneCenter, m_camera.sceneRadius, animate);
 }
 
 void GLWidget::setViewingAngle(int viewAngle, QVector3D center, float radius, bool animate)
@@ -522,11 +513,11 @@ void GLWidget::setViewingAngle(int viewAngle, QVector3D center, float radius, bo
     // once it is there does.
     animateFlush(false);
     int index = viewAngle;
-    if (viewAngle < 10 && sameOrientation(m_cameraOrientation, m_standardViews[viewAngle]))
+    if (viewAngle < 10 && sameOrientation(m_camera.orientation, m_standardViews[viewAngle]))
         index = viewAngle ^ 1;
     if (index >= m_standardViews.size())
         index = viewAngle;
-    m_cameraOrientation = m_standardViews[index];
+    m_camera.orientation = m_standardViews[index];
     zoomToAllImpl(center, radius, animate);
     if (animate)
         this->animate(start, toViewState(center));
@@ -536,33 +527,33 @@ void GLWidget::setPerspective(bool enabled)
 {
     if (property("IgnorePerspectiveCall").toBool()) {
         setProperty("IgnorePerspectiveCall", QVariant());
-        m_perspective = enabled;
+        m_camera.perspective = enabled;
         return;
     }
-    if (enabled != m_perspective) {
+    if (enabled != m_camera.perspective) {
         // A running animation's states belong to the projection it started in.
         settleCamera(true);
         float depth = 0.0f;
         QVector3D pivot = unprojectPixel(QPointF(width() / 2.0, height() / 2.0), &depth);
         if (depth >= 1.0f || depth < m_minDepth)
-            pivot = m_sceneCenter;
-        const double tangent = std::tan(m_fieldOfView / 2.0);
+            pivot = m_camera.sceneCenter;
+        const double tangent = std::tan(m_camera.fieldOfView / 2.0);
         if (enabled) {
-            double distance = (m_sceneRadius / tangent) / m_zoom;
-            distance = std::max(distance, m_sceneRadius * std::sqrt(3.0) * 0.01);
+            double distance = (m_camera.sceneRadius / tangent) / m_camera.zoom;
+            distance = std::max(distance, m_camera.sceneRadius * std::sqrt(3.0) * 0.01);
             const QPointF before = project(pivot);
-            m_cameraPosition = pivot - viewDirection() * float(distance);
-            m_perspective = true;
+            m_camera.position = pivot - viewDirection() * float(distance);
+            m_camera.perspective = true;
             const QPointF size = pixelSizeAt(pivot);
             if (std::isfinite(before.x()) && std::isfinite(before.y()))
-                m_cameraPosition += cameraMove(m_cameraOrientation, (width() / 2.0 - before.x()) * size.x(),
-                                               -(height() / 2.0 - before.y()) * size.y());
+                m_camera.position += cameraMove(m_camera.orientation, (width() / 2.0 - before.x()) * size.x(),
+                                                -(height() / 2.0 - before.y()) * size.y());
         } else {
-            m_radiusScale = 1.0f;
+            m_camera.radiusScale = 1.0f;
             const double z = std::fabs(worldToCamera(pivot).z());
-            m_perspective = false;
+            m_camera.perspective = false;
             if (z > 0.0)
-                m_zoom = qBound(MinZoom, float((m_sceneRadius / tangent) / z), MaxZoom);
+                m_camera.zoom = qBound(MinZoom, float((m_camera.sceneRadius / tangent) / z), MaxZoom);
         }
     }
     refresh();
@@ -573,16 +564,16 @@ void GLWidget::setRotationMode(GLWidget::RotationMode rotationMode)
     if (rotationMode == RotateTurntable) {
         // The horizon that matters is the one of the view a running animation is heading for.
         const bool running = m_animation && m_animation->state() == QAbstractAnimation::Running;
-        const QQuaternion heading = running ? m_animationEnd.orientation : m_cameraOrientation;
+        const QQuaternion heading = running ? m_animationEnd.orientation : m_camera.orientation;
         if (std::fabs(heading.rotatedVector(QVector3D(1, 0, 0)).z()) > 1e-5f) {
             const ViewState start = toViewState();
             animateFlush(false);
-            const QVector3D x = m_cameraOrientation.rotatedVector(QVector3D(1, 0, 0));
+            const QVector3D x = m_camera.orientation.rotatedVector(QVector3D(1, 0, 0));
             const QVector3D level = QVector3D(x.x(), x.y(), 0).normalized();
             const float degrees =
                 std::acos(qBound(-1.0f, QVector3D::dotProduct(level, x), 1.0f)) * 57.295776f;
             const QQuaternion r = QQuaternion::fromAxisAndAngle(QVector3D::crossProduct(x, level), degrees);
-            m_cameraOrientation = r * m_cameraOrientation;
+            m_camera.orientation = r * m_camera.orientation;
             if (m_animation) {
                 animate(start, toViewState());
             } else {
@@ -609,10 +600,10 @@ void GLWidget::setViewState(ViewState viewState, bool animate)
 
 void GLWidget::applyViewState(const ViewState &state)
 {
-    m_cameraPosition = state.center + state.offset;
-    m_cameraOrientation = state.orientation;
-    m_radiusScale = float(state.radiusScale);
-    m_zoom = float(state.zoom);
+    m_camera.position = state.center + state.offset;
+    m_camera.orientation = state.orientation;
+    m_camera.radiusScale = float(state.radiusScale);
+    m_camera.zoom = float(state.zoom);
 }
 
 ViewState GLWidget::interpolate(const ViewState &a, const ViewState &b, double t) const
@@ -685,8 +676,8 @@ void GLWidget::animationRefresh()
 
 QDataStream &operator<<(QDataStream &stream, const GLWidget &widget)
 {
-    stream << widget.m_cameraOrientation << widget.m_cameraPosition << widget.m_sceneCenter
-           << widget.m_sceneRadius << widget.m_radiusScale << widget.m_zoom;
+    stream << widget.m_camera.orientation << widget.m_camera.position << widget.m_camera.sceneCenter
+           << widget.m_camera.sceneRadius << widget.m_camera.radiusScale << widget.m_camera.zoom;
     return stream;
 }
 
@@ -695,26 +686,19 @@ QDataStream &operator>>(QDataStream &stream, GLWidget &widget)
     const QIODevice *device = stream.device();
     if (!device || device->property("Version").toUInt() <= 2)
         return stream;
-    QQuaternion orientation;
-    QVector3D position;
-    QVector3D center;
-    float radius = 0.0f;
-    float radiusScale = 0.0f;
-    float zoom = 0.0f;
-    stream >> orientation >> position >> center >> radius >> radiusScale >> zoom;
+    GLWidget::Camera camera = widget.m_camera;
+    stream >> camera.orientation >> camera.position >> camera.sceneCenter >> camera.sceneRadius >>
+        camera.radiusScale >> camera.zoom;
     // A damaged settings blob must not leave a camera that shows nothing.
-    const bool sound = stream.status() == QDataStream::Ok && isFinite(position) && isFinite(center) &&
-                       std::isfinite(orientation.scalar()) && isFinite(orientation.vector()) &&
-                       !orientation.isNull() && std::isfinite(radius) && radius > 0.0f &&
-                       std::isfinite(radiusScale) && radiusScale > 0.0f && std::isfinite(zoom) && zoom > 0.0f;
+    const bool sound = stream.status() == QDataStream::Ok && isFinite(camera.position) &&
+                       isFinite(camera.sceneCenter) && std::isfinite(camera.orientation.scalar()) &&
+                       isFinite(camera.orientation.vector()) && !camera.orientation.isNull() &&
+                       std::isfinite(camera.sceneRadius) && camera.sceneRadius > 0.0f &&
+                       std::isfinite(camera.radiusScale) && camera.radiusScale > 0.0f &&
+                       std::isfinite(camera.zoom) && camera.zoom > 0.0f;
     if (!sound)
         return stream;
-    widget.m_cameraOrientation = orientation;
-    widget.m_cameraPosition = position;
-    widget.m_sceneCenter = center;
-    widget.m_sceneRadius = radius;
-    widget.m_radiusScale = radiusScale;
-    widget.m_zoom = zoom;
+    widget.m_camera = camera;
     const bool blocked = widget.blockSignals(true);
     widget.setProperty("IgnorePerspectiveCall", true);
     widget.blockSignals(blocked);

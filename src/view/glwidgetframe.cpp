@@ -333,7 +333,7 @@ QVector<QVector4D> GLWidget::clipPlanes() const
     const QVector3D n = m_modelViewMatrix.column(2).toVector3D();
     const float o = float(m_clipOffset);
     const float h = m_clipHighlight;
-    const float s = m_cameraPosition.z();
+    const float s = m_camera.position.z();
     QVector<QVector4D> planes(2);
     switch (m_clipDirection) {
     case Clip::FromTop:

@@ -197,7 +197,7 @@ void GLWidget::handleMousePress(QMouseEvent *event, float *depth)
             m_rotationCenter = unprojectPixel(position, &d);
         }
         if (d >= 1.0f || std::fabs(d) <= 1e-5f)
-            m_rotationCenter = m_sceneCenter;
+            m_rotationCenter = m_camera.sceneCenter;
         refresh();
         const bool rim = m_rotationMode == RotateTrackball && trackballPoint(position, false).z() == 0.0f &&
                          !(event->modifiers() & Qt::ShiftModifier);
@@ -243,8 +243,8 @@ void GLWidget::handleMouseMove(QMouseEvent *event)
             setCursorShape(&m_rotateCursor);
         QQuaternion r;
         if (m_rotationMode == RotateTurntable) {
-            const QVector3D right = m_cameraOrientation.rotatedVector(QVector3D(1, 0, 0));
-            const QVector3D up = m_cameraOrientation.rotatedVector(QVector3D(0, 1, 0));
+            const QVector3D right = m_camera.orientation.rotatedVector(QVector3D(1, 0, 0));
+            const QVector3D up = m_camera.orientation.rotatedVector(QVector3D(0, 1, 0));
             const QVector3D z = up.z() < 0.0f ? QVector3D(0, 0, -1) : QVector3D(0, 0, 1);
             const float degreesPerUnit = MouseSensitivity * 180.0f / 3.1415927f;
             r = QQuaternion::fromAxisAndAngle(z, -degreesPerUnit * float(a.x() - b.x())) *
@@ -252,22 +252,22 @@ void GLWidget::handleMouseMove(QMouseEvent *event)
         } else if (trackball) {
             const QVector3D p0 = trackballPoint(m_lastPointerPosition, true);
             const QVector3D p1 = trackballPoint(position, true);
-            const QVector3D axis = m_cameraOrientation.rotatedVector(QVector3D::crossProduct(p0, p1));
+            const QVector3D axis = m_camera.orientation.rotatedVector(QVector3D::crossProduct(p0, p1));
             const double angle = std::asin(std::min(1.0, double(axis.length())));
             r = QQuaternion::fromAxisAndAngle(axis.normalized(),
                                               float(-MouseSensitivity * angle * RadiansToDegrees));
         } else {
-            const QVector3D axis = m_cameraOrientation.rotatedVector(
+            const QVector3D axis = m_camera.orientation.rotatedVector(
                 QVector3D(float(-(a.y() - b.y())), float(a.x() - b.x()), 0.0f));
             const double angle = std::hypot(a.x() - b.x(), a.y() - b.y());
             r = QQuaternion::fromAxisAndAngle(axis.normalized(),
                                               float(-MouseSensitivity * angle * RadiansToDegrees));
         }
         if (event->modifiers() & Qt::ControlModifier)
-            m_rotationCenter = m_sceneCenter;
-        m_cameraOrientation = (r * m_cameraOrientation).normalized();
+            m_rotationCenter = m_camera.sceneCenter;
+        m_camera.orientation = (r * m_camera.orientation).normalized();
         if (!shift)
-            m_cameraPosition = r.rotatedVector(m_cameraPosition - m_rotationCenter) + m_rotationCenter;
+            m_camera.position = r.rotatedVector(m_camera.position - m_rotationCenter) + m_rotationCenter;
         refresh();
     } else if (buttons & Qt::MiddleButton) {
         setCursorShape(&m_zoomCursor);
@@ -279,7 +279,7 @@ void GLWidget::handleMouseMove(QMouseEvent *event)
         const QPointF size = pixelSizeAt(m_panAnchor);
         const QVector3D move(float(-(position.x() - m_lastPointerPosition.x()) * size.x()),
                              float((position.y() - m_lastPointerPosition.y()) * size.y()), 0.0f);
-        m_cameraPosition += m_cameraOrientation.rotatedVector(move);
+        m_camera.position += m_camera.orientation.rotatedVector(move);
         setCursorShape(&m_panCursor);
         refresh();
     }
@@ -333,7 +333,7 @@ void GLWidget::handleMouseRelease(QMouseEvent *event)
     if (!m_moved)
         emit mouseClicked(event);
     else if (event->button() == Qt::RightButton)
-        emit rotationChanged(m_cameraOrientation.conjugated());
+        emit rotationChanged(m_camera.orientation.conjugated());
     m_lastPointerPosition = event->pos();
     setCursorShape(&m_defaultCursor);
     refresh(true);
@@ -348,7 +348,7 @@ void GLWidget::handleWheel(QWheelEvent *event)
     if (m_mouseZoomInverted)
         delta = -delta;
     const float factor = delta > 0 ? 0.2f : -0.2f;
-    const bool animate = m_perspective && m_animation && m_animateZoom;
+    const bool animate = m_camera.perspective && m_animation && m_animateZoom;
     zoomToViewPoint(event->position(), factor, animate);
 }
 

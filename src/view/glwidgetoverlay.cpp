@@ -179,7 +179,7 @@ void GLWidget::drawAxisArrows()
     glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
 
     const QVector4D turn =
-        geom::toAxisAngle(QQuaternion::fromAxisAndAngle(1, 0, 0, -180) * m_cameraOrientation.conjugated());
+        geom::toAxisAngle(QQuaternion::fromAxisAndAngle(1, 0, 0, -180) * m_camera.orientation.conjugated());
     glRotatef(turn.w(), turn.x(), turn.y(), turn.z());
     struct Arrow
     {
