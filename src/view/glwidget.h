@@ -530,6 +530,9 @@ private:
     void settleCamera(bool readsDepth);
     ViewState interpolate(const ViewState &a, const ViewState &b, double t) const;
     QVector3D trackballPoint(const QPointF &point, bool clamp) const;
+    // True while an offscreen buffer of beginOffscreenBuffer takes the drawing in place of the
+    // window.
+    bool drawsOffscreen() const;
     void grabFrame();
 
     GLWindow *m_glWindow = nullptr;

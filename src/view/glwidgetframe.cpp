@@ -65,8 +65,7 @@ void GLWidget::paintGL()
     emit configureScene(this);
     setupProjection();
     // A grab that got an offscreen buffer leaves the window's depth buffer as it was.
-    const bool toWindow =
-        !grab || (!(m_offscreenFramebuffer && m_offscreenFramebuffer->isBound()) && !m_offscreenPixelBuffer);
+    const bool toWindow = !grab || !drawsOffscreen();
 
     m_painting = true;
     glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_DEPTH_BUFFER_BIT | GL_LIGHTING_BIT);
@@ -511,11 +510,14 @@ void GLWidget::endOffscreenBuffer()
         qWarning() << "End Offscreen Buffer generated an error:" << errorText(code);
 }
 
+bool GLWidget::drawsOffscreen() const
+{
+    return (m_offscreenFramebuffer && m_offscreenFramebuffer->isBound()) || m_offscreenPixelBuffer;
+}
+
 void GLWidget::grabFrame()
 {
-    bool wasShown = false;
-    if ((m_offscreenFramebuffer && m_offscreenFramebuffer->isBound()) || m_offscreenPixelBuffer)
-        wasShown = m_glWindow->isVisible();
+    const bool wasShown = drawsOffscreen() && m_glWindow->isVisible();
     m_frameImage = grabOffscreenImage();
     endOffscreenBuffer();
     if (m_frameImage.isNull())
