@@ -474,7 +474,6 @@ void GLWidget::createGLWindow(QGLFormat format)
         m_glWindow = new GLWindow(chosen, this);
         m_surfaceSamples = grantedSamples(m_glWindow);
     };
-    m_glWindow = nullptr;
     build(format);
     // note: a display may offer multisampled visuals only without alpha (Xvfb's GLX does), and Qt's
     // choice of visual gives the samples up before the alpha; the view never reads the
