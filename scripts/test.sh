@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the format of every source and the Windows code of the
 # context-menu extension against the MinGW-w64 headers, builds (warnings are errors) and runs the
-# whole test suite, then runs the tests of the data-side
-# libraries (file readers of untrusted input) again under ASan and UBSan, has clang check every
-# other unit's syntax, and gives every fuzz target a short run.
+# whole test suite, builds the data-side libraries (file readers of untrusted input) with clang
+# under ASan and UBSan, has clang check every other unit's syntax, runs the data-side tests again
+# under the sanitizers, and gives every fuzz target a short run.
 set -euo pipefail
 QUARN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$QUARN_ROOT/scripts/deps.sh"
