@@ -50,9 +50,6 @@ public:
         , m_buffer(new char[bufferSize])
     {}
 
-    // Bytes read from the device and not handed out yet.
-    std::size_t buffered() const { return m_end - m_begin; }
-
     // The next line with its line end, at most maxLineLength bytes; -1 when no byte is left.
     int readLine(const char *&line)
     {
