@@ -163,11 +163,9 @@ void Contour::update() const
         m_perimeter = 2.0 * (m_points.first() - m_points.last()).length();
     } else if (n >= 3) {
         const Vector2f *p = m_points.constData();
-        for (int i = 0, j = n - 1; i < n; j = i++) {
-            m_area += double(p[j].x) * double(p[i].y) - double(p[i].x) * double(p[j].y);
+        m_area = planar::signedArea(p, n);
+        for (int i = 0, j = n - 1; i < n; j = i++)
             m_perimeter += (p[i] - p[j]).length();
-        }
-        m_area *= 0.5;
         m_bounds.expand(&p->x, n);
     }
     m_dirty = false;

@@ -66,5 +66,16 @@ double squaredLength(const P &v)
     return double(v.x) * double(v.x) + double(v.y) * double(v.y);
 }
 
+// The signed area of the closed ring of n points in double: positive when it runs
+// counter-clockwise, 0 for fewer than 3 points.
+template <typename P>
+double signedArea(const P *points, int n)
+{
+    double twice = 0.0;
+    for (int i = 0, j = n - 1; i < n; j = i++)
+        twice += double(points[j].x) * double(points[i].y) - double(points[i].x) * double(points[j].y);
+    return 0.5 * twice;
+}
+
 } // namespace planar
 } // namespace geom

@@ -6,6 +6,7 @@
 #include "geom/mesh/stlmesh.h"
 #include "geom/slicing/contour.h"
 #include "geom/slicing/contoursimplify.h"
+#include "geom/slicing/planar_p.h"
 #include "geom/slicing/slice.h"
 
 #include <QtDebug>
@@ -22,16 +23,6 @@ namespace {
 inline double roundHalfAway(double v)
 {
     return std::round(v);
-}
-
-// The signed area of a closed ring of points, in double.
-double ringArea(const QVector<Vector2f> &points)
-{
-    const int n = points.size();
-    double twice = 0.0;
-    for (int i = 0, j = n - 1; i < n; j = i++)
-        twice += double(points[j].x) * double(points[i].y) - double(points[i].x) * double(points[j].y);
-    return 0.5 * twice;
 }
 
 inline bool finite(const Vector3f &v)
@@ -557,7 +548,7 @@ void TolerantSlicerPrivate::finishContour(QVector<Vector2f> &points, int vote, S
 {
     if (vote < 0)
         std::reverse(points.begin(), points.end());
-    const double traced = ringArea(points);
+    const double traced = planar::signedArea(points.constData(), points.size());
     if (simplifyTolerance > double(1e-5f)) {
         simplifyContour(points, simplifyTolerance);
         points = snapToGrid(points, gridStep, nullptr);
@@ -571,7 +562,7 @@ void TolerantSlicerPrivate::finishContour(QVector<Vector2f> &points, int vote, S
         counts.changedArea += std::abs(traced);
         return;
     }
-    counts.changedArea += std::abs(traced - ringArea(points));
+    counts.changedArea += std::abs(traced - planar::signedArea(points.constData(), points.size()));
     Contour contour;
     contour.points() = points;
     slice.contours().append(contour);
