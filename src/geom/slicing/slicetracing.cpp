@@ -20,6 +20,9 @@ namespace geom {
 
 namespace {
 
+// Grid heights never lie on a level: levels are offset from the grid by this much.
+const double levelOffset = 0.0005;
+
 inline double roundHalfAway(double v)
 {
     return std::round(v);

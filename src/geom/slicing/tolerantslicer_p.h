@@ -105,9 +105,6 @@ public:
         Tessellator uniter;
     };
 
-    // Grid heights never lie on a level: levels are offset from the grid by this much.
-    static constexpr double levelOffset = 0.0005;
-
     explicit TolerantSlicerPrivate(TolerantSlicer *owner, const StlMesh *m, double t);
 
     void prepareMesh();
