@@ -445,8 +445,7 @@ TolerantSlicerPrivate::Step TolerantSlicerPrivate::crackHop(quint32 current, Lev
     const int here = ends.indexOf(current);
     if (here != CrackEnds::none)
         ends.markUsed(here);
-    const int best =
-        ends.nearest(here != CrackEnds::none ? ends.crack(here) : link(current), trace.points.last());
+    const int best = ends.nearest(link(current), trace.points.last());
     if (best == CrackEnds::none)
         return {Step::Stop, 0};
     // A straight bridge across the crack, then on through the facet of the end reached.
