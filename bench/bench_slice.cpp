@@ -7,6 +7,7 @@
 //
 //   bench_slice IN.stl THICKNESS OUT.slc [--merge] [--rule N]
 
+#include "measure.h"
 #include "meshfile.h"
 
 #include "geom/mesh/stlmesh.h"
@@ -20,13 +21,11 @@
 #include <QMatrix4x4>
 #include <QtDebug>
 
-#include <malloc.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -37,34 +36,6 @@ double peakMiB()
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) / 1024.0;
-}
-
-// A field of /proc/self/status in MiB ("VmRSS", "VmHWM"), or -1.
-double statusMiB(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    const std::string key = std::string(field) + ":";
-    std::string word;
-    while (status >> word) {
-        if (word == key) {
-            double kib = 0.0;
-            status >> kib;
-            return kib / 1024.0;
-        }
-    }
-    return -1.0;
-}
-
-// Starts the resident peak (VmHWM) again from the present size, with the memory freed so far given
-// back first, so that the slicer's tables cannot hide in what reading the file left; false where
-// the kernel refuses.
-bool resetPeak()
-{
-    malloc_trim(0);
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return bool(clear) && statusMiB("VmHWM") >= 0.0;
 }
 
 // Has Qt's message output set itself up now: its first message touches about 0.8 MiB of library
@@ -147,8 +118,10 @@ int main(int argc, char **argv)
     mesh.reset();
     const double copiedMiB = peakMiB();
     startMessages(in, thickness);
-    const bool slicingPeakKnown = resetPeak();
-    const double startMiB = statusMiB("VmRSS");
+    // Measured from here with the memory freed by reading given back, so that the slicer's tables
+    // cannot hide in what reading the file left.
+    bench::Meter meter;
+    meter.start();
 
     double tables = 0.0, total = 0.0;
     geom::TolerantSlicer::Outcome outcome = geom::TolerantSlicer::Layers;
@@ -156,7 +129,8 @@ int main(int argc, char **argv)
     const QList<geom::Slice> slices =
         extract(copy.get(), thickness, merge, rule, &tables, &total, &outcome, &losses);
     const double slicedPeakMiB = peakMiB();
-    const double slicingPeakMiB = slicingPeakKnown ? statusMiB("VmHWM") - startMiB : -1.0;
+    meter.stop();
+    const double slicingPeakMiB = meter.peakMiB();
     if (outcome != geom::TolerantSlicer::Layers) {
         std::fprintf(stderr, "bench_slice: %s\n", qPrintable(geom::TolerantSlicer::outcomeText(outcome)));
         return 1;
@@ -206,9 +180,9 @@ int main(int argc, char **argv)
         "peak memory         %8.1f MiB   (after reading %.1f MiB, after the copy %.1f MiB; peak / mesh "
         "%.2f)\n",
         slicedPeakMiB, beforeMiB, copiedMiB, slicedPeakMiB / meshMiB);
-    if (slicingPeakKnown)
+    if (meter.peakKnown())
         std::printf("slicing peak        %8.1f MiB   (above the %.1f MiB before slicing; / mesh %.2f)\n",
-                    slicingPeakMiB, startMiB, slicingPeakMiB / meshMiB);
+                    slicingPeakMiB, meter.startMiB(), slicingPeakMiB / meshMiB);
     if (!written) {
         std::fprintf(stderr, "bench_slice: cannot write %s\n", out);
         return 1;

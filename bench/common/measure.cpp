@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -34,14 +35,19 @@ long statusKiB(const char *field)
     return value;
 }
 
-void resetPeak()
+// Starts the resident peak again from the present size, with the memory freed so far given back
+// first, so that what earlier work left cannot hide the measured work's own; false where the kernel
+// refuses.
+bool resetPeak()
 {
+    malloc_trim(0);
     // note: writing 5 to clear_refs resets VmHWM to the current resident size (Linux 4.0+).
     const int fd = ::open("/proc/self/clear_refs", O_WRONLY);
-    if (fd >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(fd, "5", 1);
-        ::close(fd);
-    }
+    if (fd < 0)
+        return false;
+    const bool reset = ::write(fd, "5", 1) == 1;
+    ::close(fd);
+    return reset && statusKiB("VmHWM") >= 0;
 }
 
 double now()
@@ -53,7 +59,7 @@ double now()
 
 void Meter::start()
 {
-    resetPeak();
+    m_peakKnown = resetPeak();
     m_startKiB = statusKiB("VmRSS");
     m_startTime = now();
 }

@@ -15,8 +15,8 @@ struct Sample
     double value = 0; // a figure the measured work reports (a count, a size)
 };
 
-// The clock and memory meter of one measurement inside a child: start() resets the peak
-// resident memory and starts the clock, stop() reads both.
+// The clock and memory meter of one measurement inside a child: start() gives back freed memory,
+// resets the peak resident memory and starts the clock, stop() reads both.
 class Meter
 {
 public:
@@ -25,6 +25,11 @@ public:
     // The figures of the last start() and stop().
     double seconds() const { return m_seconds; }
     double peakMiB() const { return m_peakMiB; }
+    // False where the kernel refused to reset the peak: peakMiB() then counts from the start of
+    // the process.
+    bool peakKnown() const { return m_peakKnown; }
+    // The resident size at start(), after freed memory was given back.
+    double startMiB() const { return double(m_startKiB) / 1024.0; }
     double value = 0; // a figure the work reports
 
 private:
@@ -33,6 +38,7 @@ private:
     long m_startKiB = 0;
     double m_seconds = 0;
     double m_peakMiB = 0;
+    bool m_peakKnown = false;
 };
 
 // Runs `work` in a forked child, so that the memory it takes is measured alone and freed with the
