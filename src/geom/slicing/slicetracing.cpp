@@ -303,14 +303,17 @@ void TolerantSlicerPrivate::buildCrackTraversal()
     crackCount = 0;
     for (const quint32 count : size)
         crackCount += count > 0 ? 1 : 0;
+    crackPositions.clear();
     for (quint32 pos = 0; pos < n; ++pos) {
         if (!isOpen(pos))
             continue;
         const quint32 id = edgeIds[pos];
-        if (size[find(corner(id))] == 1)
+        if (size[find(corner(id))] == 1) {
             skipFacet(id >> 2);
-        else
+        } else {
             edgeFlags[pos] |= Junction | Crack;
+            crackPositions.push_back(pos);
+        }
     }
     std::vector<quint32>().swap(size);
     for (quint32 v = 0; v < quint32(root.size()); ++v)
@@ -459,10 +462,13 @@ void TolerantSlicerPrivate::collectCrackEnds(LevelTrace &trace) const
     // note: the cut takes parameters up to 1e-5 outside an edge, so an edge whose lower end lies
     // that fraction of its height above the level still yields a point; the scan goes on past the
     // level by twice that fraction of the model's height.
+    // Only the crack records are visited: the lower ends ascend with the position (left-out facets
+    // last), so the first one past the reach ends the scan as it would among all records.
     const float reach = trace.level + 2e-5f * std::max(0.0f, highestCut - lowestCut);
-    const quint32 n = quint32(edgeIds.size());
     std::vector<CrackEnds::End> ends;
-    for (quint32 pos = trace.scanStart; pos < n; ++pos) {
+    const auto first = std::lower_bound(crackPositions.cbegin(), crackPositions.cend(), trace.scanStart);
+    for (auto it = first; it != crackPositions.cend(); ++it) {
+        const quint32 pos = *it;
         const quint8 flags = flagsAt(pos);
         if (flags & SkipFacet)
             continue;
@@ -470,7 +476,7 @@ void TolerantSlicerPrivate::collectCrackEnds(LevelTrace &trace) const
         if (std::min(height(corner(id)), height(corner(nextId(id)))) > reach)
             break;
         Vector2f p;
-        if (!(flags & Crack) || !(flags & (Ascending | Descending)) || !cut(id, trace.level, &p))
+        if (!(flags & (Ascending | Descending)) || !cut(id, trace.level, &p))
             continue;
         ends.push_back({pos, crackOf.at(corner(id)), p});
     }

@@ -44,6 +44,7 @@ void TolerantSlicerPrivate::prepareMesh()
     junctions.clear();
     std::vector<std::pair<quint32, quint32>>().swap(junctionOf);
     std::vector<quint32>().swap(crackOf);
+    std::vector<quint32>().swap(crackPositions);
     // Freed, not only emptied: a rebuild must not hold two sets of tables at once.
     std::vector<quint32>().swap(edgeIds);
     std::vector<quint32>().swap(positions);

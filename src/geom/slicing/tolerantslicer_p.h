@@ -164,6 +164,8 @@ public:
     std::vector<std::pair<quint32, quint32>> junctionOf;
     // Per vertex the vertex that names its crack, once the crack traversal is built.
     std::vector<quint32> crackOf;
+    // The positions of the records with flag Crack, ascending, once the crack traversal is built.
+    std::vector<quint32> crackPositions;
     // Lowest lower end and highest upper end of the records that can cross a level (at build).
     float lowestCut = 0.0f;
     float highestCut = -1.0f;
