@@ -1,5 +1,6 @@
 #include "fuzzsupport.h"
 
+#include "geom/core/facet.h"
 #include "geom/mesh/stlmesh.h"
 #include "meshcheck.h"
 
@@ -34,14 +35,13 @@ bool allFinite(const geom::StlMesh &mesh)
 // The mesh sums area and volume from float cross products; for a long, thin facet these cancel
 // and carry an error of a few float units of |e1| |e2|, far beyond the checker's share of the
 // facet's area, and past about 1e19 the float products overflow. So when the checker disputes
-// only a figure, it is measured again against that rounding bound, plus the sliver limit below
-// which a facet adds nothing; a facet whose products may overflow leaves the figure open.
+// only a figure, it is measured again against that rounding bound, over the facets the library's
+// rule keeps (a sliver adds nothing); a facet whose products may overflow leaves the figure open.
 bool figuresWithinRounding(const geom::StlMesh &mesh)
 {
     const QVector<geom::Vector3f> &v = mesh.vertices();
     const QVector<geom::IndexedFacet> &facets = mesh.indices();
     const double floatUnits = 16 * std::ldexp(1.0, -24);
-    const double sliver = 1e-5;
     const double floatRange = 1e37;
     double area = 0, volume = 0, areaSlack = 1e-9, volumeSlack = 1e-9;
     for (int i = 0; i < facets.size(); ++i) {
@@ -49,6 +49,8 @@ bool figuresWithinRounding(const geom::StlMesh &mesh)
         if (i > 0 && f.a == facets[i - 1].a && f.b == facets[i - 1].b && f.c == facets[i - 1].c)
             continue;
         const geom::Vector3f &p0 = v[f.a], &p1 = v[f.b], &p2 = v[f.c];
+        if (geom::facetCross(p0, p1, p2).degenerate)
+            continue;
         const double e1[3] = {double(p1.x) - p0.x, double(p1.y) - p0.y, double(p1.z) - p0.z};
         const double e2[3] = {double(p2.x) - p0.x, double(p2.y) - p0.y, double(p2.z) - p0.z};
         const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
@@ -61,7 +63,7 @@ bool figuresWithinRounding(const geom::StlMesh &mesh)
         const double product = l1 * l2;
         if (std::max({l1, l2, reach, product, reach * product}) > floatRange)
             return true;
-        const double slack = 0.5 * (sliver + floatUnits * product);
+        const double slack = 0.5 * floatUnits * product;
         area += 0.5 * length;
         volume += (d[0] * n[0] + d[1] * n[1] + d[2] * n[2]) / 6;
         areaSlack += slack + floatUnits * 0.5 * length;
