@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geom/core/vector2f.h"
+#include "geom/slicing/planar_p.h"
 
 #include <QtGlobal>
 
@@ -46,11 +47,7 @@ public:
     void markUsed(int index);
 
     // The rounded squared distance of the bridging.
-    static double distance(const Vector2f &a, const Vector2f &b)
-    {
-        const double dx = double(a.x - b.x), dy = double(a.y - b.y);
-        return dx * dx + dy * dy;
-    }
+    static double distance(const Vector2f &a, const Vector2f &b) { return planar::squaredLength(a - b); }
 
 private:
     struct Node
