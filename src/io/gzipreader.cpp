@@ -63,8 +63,14 @@ void GZipReader::restart()
         if (!fill())
             return;
     }
+    m_direct = !atMemberStart();
+}
+
+bool GZipReader::atMemberStart() const
+{
+    const z_stream &z = m_stream->z;
     const auto *in = reinterpret_cast<const unsigned char *>(z.next_in);
-    m_direct = z.avail_in < 2 || in[0] != GzipMagic0 || in[1] != GzipMagic1;
+    return z.avail_in >= 2 && in[0] == GzipMagic0 && in[1] == GzipMagic1;
 }
 
 qint64 GZipReader::compressedPosition() const
@@ -148,8 +154,7 @@ qint64 GZipReader::produce(char *data, qint64 n)
             }
             if (z.avail_in < 2 && !m_fileEnd)
                 continue;
-            const auto *in = reinterpret_cast<const unsigned char *>(z.next_in);
-            if (z.avail_in < 2 || in[0] != GzipMagic0 || in[1] != GzipMagic1) {
+            if (!atMemberStart()) {
                 fail(QStringLiteral("data after the last gzip member"));
                 break;
             }

@@ -67,6 +67,8 @@ private:
     // Keeps the unread input and adds what the file has behind it; false when the file cannot
     // be read (the state is then Damaged).
     bool fill();
+    // Whether the unread input begins with the two bytes of a gzip header.
+    bool atMemberStart() const;
     void fail(const QString &message);
     void restart();
 
