@@ -90,23 +90,20 @@ bool GZipReader::fill()
     if (z.avail_in > 0 && reinterpret_cast<char *>(z.next_in) != m_in.get())
         std::memmove(m_in.get(), z.next_in, z.avail_in);
     z.next_in = reinterpret_cast<Bytef *>(m_in.get());
-    while (!m_fileEnd && z.avail_in < m_inSize) {
-        const ssize_t n = ::pread(m_fd, m_in.get() + z.avail_in, m_inSize - z.avail_in, off_t(m_fileRead));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            fail(qt_error_string(errno));
-            return false;
-        }
-        if (n == 0) {
-            m_fileEnd = true;
-            break;
-        }
-        z.avail_in += uInt(n);
-        m_fileRead += n;
-        // note: one read per call keeps the input buffer's refill as cheap as zlib's own.
-        break;
+    if (m_fileEnd || z.avail_in == m_inSize)
+        return true;
+    // note: one read per call keeps the input buffer's refill as cheap as zlib's own.
+    ssize_t n;
+    do {
+        n = ::pread(m_fd, m_in.get() + z.avail_in, m_inSize - z.avail_in, off_t(m_fileRead));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        fail(qt_error_string(errno));
+        return false;
     }
+    m_fileEnd = n == 0;
+    z.avail_in += uInt(n);
+    m_fileRead += n;
     return true;
 }
 
