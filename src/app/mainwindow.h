@@ -165,6 +165,9 @@ private:
     // under the longer one is replaced only when the user says so; null when not (and for a null
     // `typed`). A file that may not be replaced is not asked about: its save fails with the reason.
     QString withSuffix(const QString &typed, const QString &suffix);
+    // Saves to fileName through save() in `format`: 0 STL, 1 Quarn, 2 PLY (the order of the Save
+    // As filters), a PLY file in the encoding that the user picks first. Nothing for a null name.
+    void saveInFormat(const QString &fileName, int format);
     // Drops the mesh and resets the window to its empty state.
     void discardFile();
 

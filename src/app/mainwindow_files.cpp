@@ -421,8 +421,7 @@ void MainWindow::on_action_Quarn_triggered()
         tr("Quarn Files (*.qrn)"));
     // The action names the format, so the name follows it: the program opens a file by its
     // suffix, and compressed data under ".stl" would be a file it cannot read back.
-    save(withSuffix(fileName, QLatin1String(formatSuffixes[QrnFormat])), tr("Compressing to Quarn file..."),
-         [this](const QString &name) { return writeQrnFile(name); });
+    saveInFormat(withSuffix(fileName, QLatin1String(formatSuffixes[QrnFormat])), QrnFormat);
 }
 
 void MainWindow::on_action_Unquarn_triggered()
@@ -431,9 +430,7 @@ void MainWindow::on_action_Unquarn_triggered()
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save As"), info.path() + QLatin1Char('/') + info.baseName() + ".stl",
         tr("Binary STL Files (*.stl)"));
-    save(withSuffix(fileName, QLatin1String(formatSuffixes[StlFormat])),
-         tr("Saving to Stereolithography file..."),
-         [this](const QString &name) { return writeStlFile(name); });
+    saveInFormat(withSuffix(fileName, QLatin1String(formatSuffixes[StlFormat])), StlFormat);
 }
 
 QString MainWindow::withSuffix(const QString &typed, const QString &suffix)
@@ -477,9 +474,14 @@ void MainWindow::on_action_Save_As_triggered()
         if (format < 0)
             return;
         fileName = withSuffix(fileName, QLatin1String(formatSuffixes[format]));
-        if (fileName.isNull())
-            return;
     }
+    saveInFormat(fileName, format);
+}
+
+void MainWindow::saveInFormat(const QString &fileName, int format)
+{
+    if (fileName.isNull())
+        return;
     switch (format) {
     case StlFormat:
         save(fileName, tr("Saving to Stereolithography file..."),
