@@ -287,7 +287,7 @@ QGLFormat GLWidget::defaultFormat()
 bool GLWidget::isMultiSamplingSupported()
 {
     if (!QOpenGLContext::currentContext() && !canMakeContext())
-        return false; // the probe would only echo the format it asked for
+        return false; // the probe would get no context to ask
     const QGLFormat wanted(QGL::SampleBuffers);
     QGLWidget probe(wanted);
     const bool granted = grantedSamples(&probe) > 1;
