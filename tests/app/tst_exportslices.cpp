@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_p.h"
 #include "batchfixtures.h"
+#include "framegrab.h"
 #include "geom/slicing/tolerantslicer.h"
 #include "mainwindowfixture.h"
 #include "meshbuilders.h"
@@ -146,15 +147,6 @@ std::unique_ptr<MainWindow> windowWithModel(const QTemporaryDir &dir, const QVec
 {
     const QString model = dir.filePath(QStringLiteral("model.stl"));
     return batchtest::writeStl(model, facets) ? widgettest::mainWindowWith(model) : nullptr;
-}
-
-// Saves a picture of a box under the artefacts as <prefix>-<the row's name>.png.
-bool saveBoxPicture(QWidget *box, const QString &prefix)
-{
-    const QString name = QString::fromLatin1(QTest::currentDataTag())
-                             .replace(QRegularExpression("[ ,]+"), QStringLiteral("-"));
-    return QDir().mkpath(QStringLiteral(QUARN_ARTEFACT_DIR)) &&
-           box->grab().toImage().save(QStringLiteral(QUARN_ARTEFACT_DIR "/%1-%2.png").arg(prefix, name));
 }
 
 } // namespace
@@ -514,7 +506,7 @@ void TestExportSlices::noLayerKeepsTheFile()
     options.thickness = thickness;
     const Messages messages = exportTo(window.get(), target, options, {}, [](QWidget *dialog) {
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-            QVERIFY(saveBoxPicture(box, QStringLiteral("exportslices-nolayer")));
+            QVERIFY(saveArtefact(box->grab().toImage(), rowPicture(QStringLiteral("exportslices-nolayer-"))));
             ModalDialogAnswerer::click(QMessageBox::Ok)(box);
         }
     });
@@ -580,7 +572,7 @@ void TestExportSlices::failedWriteSaysWhy()
     options.thickness = QStringLiteral("0.01");
     const Messages messages = exportTo(window.get(), target, options, {}, [](QWidget *dialog) {
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-            QVERIFY(saveBoxPicture(box, QStringLiteral("exportslices-failure")));
+            QVERIFY(saveArtefact(box->grab().toImage(), rowPicture(QStringLiteral("exportslices-failure-"))));
             QCOMPARE(box->icon(), QMessageBox::Critical);
             ModalDialogAnswerer::click(QMessageBox::Ok)(box);
         }
@@ -630,7 +622,7 @@ void TestExportSlices::lossesAreToldAfterWriting()
             // Told once the file is in place.
             written = readSlcFile(target);
             QCOMPARE(box->icon(), QMessageBox::Warning);
-            QVERIFY(saveBoxPicture(box, QStringLiteral("exportslices-losses")));
+            QVERIFY(saveArtefact(box->grab().toImage(), rowPicture(QStringLiteral("exportslices-losses-"))));
             ModalDialogAnswerer::click(QMessageBox::Ok)(box);
         }
     });

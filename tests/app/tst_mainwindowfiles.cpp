@@ -158,13 +158,6 @@ Measures measuresOf(const QString &path)
     return m;
 }
 
-// The artefact name of a picture of the current data row: prefix, then the row's tag with its
-// spaces and commas made dashes.
-QString rowPicture(const QString &prefix)
-{
-    return prefix + QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[ ,]+"), "-");
-}
-
 } // namespace
 
 void TestMainWindowFiles::init()

@@ -9,7 +9,9 @@
 #include <QImage>
 #include <QList>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTest>
 
 // Requests a grabbed frame and returns it; a null image when frameBufferReady did not come.
 inline QImage grabFrame(GLWidget &widget)
@@ -45,6 +47,13 @@ inline QList<const GLWidget::TextLabel *> numberLabels(const GLWidget *view)
             labels.append(label);
     }
     return labels;
+}
+
+// The artefact name of a picture of the current data row: prefix, then the row's tag with its
+// spaces and commas made dashes.
+inline QString rowPicture(const QString &prefix)
+{
+    return prefix + QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[ ,]+"), "-");
 }
 
 #ifdef QUARN_ARTEFACT_DIR
