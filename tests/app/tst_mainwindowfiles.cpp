@@ -81,12 +81,6 @@ QVector<geom::Facet> fixtureBox()
     return meshtest::box(geom::Vector3f(-1.5f, 0, 1), geom::Vector3f(2.5f, 2, 4));
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 bool writePly(const QString &path, const QVector<geom::Facet> &facets, geom::PlyStream::Format format)
 {
     const std::unique_ptr<geom::StlMesh> mesh(meshtest::meshFrom(facets));
@@ -109,7 +103,7 @@ QString writeFixture(const QString &folder, const QString &kind)
         written = batchtest::writeStl(path, facets);
     } else if (kind == QLatin1String("ascii stl")) {
         path = folder + QStringLiteral("/part ascii.STL");
-        written = writeBytes(path, stltest::asciiStl(facets));
+        written = batchtest::writeAll(path, stltest::asciiStl(facets));
     } else if (kind == QLatin1String("ascii ply")) {
         path = folder + QStringLiteral("/part.ply");
         written = writePly(path, facets, geom::PlyStream::Ascii);
@@ -343,19 +337,21 @@ void TestMainWindowFiles::refusedOpensKeepTheModel()
     QTemporaryDir dir;
     const QString model = writeFixture(dir.path(), QStringLiteral("binary stl"));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.stl")));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("part.stl.bak")), stltest::asciiStl(fixtureBox())));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("short.stl")), QByteArray(40, 'x')));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("text.ply")), "not a polygon file\n"));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("plain.qrn")), "QRNX and nothing else"));
+    QVERIFY(
+        batchtest::writeAll(dir.filePath(QStringLiteral("part.stl.bak")), stltest::asciiStl(fixtureBox())));
+    QVERIFY(batchtest::writeAll(dir.filePath(QStringLiteral("short.stl")), QByteArray(40, 'x')));
+    QVERIFY(batchtest::writeAll(dir.filePath(QStringLiteral("text.ply")), "not a polygon file\n"));
+    QVERIFY(batchtest::writeAll(dir.filePath(QStringLiteral("plain.qrn")), "QRNX and nothing else"));
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.stl"))).constData(), 0600), 0);
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero.qrn"))));
     QVERIFY(batchtest::makeUnreadable(dir.filePath(QStringLiteral("locked.stl"))));
     QVERIFY(batchtest::writeEncipheredQrn(dir.filePath(QStringLiteral("sealed.qrn")), meshtest::unitCube(),
                                           "key"));
     const QByteArray cube = stltest::asciiStl(fixtureBox());
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("cut.stl")), cube.left(cube.lastIndexOf("endloop"))));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("misspelt.stl")),
-                       QByteArray(cube).replace(cube.lastIndexOf("vertex"), 6, "vertx ")));
+    QVERIFY(
+        batchtest::writeAll(dir.filePath(QStringLiteral("cut.stl")), cube.left(cube.lastIndexOf("endloop"))));
+    QVERIFY(batchtest::writeAll(dir.filePath(QStringLiteral("misspelt.stl")),
+                                QByteArray(cube).replace(cube.lastIndexOf("vertex"), 6, "vertx ")));
     const auto window = widgettest::shownMainWindow();
     window->openFile(model);
     const QString title0 = window->windowTitle();
@@ -406,7 +402,7 @@ void TestMainWindowFiles::damagedQrn()
         c.header(7).u16(0).vertexList(tetra).u16(1);
         c.i32(1).strip({1, 2, 0, 3, 9});
         c.i32(1).u32(9).i32(0).i32(1).i32(3).u16(7).i32(1).i32(-2).i32(3).u16(8).i32(4).i32(1).i32(2).u16(9);
-        QVERIFY(writeBytes(path, qrntest::gzipMember(c.bytes())));
+        QVERIFY(batchtest::writeAll(path, qrntest::gzipMember(c.bytes())));
         lost = 3;
     }
     const auto window = widgettest::shownMainWindow();
@@ -682,7 +678,7 @@ void TestMainWindowFiles::appendedSuffixAsksBeforeReplacing()
     QTemporaryDir dir;
     const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
     const QString existing = dir.filePath(existingName);
-    QVERIFY(writeBytes(existing, "keep me"));
+    QVERIFY(batchtest::writeAll(existing, "keep me"));
     if (readOnly)
         QVERIFY(QFile::setPermissions(existing, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const auto window = widgettest::shownMainWindow();
@@ -763,7 +759,7 @@ void TestMainWindowFiles::failedSaveKeepsTheTarget()
             QSKIP(mounttest::NoMountSkip);
     }
     const QString target = QFileInfo(folder + QLatin1Char('/') + name).absoluteFilePath();
-    QVERIFY(writeBytes(target, "keep me"));
+    QVERIFY(batchtest::writeAll(target, "keep me"));
     if (where == QLatin1String("read-only file"))
         QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     else if (where == QLatin1String("read-only file system"))
@@ -833,7 +829,7 @@ void TestMainWindowFiles::killedSaveLeavesNoTemporaryFile()
     QFETCH(int, signalNumber);
     QTemporaryDir dir;
     QVERIFY(batchtest::writeStl(dir.filePath(QStringLiteral("big.stl")), meshtest::Torus(400000).facets()));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("big.qrn")), "old"));
+    QVERIFY(batchtest::writeAll(dir.filePath(QStringLiteral("big.qrn")), "old"));
     const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
 
     QProcess child;
@@ -867,7 +863,7 @@ void TestMainWindowFiles::saveThroughLink()
     const QString source = writeFixture(dir.path(), QStringLiteral("binary stl"));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("store")));
     const QString stored = dir.filePath(QStringLiteral("store/kept.qrn"));
-    QVERIFY(writeBytes(stored, "old"));
+    QVERIFY(batchtest::writeAll(stored, "old"));
     const QString link = QFileInfo(dir.filePath(QStringLiteral("linked.qrn"))).absoluteFilePath();
     QVERIFY(QFile::link(QStringLiteral("store/kept.qrn"), link));
     const auto window = widgettest::shownMainWindow();
