@@ -15,7 +15,7 @@ namespace geom {
 //
 // note: the distance is the one the bridging has always used, coordinate differences in float and
 // their squares summed in double, and of equally distant ends the one at the lower record position
-// wins; so the answer is the end a scan of the whole crack in table order would pick, and the
+// wins; so the answer is the end a scan of the level's ends in table order would pick, and the
 // tree prunes only by bounds that hold for that rounded distance.
 class CrackEnds
 {
