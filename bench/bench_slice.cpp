@@ -23,11 +23,11 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 
 namespace {
 
@@ -128,7 +128,8 @@ int main(int argc, char **argv)
     geom::TolerantSlicer::Losses losses;
     const QList<geom::Slice> slices =
         extract(copy.get(), thickness, merge, rule, &tables, &total, &outcome, &losses);
-    const double slicedPeakMiB = peakMiB();
+    // The meter's start reset the process's peak, so reading's peak is kept from before it.
+    const double slicedPeakMiB = std::max(peakMiB(), copiedMiB);
     meter.stop();
     const double slicingPeakMiB = meter.peakMiB();
     if (outcome != geom::TolerantSlicer::Layers) {
